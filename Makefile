@@ -1,0 +1,39 @@
+# Thin wrapper around CMake; see README.md.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+FUZZ_SECONDS ?= 60
+SAMPLE     ?= examples/sample.avi
+
+.PHONY: all build run test test-plain test-asan fuzz clean
+
+all: build
+
+build:
+	cmake -S . -B $(BUILD) -DCLIPSMITH_WERROR=ON >/dev/null
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	./$(BUILD)/clipsmith $(SAMPLE)
+
+test: test-plain test-asan
+
+test-plain: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-asan:
+	cmake -S . -B $(ASAN_BUILD) -DCLIPSMITH_WERROR=ON -DCLIPSMITH_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+fuzz:
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCLIPSMITH_FUZZ=ON -DCLIPSMITH_TESTS=OFF \
+	  -DCLIPSMITH_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target clipsmith_fuzz
+	mkdir -p $(FUZZ_BUILD)/corpus
+	./$(FUZZ_BUILD)/clipsmith_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -timeout=10 \
+	  -rss_limit_mb=2048 $(FUZZ_BUILD)/corpus examples tests/data
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -1,0 +1,55 @@
+#pragma once
+// The base of every format parser: the job's paths, the verdict printed last,
+// the common frame of a parse, chunk header lines, and reads and skips that
+// report a premature end of the file.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "core/CIOService.h"
+#include "core/FieldValues.h"
+
+class CParser : public CIOService {
+ public:
+  CParser(RunOptions options, ReportOutput& output);
+  virtual ~CParser();
+
+  virtual bool Parse(const std::string& sourcePath, const std::string& outputPath) = 0;
+
+  // Called by the structure dumper for a field of type SubObject. `payload`
+  // holds `payloadSize` bytes; the sub-object starts at `offset` and covers
+  // `size` bytes (already cut to the payload). Returns the bytes consumed.
+  virtual uint32_t DumpSubObject(const std::string& tag, uint32_t size, const uint8_t* payload,
+                                 uint32_t payloadSize, uint32_t offset, int indent,
+                                 const FieldValues& values, uint32_t fieldIndex);
+
+  static std::string FourCCText(uint32_t token);
+  // The file name with its extension, without directories.
+  static std::string DisplayName(const std::string& path);
+
+  bool WordAligned() const { return wordAligned_; }
+  bool BigEndian() const { return bigEndian_; }
+  uint32_t Verbosity() const { return options_.verbosity; }
+
+  int ChunkHeaderLine(uint32_t id, uint32_t second, uint32_t size, uint64_t position,
+                      const std::string& description, int depth);
+  bool ReadChecked(void* dest, uint64_t count, int depth, bool countBytes);
+  bool ReadThenSkip(void* dest, uint64_t count, uint64_t total, int depth);
+  bool SkipChecked(uint64_t count, int depth);
+  bool ReadAndDump(uint64_t count, int depth);
+  int ErrorContextDump(uint32_t window, int depth);
+
+ protected:
+  // The frame shared by the parsers: the source line, open, walk, close, the
+  // verdict. `walk` runs at depth 1 with the input open.
+  bool RunParse(const std::string& sourcePath, const std::string& outputPath,
+                const std::function<void(int depth)>& walk);
+  int OpeningLine(int depth);
+
+  std::string sourcePath_;
+  std::string outputPath_;
+  uint64_t counterA_ = 0;
+  uint64_t counterB_ = 0;
+  std::string verdict_;
+};

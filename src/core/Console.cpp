@@ -1,0 +1,29 @@
+#include "core/Console.h"
+
+#include <cerrno>
+#include <csignal>
+#include <unistd.h>
+
+ConsoleState Console::Detect() {
+  ConsoleState state;
+  state.stdoutIsConsole = ::isatty(STDOUT_FILENO) == 1;
+  state.stderrIsConsole = ::isatty(STDERR_FILENO) == 1;
+  return state;
+}
+
+bool Console::StdinIsConsole() { return ::isatty(STDIN_FILENO) == 1; }
+
+void Console::WaitForEnter() {
+  char c = 0;
+  for (;;) {
+    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || c == '\n') return;  // end of input, an error, or the ENTER key
+  }
+}
+
+void Console::Prepare() {
+  // Without this a reader that closes the pipe (e.g. `| head`) would kill the
+  // process in the middle of a write; ignored, the write fails with EPIPE.
+  std::signal(SIGPIPE, SIG_IGN);
+}

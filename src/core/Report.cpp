@@ -1,0 +1,158 @@
+#include "core/Report.h"
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+namespace {
+
+const char* LevelWord(int level) {
+  switch (level) {
+    case kNone: return "";
+    case kInfo: return "Info: ";
+    case kWarning: return "Warning: ";
+    case kError: return "Error: ";
+    case kFatal: return "Fatal: ";
+    default: return nullptr;
+  }
+}
+
+// The C locale's character classes, decided on the unsigned byte value so
+// that bytes of 128 and above never reach a classifier with a negative char.
+bool IsWordByte(uint8_t c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+}
+bool IsPunctByte(uint8_t c) { return c > 0x20 && c < 0x7f && !IsWordByte(c); }
+
+// A double turned into an integer without undefined behaviour for NaN,
+// infinities or values out of range.
+uint64_t ClampToU64(double value) {
+  if (!(value > 0)) return 0;
+  if (value >= 18446744073709551615.0) return ~static_cast<uint64_t>(0);
+  return static_cast<uint64_t>(value);
+}
+
+std::string TwoDigits(uint64_t value) {
+  return value < 10 ? "0" + std::to_string(value) : std::to_string(value);
+}
+
+std::string PlayTime(double seconds, double frameRemainder, double rate) {
+  if (rate < 0.01) return "??? fps < 0.01";
+  uint64_t whole = ClampToU64(seconds);
+  std::ostringstream text;
+  text << whole / 3600 << ':' << TwoDigits(whole / 60 % 60) << ':' << TwoDigits(whole % 60)
+       << ':' << TwoDigits(ClampToU64(frameRemainder + 0.5));
+  char fps[64];
+  std::snprintf(fps, sizeof fps, "%.2f", rate);
+  text << " (" << fps << " fps";
+  if (rate == 25.0) {
+    text << ", PAL)";
+  } else if (ClampToU64(rate * 100) == 2997 || rate == 30.0) {
+    text << ", NTSC)";
+  } else {
+    text << ")";
+  }
+  return text.str();
+}
+
+}  // namespace
+
+std::string Report::NumberText(uint64_t value) { return std::to_string(value); }
+
+std::string Report::IndentText(int count) { return std::string(count > 0 ? count : 0, ' '); }
+
+int Report::Message(const std::string& text, int depth, int level) const {
+  const char* word = LevelWord(level);
+  out_.Line(IndentText(2 * depth) + "*** " + (word ? std::string(word) + text : std::string()));
+  return depth + 1;
+}
+
+int Report::ItemLine(const std::string& name, const std::string& suffix, const std::string& value,
+                     uint64_t size, uint64_t position, int depth, uint32_t verbosity) const {
+  if (verbosity == 0) return depth;
+  std::string text = name;
+  bool withPosition = verbosity >= 3;
+  if (!suffix.empty()) {
+    text += withPosition ? " (S:" + NumberText(size) + ", P:" + NumberText(position) + ") "
+                         : " (" + NumberText(size) + ") ";
+    text += suffix;
+  } else if (size != kNoSize) {
+    text += withPosition ? " (S:" + NumberText(size) + ", P:" + NumberText(position) + ")"
+                         : " (" + NumberText(size) + ")";
+  } else if (!value.empty()) {
+    text.clear();  // nothing but the value is shown
+  }
+  if (!value.empty()) {
+    if (!text.empty()) text += ": ";
+    text += value;
+  }
+  out_.Line(IndentText(2 * depth) + text);
+  return depth + 1;
+}
+
+int Report::PlainLine(const std::string& text, int depth) const {
+  out_.Line(IndentText(2 * depth) + text);
+  return depth + 1;
+}
+
+int Report::TopLine(const std::string& text) const {
+  out_.Line(text);
+  return 1;
+}
+
+int Report::MarkLine(bool success, const std::string& text, int depth, uint32_t verbosity) const {
+  if (success || verbosity >= 3) {
+    out_.Line(IndentText(2 * depth) + (success ? "+ " : "- ") + text);
+  }
+  return depth + 1;
+}
+
+int Report::ChunkSizeLine(uint64_t size, int depth, uint32_t verbosity) const {
+  if (verbosity == 0) return depth;
+  if (verbosity >= 2) out_.Line(IndentText(2 * depth) + "-> Chunk Size: " + NumberText(size));
+  return depth + 1;
+}
+
+int Report::HexDump(const uint8_t* bytes, size_t length, int depth, uint32_t verbosity) const {
+  static const char kHex[] = "0123456789abcdef";
+  std::string textForm;
+  std::string hexForm;
+  textForm.reserve(length);
+  hexForm.reserve(3 * length);
+  size_t wordBytes = 0;
+  for (size_t i = 0; i < length; ++i) {
+    uint8_t c = bytes[i];
+    if (IsWordByte(c)) {
+      ++wordBytes;
+      textForm += static_cast<char>(c);
+    } else if (IsPunctByte(c)) {
+      textForm += static_cast<char>(c);
+    } else {
+      textForm += '.';
+    }
+    if (c >= 16) hexForm += kHex[c >> 4];
+    hexForm += kHex[c & 15];
+    hexForm += ' ';
+  }
+  std::string indent = IndentText(2 * depth);
+  if (wordBytes >= 3 || length <= 4) out_.Line(indent + '"' + textForm + '"');
+  if (verbosity >= 4 || length <= 4) out_.Line(indent + '"' + hexForm + '"');
+  return 1;
+}
+
+void Report::ProgressTick(uint32_t& counter) const {
+  uint32_t previous = counter++;
+  if (!out_.Console().stderrIsConsole) return;
+  if (counter % 1000 == 0 || (previous == 0 && !out_.Console().stdoutIsConsole)) out_.Error(".");
+}
+
+std::string Report::PlayTimeFromFrames(uint32_t frames, double rate) {
+  if (rate < 0.01) return PlayTime(0, 0, rate);
+  return PlayTime(frames / rate, std::fmod(static_cast<double>(frames), rate), rate);
+}
+
+std::string Report::PlayTimeFromMilliseconds(uint32_t milliseconds, double rate) {
+  if (rate < 0.01) return PlayTime(0, 0, rate);
+  double seconds = milliseconds / 1000.0;
+  return PlayTime(seconds, std::fmod(seconds * rate, rate), rate);
+}

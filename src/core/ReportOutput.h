@@ -1,0 +1,44 @@
+#pragma once
+// The one stream every report line goes through. Lines are buffered; the
+// buffer is flushed after each line when standard output is a console, and
+// otherwise before anything is written to standard error (so the two never
+// interleave out of order), before a prompt, and at exit.
+
+#include <ostream>
+#include <string>
+
+struct ConsoleState {
+  bool stdoutIsConsole = false;
+  bool stderrIsConsole = false;
+};
+
+class ReportOutput {
+ public:
+  ReportOutput(std::ostream& out, std::ostream& err, ConsoleState console)
+      : out_(out), err_(err), console_(console) {}
+  ~ReportOutput() { Flush(); }
+
+  ReportOutput(const ReportOutput&) = delete;
+  ReportOutput& operator=(const ReportOutput&) = delete;
+
+  // One report line; the newline is added here.
+  void Line(const std::string& text);
+  // Text written as it is (system error texts carry their own line break).
+  void Raw(const std::string& text);
+  // Text for standard error; the report written so far is flushed first.
+  void Error(const std::string& text);
+  void Flush();
+
+  // While suppressed, report lines are dropped (used to learn a size from a
+  // handler without printing what it would print).
+  void SetSuppressed(bool suppressed) { suppressed_ = suppressed; }
+  bool Suppressed() const { return suppressed_; }
+
+  const ConsoleState& Console() const { return console_; }
+
+ private:
+  std::ostream& out_;
+  std::ostream& err_;
+  ConsoleState console_;
+  bool suppressed_ = false;
+};

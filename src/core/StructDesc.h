@@ -1,0 +1,86 @@
+#pragma once
+// Descriptions of fixed-layout structures, printed field by field by the
+// structure dumper. A description is a constant table: adding a structure
+// means adding a table, not code. The constructors take the records as arrays
+// so that a count can never disagree with the records it counts.
+
+#include <cstddef>
+#include <cstdint>
+
+enum class FieldType : uint32_t {
+  Byte = 0,
+  Short = 1,
+  Word = 2,
+  Word24 = 3,
+  Long = 4,
+  DWord = 5,
+  QWord = 6,
+  WStringBytes = 7,
+  WStringChars = 8,
+  AString = 9,
+  Bytes = 10,
+  BytesRest = 11,
+  FileTime = 12,
+  Duration = 13,
+  MacDate32 = 14,
+  MacDate64 = 15,
+  Fixed8 = 16,
+  Fixed16 = 17,
+  Extended80 = 18,
+  ItemArray = 19,
+  PlainArray = 20,
+  ArrayEnd = 21,
+  Guid = 22,
+  SubObject = 23,
+  FourCC = 24,
+  Stop = 25,
+};
+
+// Format word of numeric and FourCC fields that selects hexadecimal display.
+constexpr int16_t kHexFormat = 0x4000;
+
+enum ValueNameKind : uint32_t { kFlag = 0, kBitField = 1, kEnumValue = 2 };
+enum ValueNameMode : uint32_t { kEnumeration = 0, kBitFlags = 1 };
+
+struct ValueName {
+  uint32_t value;        // value, or mask in flag mode
+  const char* name;
+  uint32_t kind;         // ValueNameKind
+  const char* guid = nullptr;  // for Guid fields: the GUID text to match
+};
+
+struct ValueNameTable {
+  template <size_t N>
+  constexpr ValueNameTable(uint32_t tableMode, const ValueName (&table)[N])
+      : count(static_cast<uint32_t>(N)), mode(tableMode), entries(table) {}
+  uint32_t count;
+  uint32_t mode;  // ValueNameMode
+  const ValueName* entries;
+};
+
+struct FieldDesc {
+  FieldType type;
+  int16_t count;   // <0: reference to an earlier field; 0: open; >0 fixed; kHexFormat
+  int16_t level;   // printed only when level <= verbosity
+  const char* name;
+  const ValueNameTable* valueNames = nullptr;
+  uint32_t* capture = nullptr;  // receives the field's value when printed
+};
+
+struct StructDesc {
+  template <size_t N>
+  constexpr StructDesc(const char* structName, const char* structTag, uint16_t minimum,
+                       uint16_t maximum, const FieldDesc (&records)[N])
+      : fieldCount(static_cast<uint16_t>(N)),
+        name(structName),
+        tag(structTag),
+        minimumSize(minimum),
+        maximumSize(maximum),
+        fields(records) {}
+  uint16_t fieldCount;
+  const char* name;
+  const char* tag;
+  uint16_t minimumSize;
+  uint16_t maximumSize;
+  const FieldDesc* fields;
+};
