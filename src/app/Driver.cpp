@@ -1,0 +1,95 @@
+#include "app/Driver.h"
+
+#include <cmath>
+#include <sstream>
+
+#include "app/CommandLine.h"
+#include "app/FormatProbe.h"
+#include "core/MonotonicClock.h"
+#include "core/RunOptions.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 1;
+constexpr int kExitSplitName = 3;
+constexpr int kExitMessage = 4;
+
+constexpr uint64_t kMebi = 1048576;
+
+struct RunTotals {
+  uint32_t files = 0;
+  uint64_t size = 0;
+  double seconds = 0.0;
+};
+
+}  // namespace
+
+std::string Driver::TotalsLine(uint32_t files, uint64_t totalSize, double elapsedSeconds) {
+  // Hundredths of a second, cut (not rounded), in the stream's default
+  // six-digit format: 2.34567 s shows as 2.34, 0.004 s as 0.
+  const double shown = std::trunc(elapsedSeconds * 100) * 0.01;
+  std::ostringstream text;
+  text << "Total Files processed: " << files << ", Total Size: " << totalSize << " ("
+       << totalSize / kMebi << "MB)" << ", Elapsed Time [s]: " << shown;
+  return text.str();
+}
+
+void Driver::PrintBanner(ReportOutput& output) {
+  output.Error(std::string(kBanner) + "\n");
+  // A redirected report carries the banner too, so the file names its maker.
+  if (!output.Console().stdoutIsConsole) output.Line(kBanner);
+}
+
+void Driver::PrintUsage(ReportOutput& output, bool extended) {
+  for (const std::string& line : CommandLine::UsageText(extended)) output.Line(line);
+}
+
+void Driver::Prompt(ReportOutput& output, const std::string& text,
+                    const std::function<void()>& waitForEnter) {
+  output.Line(text);
+  output.Flush();
+  if (waitForEnter) waitForEnter();
+}
+
+int Driver::Run(const std::vector<std::string>& args, ReportOutput& output,
+                const std::function<void()>& waitForEnter) {
+  PrintBanner(output);
+  if (args.size() <= 1) {
+    PrintUsage(output, false);
+    return kExitUsage;
+  }
+
+  RunOptions options;
+  std::vector<Job> jobs;
+  ParseResult result;
+  CommandLine(output).Parse(args, options, jobs, result);
+  switch (result.status) {
+    case kRunJobs: break;
+    case kShowMessage: output.Line(result.message); return kExitMessage;
+    case kSplitNameUnformable: return kExitSplitName;
+    default: PrintUsage(output, true); return kExitUsage;
+  }
+  if (jobs.empty()) return kExitOk;
+
+  const bool console = output.Console().stdoutIsConsole;
+  const double frequency = static_cast<double>(MonotonicClock::Frequency());
+  RunTotals totals;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    const uint64_t start = MonotonicClock::Now();
+    totals.size += FormatProbe::RunFile(jobs[i].source, jobs[i].output, options, output);
+    ++totals.files;
+    const uint64_t end = MonotonicClock::Now();
+    if (frequency > 0) totals.seconds += static_cast<double>(end - start) / frequency;
+    if (i + 1 < jobs.size() && console) Prompt(output, "Next File... [ENTER]", waitForEnter);
+  }
+
+  output.Line("");
+  output.Line(TotalsLine(totals.files, totals.size, totals.seconds));
+  if (console) {
+    Prompt(output, "End... [ENTER]", waitForEnter);
+  } else {
+    output.Error("\n");
+  }
+  return kExitOk;
+}

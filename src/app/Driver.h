@@ -1,0 +1,31 @@
+#pragma once
+// The program's run: banner, command line, the jobs one after another with
+// their timing, the pause between files on a console, and the totals.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/ReportOutput.h"
+
+class Driver {
+ public:
+  static constexpr const char* kBanner = "Clipsmith 1.4.2";
+
+  // `args` holds the program's name first. `waitForEnter` is called for the
+  // prompts, which are shown only when standard output is a console. Returns
+  // the exit status: 0 normal end, 1 usage shown, 3 split name not formable,
+  // 4 command-line error.
+  static int Run(const std::vector<std::string>& args, ReportOutput& output,
+                 const std::function<void()>& waitForEnter);
+
+  // "Total Files processed: ..., Total Size: ... (...MB), Elapsed Time [s]: ..."
+  static std::string TotalsLine(uint32_t files, uint64_t totalSize, double elapsedSeconds);
+
+ private:
+  static void PrintBanner(ReportOutput& output);
+  static void PrintUsage(ReportOutput& output, bool extended);
+  static void Prompt(ReportOutput& output, const std::string& text,
+                     const std::function<void()>& waitForEnter);
+};

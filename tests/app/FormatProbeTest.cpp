@@ -1,0 +1,167 @@
+#include "app/FormatProbe.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "AppTestSupport.h"
+
+namespace {
+
+using apptest::CapturedOutput;
+using apptest::ScratchDir;
+
+ProbeRow RowOf(const std::string& bytes, uint32_t byteOrder = 0) {
+  uint8_t probe[FormatProbe::kProbeSize] = {};
+  std::memcpy(probe, bytes.data(), std::min(bytes.size(), sizeof probe));
+  RunOptions options;
+  options.byteOrder = byteOrder;
+  return FormatProbe::ChooseRow(probe, options);
+}
+
+TEST(FormatProbeDispatch, ChoosesTheFirstMatchingRow) {
+  EXPECT_EQ(RowOf(std::string("RIFF\x10\0\0\0" "AVI ", 12)), ProbeRow::kAvi);
+  EXPECT_EQ(RowOf(std::string("RIFX\0\0\0\x10" "AVI ", 12)), ProbeRow::kAvi);
+  EXPECT_EQ(RowOf(std::string("\0\0\0\x18" "ftypisom", 12)), ProbeRow::kQuickTime);
+  EXPECT_EQ(RowOf(std::string("\0\0\0\x08" "wide", 8)), ProbeRow::kQuickTime);
+  EXPECT_EQ(RowOf(".RMF\0\0\0\x12"), ProbeRow::kRealMedia);
+  EXPECT_EQ(RowOf("\x30\x26\xB2\x75\x8E\x66\xCF\x11"), ProbeRow::kAsf);
+  EXPECT_EQ(RowOf(std::string("RIFF\x24\0\0\0WAVE", 12)), ProbeRow::kRiffForm);
+  EXPECT_EQ(RowOf(std::string("FORM\0\0\0\x20" "AIFF", 12)), ProbeRow::kRiffForm);
+  EXPECT_EQ(RowOf(std::string("FORC\0\0\0\x20" "\x01\x02\x03\x04", 12)), ProbeRow::kRiffForm);
+  EXPECT_EQ(RowOf(std::string("LIST\0\0\0\x20" "    ", 12)), ProbeRow::kRiffForm);
+  EXPECT_EQ(RowOf(std::string("MThd\0\0\0\x06", 8)), ProbeRow::kRiffForm);
+  EXPECT_EQ(RowOf(std::string("RIFF\x24\0\0\0CDXA", 12)), ProbeRow::kRiff);
+  EXPECT_EQ(RowOf(std::string("FORM\x24\0\0\0" "Egg!", 12)), ProbeRow::kRiff);
+  EXPECT_EQ(RowOf(std::string("RIFF\x24\0\0\0" "CD-A", 12)), ProbeRow::kUnrecognised);
+  EXPECT_EQ(RowOf(std::string("\0\0\x01\xBA\x44", 5)), ProbeRow::kMpeg);
+  EXPECT_EQ(RowOf(std::string("\0\0\x01\xB3\x16", 5)), ProbeRow::kMpeg);
+  EXPECT_EQ(RowOf("\x47\x40\x11\x10"), ProbeRow::kMpeg);
+  EXPECT_EQ(RowOf("\xFF\xFB\x90\x64"), ProbeRow::kMpeg);
+  EXPECT_EQ(RowOf("\xFF\xE3\x90\x64"), ProbeRow::kUnrecognised);
+  EXPECT_EQ(RowOf("ID3\x03"), ProbeRow::kMpeg);
+  EXPECT_EQ(RowOf("ID3\x06"), ProbeRow::kUnrecognised);
+  EXPECT_EQ(RowOf("Hello, world"), ProbeRow::kUnrecognised);
+}
+
+TEST(FormatProbeDispatch, ForcedByteOrderComesAfterTheKnownForms) {
+  // -mx: anything the rows before it do not take goes to the chunk parser.
+  EXPECT_EQ(RowOf(std::string("\0\0\x01\xBA", 4), 2), ProbeRow::kForcedRiff);
+  EXPECT_EQ(RowOf("Hello, world", 1), ProbeRow::kForcedRiff);
+  EXPECT_EQ(RowOf(std::string("RIFF\x24\0\0\0WAVE", 12), 2), ProbeRow::kRiffForm);
+  // -mt: MPEG scanning even when the MPEG test fails, after the chunk files.
+  EXPECT_EQ(RowOf("Hello, world", 3), ProbeRow::kMpeg);
+  EXPECT_EQ(RowOf(std::string("RIFF\x24\0\0\0CDXA", 12), 3), ProbeRow::kRiff);
+  EXPECT_EQ(RowOf(std::string("RIFF\x10\0\0\0" "AVI ", 12), 3), ProbeRow::kAvi);
+}
+
+class FormatProbeRun : public ::testing::Test {
+ protected:
+  // Runs a file holding `content` and returns the report lines.
+  std::vector<std::string> Run(const std::string& content, uint32_t verbosity = 2) {
+    apptest::WriteText(path_, content);
+    RunOptions options;
+    options.verbosity = verbosity;
+    size_ = FormatProbe::RunFile(path_, "", options, captured_.output);
+    return captured_.Lines();
+  }
+
+  ScratchDir dir_;
+  std::string path_ = dir_.File("probe.bin");
+  CapturedOutput captured_;
+  uint64_t size_ = 0;
+};
+
+TEST_F(FormatProbeRun, TextFileIsNotRecognised) {
+  const std::vector<std::string> expected = {
+      "",
+      path_,
+      "  Probe",
+      "    \"Hello,.world\"",
+      "    *** Error: Unexpected Token!",
+      "  This file is not recognized.",
+  };
+  EXPECT_EQ(Run("Hello, world\n"), expected);
+  EXPECT_EQ(size_, 13u);
+}
+
+TEST_F(FormatProbeRun, ZipArchiveIsNamed) {
+  const std::string zip("PK\x03\x04\x0a\0\0\0\0\0ab-rest of the archive", 33);
+  const std::vector<std::string> expected = {
+      "",
+      path_,
+      "  Probe",
+      "    \"PK........ab\"",
+      "    *** Error: Unexpected Token!",
+      "    *** Info: File is presumably ZIP (.zip)",
+      "  This might be a .ZIP file.",
+  };
+  EXPECT_EQ(Run(zip), expected);
+  EXPECT_EQ(size_, 33u);
+}
+
+TEST_F(FormatProbeRun, HexFormFromVerbosityFour) {
+  const std::vector<std::string> lines = Run(std::string("PK\x03\x04\x0a\0\0\0\0\0ab", 12), 4);
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[3], "    \"PK........ab\"");
+  EXPECT_EQ(lines[4], "    \"50 4b 3 4 a 0 0 0 0 0 61 62 \"");
+}
+
+TEST_F(FormatProbeRun, ForeignSignatures) {
+  struct Case {
+    std::string bytes;
+    std::string info;
+    std::string verdict;
+  };
+  const Case cases[] = {
+      {"MZ\x90\0\x03\0\0\0\x04\0\0\0", "    *** Info: File is presumably a Windows Executable (.exe)",
+       "  This might be a .EXE file."},
+      {"\xE9\x12\x34", "    *** Info: File is presumably a Windows Executable (.com)",
+       "  This might be a .COM file."},
+      {"%PDF-1.4\n%\xE2\xE3", "    *** Info: File is presumably Adobe PDF (.pdf)",
+       "  This might be a .PDF file."},
+      {"\xFF\xD8\xFF\xE0\0\x10JFIF\0\x01", "    *** Info: File is presumably JPG (.jpg)",
+       "  This might be a .JPG file."},
+      {"OggS\0\x02\0\0\0\0\0\0", "    *** Info: File is presumably Ogg Vorbis (.ogg)",
+       "  This might be a Ogg Vorbis file."},
+  };
+  for (const Case& c : cases) {
+    captured_.out.str("");
+    const std::vector<std::string> lines = Run(c.bytes);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 2], c.info);
+    EXPECT_EQ(lines.back(), c.verdict);
+  }
+}
+
+TEST_F(FormatProbeRun, ShortFilesShowOnlyTheirOwnBytes) {
+  const std::vector<std::string> hello = {
+      "", path_, "  Probe", "    \"Hello\"", "    *** Error: Unexpected Token!",
+      "  This file is not recognized.",
+  };
+  EXPECT_EQ(Run("Hello"), hello);
+  EXPECT_EQ(size_, 5u);
+
+  captured_.out.str("");
+  const std::vector<std::string> empty = {
+      "", path_, "  Probe", "    *** Error: Unexpected Token!", "  This file is not recognized.",
+  };
+  EXPECT_EQ(Run(""), empty);
+  EXPECT_EQ(size_, 0u);
+
+  // Two bytes are enough for a guess; the missing ten are never read.
+  captured_.out.str("");
+  EXPECT_EQ(Run("PK").back(), "  This might be a .ZIP file.");
+}
+
+TEST_F(FormatProbeRun, MissingFileCountsAsEmpty) {
+  const std::string missing = dir_.File("absent.avi");
+  EXPECT_EQ(FormatProbe::RunFile(missing, "", RunOptions(), captured_.output), 0u);
+  const std::vector<std::string> lines = captured_.Lines();
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines.back(), "  This file is not recognized.");
+  EXPECT_NE(std::find(lines.begin(), lines.end(), missing), lines.end());
+}
+
+}  // namespace
