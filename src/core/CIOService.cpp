@@ -56,13 +56,16 @@ bool CIOService::OpenForReading(FileRecord& record, const std::string& path) {
 }
 
 bool CIOService::FillWindow(FileRecord& record, uint64_t position, int& error) {
-  if (record.window.size() != FileRecord::kWindowSize) record.window.resize(FileRecord::kWindowSize);
+  const bool sequential = record.windowLength > 0 && position == record.windowStart + record.windowLength;
+  record.readAhead = sequential ? std::min(2 * record.readAhead, FileRecord::kWindowSize)
+                                : FileRecord::kMinWindowSize;
+  if (record.window.size() < record.readAhead) record.window.resize(record.readAhead);
   record.windowStart = position;
   record.windowLength = 0;
   // Near the largest offset the host allows the window shrinks, so that a
   // pointer moved far past the end still reads as a plain end of file.
   if (position >= kMaxFileOffset) return true;
-  const size_t size = static_cast<size_t>(std::min<uint64_t>(record.window.size(), kMaxFileOffset - position));
+  const size_t size = static_cast<size_t>(std::min<uint64_t>(record.readAhead, kMaxFileOffset - position));
   size_t got = 0;
   const bool ok = record.file.ReadAt(position, record.window.data(), size, got, error);
   record.windowLength = got;

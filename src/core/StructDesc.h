@@ -64,7 +64,7 @@ struct FieldDesc {
   int16_t level;   // printed only when level <= verbosity
   const char* name;
   const ValueNameTable* valueNames = nullptr;
-  uint32_t* capture = nullptr;  // receives the field's value when printed
+  uint32_t* capture = nullptr;  // receives the field's value whenever it is read
 };
 
 struct StructDesc {
