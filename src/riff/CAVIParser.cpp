@@ -1,0 +1,905 @@
+#include "riff/CAVIParser.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+#include "core/ByteReader.h"
+#include "core/FourCC.h"
+#include "riff/AviHeaderDumper.h"
+
+namespace {
+
+constexpr uint32_t kRiffId = FourCC("RIFF");
+constexpr uint32_t kRifxId = FourCC("RIFX");
+constexpr uint32_t kListId = FourCC("LIST");
+constexpr uint32_t kReversedListId = FourCC("TSIL");
+constexpr uint32_t kJunkId = FourCC("JUNK");
+constexpr uint32_t kJunqId = FourCC("JUNQ");
+constexpr uint32_t kRecId = FourCC("rec ");
+constexpr uint32_t kAviForm = FourCC("AVI ");
+constexpr uint32_t kAvixForm = FourCC("AVIX");
+constexpr uint32_t kIndxForm = FourCC("INDX");
+constexpr uint32_t kMenuForm = FourCC("menu");
+constexpr uint32_t kHdrlId = FourCC("hdrl");
+constexpr uint32_t kMoviId = FourCC("movi");
+constexpr uint32_t kIdx1Id = FourCC("idx1");
+constexpr uint32_t kIdxxId = FourCC("idxx");
+constexpr uint32_t kInfoId = FourCC("INFO");
+constexpr uint32_t kUnfoId = FourCC("UNFO");
+constexpr uint32_t kPrmiId = FourCC("PRMI");
+constexpr uint32_t kTdatId = FourCC("Tdat");
+constexpr uint32_t kUvioId = FourCC("uvio");
+constexpr uint32_t kAvihId = FourCC("avih");
+constexpr uint32_t kStrlId = FourCC("strl");
+constexpr uint32_t kOdmlId = FourCC("odml");
+constexpr uint32_t kDmlhId = FourCC("dmlh");
+constexpr uint32_t kVedtId = FourCC("vedt");
+constexpr uint32_t kSegmId = FourCC("segm");
+constexpr uint32_t kStrhId = FourCC("strh");
+constexpr uint32_t kStrfId = FourCC("strf");
+constexpr uint32_t kStrdId = FourCC("strd");
+constexpr uint32_t kStrnId = FourCC("strn");
+constexpr uint32_t kVprpId = FourCC("vprp");
+constexpr uint32_t kIndxId = FourCC("indx");
+constexpr uint32_t kStrcId = FourCC("strc");
+constexpr uint32_t kAudsType = FourCC("auds");
+
+constexpr size_t kMainHeaderSize = 56;
+constexpr size_t kStreamHeaderSize = 56;
+constexpr size_t kExtendedHeaderSize = 248;
+// Garbled data is searched in blocks of this size.
+constexpr uint64_t kRecoveryBlock = 0x80000;
+// A chunk header line whose size field shows "no size".
+constexpr uint32_t kNoChunkSize = 0xFFFFFFFF;
+
+const char kUnexpectedToken[] = "Unexpected Token!";
+const char kDuplicateIgnored[] = "Unexpected duplicate Token, ignored!";
+const char kOutOfSequence[] = "Unexpected out-of-sequence Token, recovered!";
+const char kDuplicateOrOutOfSequence[] =
+    "Unexpected duplicate or out-of-sequence Token, recovered!";
+const char kRecovered[] = "Unexpected Token, recovered!";
+const char kSizeMismatch[] = "Chunk Size mismatch!";
+const char kPrematureEnd[] = "File ends prematurely!";
+
+// Chunks of editing and capture tools that are only announced and stepped
+// over.
+struct ToolChunk {
+  uint32_t token;
+  const char* name;
+  bool warn;  // the chunk does not belong there: "Unexpected Token!"
+};
+
+const ToolChunk kSegmentToolChunks[] = {
+    {FourCC("PrmA"), "AVI Premiere ??? Chunk", true},
+    {FourCC("PrmL"), "AVI Premiere ??? Chunk", true},
+    {FourCC("ULSC"), "AVI ??? Chunk", true},
+    {FourCC("Cr8r"), "AVI Premiere Creator Chunk", true},
+    {kSegmId, "AVI AVI_IO/Virtual Dub Segmented AVI", true},
+};
+
+const ToolChunk kHeaderToolChunks[] = {
+    {kVedtId, "AVI MS VidEdit Chunk", false},
+    {kSegmId, "AVI AVI_IO/Virtual Dub Segmented AVI", true},
+};
+
+const ToolChunk kStreamToolChunks[] = {
+    {kStrcId, "AVI Vidomi Enhanced AVI Stream Chapter", false},
+};
+
+template <size_t N>
+const ToolChunk* FindToolChunk(const ToolChunk (&table)[N], uint32_t token) {
+  for (const ToolChunk& entry : table) {
+    if (entry.token == token) return &entry;
+  }
+  return nullptr;
+}
+
+bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
+bool IsLetter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+bool IsMetCode(int result) {
+  return result == CRIFFParser::kMetRiff || result == CRIFFParser::kMetMovi ||
+         result == CRIFFParser::kMetIdx1;
+}
+
+// Text of a stream name: up to its first zero byte, control characters shown
+// as blanks so that the name cannot break the report's lines.
+std::string StreamNameText(const std::vector<uint8_t>& body) {
+  std::string name;
+  for (uint8_t c : body) {
+    if (c == 0) break;
+    name += c < 0x20 ? ' ' : static_cast<char>(c);
+  }
+  return name;
+}
+
+}  // namespace
+
+CAVIParser::CAVIParser(RunOptions options, ReportOutput& output)
+    : CRIFFParser(std::move(options), output) {}
+
+CAVIParser::~CAVIParser() = default;
+
+bool CAVIParser::Parse(const std::string& sourcePath, const std::string& outputPath) {
+  bool ok = false;
+  RunParse(sourcePath, outputPath, [this, &ok](int depth) { ok = RunTopLevel(depth); });
+  return ok;
+}
+
+bool CAVIParser::IsPlausibleChunkId(uint32_t token) const {
+  if (token == kListId || token == kJunkId || token == kRiffId || token == kRecId ||
+      token == kIdx1Id) {
+    return true;
+  }
+  const uint8_t c0 = FourCCByte(token, 0), c1 = FourCCByte(token, 1);
+  const uint8_t c2 = FourCCByte(token, 2), c3 = FourCCByte(token, 3);
+  if (c2 == '_' && c3 == '_') return true;
+  const bool namesStream = model_.StreamNumber(token) >= 0;
+  if (IsDigit(c0) && IsDigit(c1)) {
+    // '##32' and '##xx' with a two-letter type.
+    return namesStream && ((c2 == '3' && c3 == '2') || (IsLetter(c2) && IsLetter(c3)));
+  }
+  // 'ix##' and the like: two letters, then the stream number.
+  return IsLetter(c0) && IsLetter(c1) && IsDigit(c2) && IsDigit(c3) && namesStream;
+}
+
+// ---------------------------------------------------------------------------
+// Top level: the segments and whatever lies between them
+
+bool CAVIParser::RunTopLevel(int depth) {
+  progressCounter_ = 0;
+  const uint64_t fileSize = FileSize();
+  const int inner = OpeningLine(depth);
+  bool ok = true;
+  bool pending = false;  // `token` was found by the recovery and is not yet handled
+  uint32_t token = 0;
+  while (pending || RemainingInFile() >= 8) {
+    if (!pending && !ReadToken(token, inner)) {
+      ok = false;
+      break;
+    }
+    pending = false;
+    ChooseByteOrder(token);
+    if (token == kRiffId || token == kRifxId) {
+      if (HandleTopLevelSegment(token, inner) == kStop) {
+        ok = false;
+        break;
+      }
+      if (options_.switchXi) break;
+      continue;
+    }
+    if (IsPlausibleChunkId(token)) {
+      if (!HandleSpuriousChunk(token, inner)) break;
+      continue;
+    }
+    const uint64_t tokenPos = CurrentPosition() - 4;
+    const int dataDepth =
+        ChunkHeaderLine(token, 0, kNoChunkSize, tokenPos, "Spurious Data after RIFF Chunk", inner);
+    // The search starts at the bad token, so that an id beginning inside it
+    // is found; the bad token itself is no chunk id.
+    uint64_t consumed = 0;
+    if (!Skip(-4, true)) {
+      ok = false;
+      break;
+    }
+    if (!RecoverGarbledData(dataDepth, kTopLevelSearchLimit, token, consumed)) {
+      SkipRestOfFile();
+      break;
+    }
+    pending = true;
+  }
+  const uint64_t position = CurrentPosition();
+  if (position != fileSize) {
+    const int64_t difference = static_cast<int64_t>(fileSize - position);
+    report_.Message("File Size mismatch (" + std::to_string(difference) + ")!", inner, kError);
+  }
+  if (aviSegmentSeen_ && !options_.switchXi) RunStatistics(inner);
+  return ok;
+}
+
+void CAVIParser::ChooseByteOrder(uint32_t token) {
+  const uint32_t order = options_.byteOrder;
+  const bool automatic = order != 1 && order != 2;
+  if (order == 2 || (automatic && token == kRifxId)) {
+    wordAligned_ = true;
+    bigEndian_ = true;
+  } else if (order == 1 || (automatic && token == kRiffId)) {
+    wordAligned_ = true;
+    bigEndian_ = false;
+  }
+}
+
+bool CAVIParser::ReadRawSize(uint32_t& size, int depth) {
+  uint8_t bytes[4];
+  if (!ReadChecked(bytes, 4, depth, true)) return false;
+  size = ByteReader(bytes, 4, bigEndian_).U32();
+  return true;
+}
+
+int CAVIParser::HandleTopLevelSegment(uint32_t token, int depth) {
+  uint32_t size = 0;
+  if (!ReadRawSize(size, depth)) return kStop;
+  const uint64_t headerPos = CurrentPosition() - 8;
+  const uint32_t declared = size;
+  const uint64_t left = RemainingInFile();
+  if (size > left) {
+    report_.Message(
+        "Wrong Size (" + Report::NumberText(size) + ") exceeding File Size detected, corrected!",
+        depth, kError);
+    size = static_cast<uint32_t>(left);
+  }
+  // The claim is what older players trip over, so it is checked as declared.
+  if (segmentCounter_ == 0 && declared > kFirstSegmentLimit) {
+    report_.Message("Size of first RIFF-chunk should be less than 1GB!", depth, kWarning);
+  }
+  return HandleSegment(token, size, headerPos, depth);
+}
+
+bool CAVIParser::HandleSpuriousChunk(uint32_t token, int depth) {
+  uint32_t size = 0;
+  if (!ReadChunkSize(size, depth)) return false;
+  const uint64_t headerPos = CurrentPosition() - 8;
+  const int inner =
+      ChunkHeaderLine(token, 0, size, headerPos, "Spurious Chunk after RIFF Chunk", depth);
+  const int result = HandleKnownChunk(token, size, inner);
+  if (result == kNotKnown) {
+    SkipRestOfFile();
+    return false;
+  }
+  return result != kStop;
+}
+
+void CAVIParser::SkipRestOfFile() {
+  const uint64_t left = RemainingInFile();
+  overheadSize_ += left;
+  SkipChecked(left, 0);
+}
+
+bool CAVIParser::RecoverGarbledData(int depth, uint64_t limit, uint32_t& token,
+                                    uint64_t& consumed) {
+  const uint64_t badTokenEnd = CurrentPosition();
+  uint64_t start = badTokenEnd;
+  if (consumed > 6 && start >= 7) {
+    start -= 7;
+    consumed -= 7;
+  }
+  const uint64_t fileSize = FileSize();
+  const uint64_t range = std::min(limit, start < fileSize ? fileSize - start : 0);
+  report_.Message("Garbled Data found!", depth, kError);
+  std::vector<uint8_t> block(static_cast<size_t>(std::min(range, kRecoveryBlock)));
+  uint32_t window = 0;
+  uint64_t searched = 0;
+  uint64_t foundEnd = 0;
+  Seek(start);
+  while (searched < range && foundEnd == 0) {
+    const uint64_t count = std::min(range - searched, kRecoveryBlock);
+    if (!ReadChecked(block.data(), count, depth, true)) break;
+    report_.ProgressTick(progressCounter_);
+    for (size_t i = 0; i < count; ++i) {
+      // The newest byte enters at the top: the window reads as a token in
+      // file order.
+      window = (window >> 8) | static_cast<uint32_t>(block[i]) << 24;
+      ++searched;
+      const uint64_t windowEnd = start + searched;
+      if (searched >= 4 && windowEnd != badTokenEnd && IsPlausibleChunkId(window)) {
+        foundEnd = windowEnd;
+        break;
+      }
+    }
+  }
+  if (foundEnd == 0) {
+    Seek(start + range);
+    consumed += range;
+    overheadSize_ += range;
+    report_.PlainLine("Unrecoverable", depth);
+    return false;
+  }
+  Seek(foundEnd);
+  const uint64_t passed = foundEnd - 4 - start;
+  consumed += foundEnd - start;
+  overheadSize_ += passed;
+  token = window;
+  ChunkHeaderLine(token, 0, static_cast<uint32_t>(std::min<uint64_t>(passed, kNoChunkSize - 1)),
+                  foundEnd - 4, "Recovered (S:Offset)", depth);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Segments
+
+int CAVIParser::HandleSegment(uint32_t token, uint32_t size, uint64_t headerPos, int depth) {
+  if (size < 4) return kStop;
+  uint32_t form = 0;
+  if (!ReadToken(form, depth)) return kStop;
+  const uint16_t segment = ++segmentCounter_;
+  model_.bigEndian = bigEndian_;
+  const std::string number = std::to_string(segment);
+  // A size corrected to the end of the file has no pad byte behind it.
+  const uint64_t body = std::min<uint64_t>(AlignedSize(size) - 4, RemainingInFile());
+  if (form == kAviForm || form == kAvixForm) {
+    const int inner =
+        ChunkHeaderLine(token, form, size, headerPos, "RIFF AVI Chunk, Segment #" + number, depth);
+    if (form == kAviForm) {
+      if (segment != 1 || aviSegmentSeen_) report_.Message(kUnexpectedToken, inner, kError);
+      aviSegmentSeen_ = true;
+    } else if (segment < 2 || !aviSegmentSeen_) {
+      // An extension segment with nothing to extend.
+      report_.Message(kUnexpectedToken, inner, kFatal);
+    }
+    return WalkSegmentBody(body, segment, inner);
+  }
+  if (form == kIndxForm || form == kMenuForm) {
+    // Some tools hide frames in forms of their own; they are looked for as
+    // in a 'movi' list.
+    const int inner = ChunkHeaderLine(token, form, size, headerPos,
+                                      "RIFF Unexpected Chunk, Segment #" + number, depth);
+    moviListPosition_ = CurrentPosition() - 4;
+    return ScanMovi(body, segment, inner);
+  }
+  const int inner = ChunkHeaderLine(token, form, size, headerPos, "RIFF Unknown Chunk", depth);
+  return WalkList(size - 4, inner);
+}
+
+int CAVIParser::WalkSegmentBody(uint64_t remaining, uint16_t segment, int depth) {
+  SegmentFlags flags;
+  int result = kHandled;
+  while (remaining >= 8 && CurrentPosition() < FileSize()) {
+    SubChunk chunk;
+    if (!ReadSubChunk(chunk, depth)) return kStop;
+    if (chunk.token == kRiffId || chunk.token == kMoviId) {
+      // Where a sub-chunk was expected: the segment declared too large a
+      // size and ran into the next segment or into a list.
+      const int inner = ChunkLine(chunk, 0, "", depth);
+      result = StepBackOnto(chunk.token, chunk.headerPos, inner);
+      break;
+    }
+    FitToList(chunk, remaining, depth);
+    int handled;
+    if (chunk.token == kListId && chunk.size >= 4) {
+      handled = HandleSegmentList(chunk, segment, flags, remaining, depth);
+    } else if (chunk.token == kIdx1Id || chunk.token == kIdxxId) {
+      handled = HandleIdx1(chunk, segment, flags, remaining, depth);
+    } else if (const ToolChunk* tool = FindToolChunk(kSegmentToolChunks, chunk.token)) {
+      handled = SkipNamedChunk(chunk, 0, tool->name, tool->warn, depth);
+    } else {
+      handled = HandleOtherChunk(chunk, depth);
+    }
+    if (handled == kStop) return kStop;
+  }
+  if (result == kHandled && EndOfList(remaining, depth) == kStop) return kStop;
+  // Extension segments carry no header list of their own.
+  if (!flags.hdrl && segment == 1) report_.Message("Missing 'hdrl'-Chunk!", depth, kError);
+  if (!flags.movi) report_.Message("Missing 'movi'-Chunk!", depth, kError);
+  return result;
+}
+
+int CAVIParser::HandleSegmentList(const SubChunk& chunk, uint16_t segment, SegmentFlags& flags,
+                                  uint64_t& remaining, int depth) {
+  uint32_t listType = 0;
+  if (!ReadToken(listType, depth)) return kStop;
+  if (listType == kHdrlId) return HandleHeaderList(chunk, segment, flags, remaining, depth);
+  if (listType == kMoviId) return HandleMoviList(chunk, segment, flags, remaining, depth);
+  if (listType == kInfoId || listType == kUnfoId) {
+    const int inner = ChunkLine(chunk, listType, "RIFF Info List", depth);
+    const int result = WalkInfoList(chunk.size - 4, inner);
+    if (!IsMetCode(result)) return result;
+    report_.Message(kRecovered, inner, kError);
+    GiveBackRest(chunk, remaining);
+    return kHandled;
+  }
+  if (listType == kPrmiId) {
+    overheadSize_ += uint64_t{chunk.size} + 8;
+    return SkipNamedChunk(chunk, listType, "AVI Adobe Premiere Info List", false, depth);
+  }
+  if (listType == kTdatId) {
+    return WalkGenericList(chunk, listType, "AVI Adobe Premiere Timecode List", false, depth);
+  }
+  if (listType == kUvioId) return WalkGenericList(chunk, listType, "AVI ??? List", false, depth);
+  return WalkGenericList(chunk, listType, "", true, depth);
+}
+
+int CAVIParser::HandleHeaderList(const SubChunk& chunk, uint16_t segment, SegmentFlags& flags,
+                                 uint64_t& remaining, int depth) {
+  const int inner = ChunkLine(chunk, kHdrlId, "AVI Header List", depth);
+  if (flags.hdrl || segment != 1) {
+    flags.hdrl = true;
+    report_.Message(kDuplicateIgnored, inner, kError);
+    return FinishChunk(chunk, inner) ? kHandled : kStop;
+  }
+  if (flags.movi || flags.idx1) report_.Message(kOutOfSequence, inner, kError);
+  flags.hdrl = true;
+  const int result = WalkHeaderList(ListBodySize(chunk), inner);
+  if (result == kStop) return kStop;
+  if (IsMetCode(result)) {
+    GiveBackRest(chunk, remaining);
+  } else if (!FinishChunk(chunk, 0)) {
+    return kStop;
+  }
+  ReserveMoviEntries();
+  return kHandled;
+}
+
+int CAVIParser::HandleMoviList(const SubChunk& chunk, uint16_t segment, SegmentFlags& flags,
+                               uint64_t& remaining, int depth) {
+  const int inner = ChunkLine(chunk, kMoviId, "AVI movi List", depth);
+  if (flags.movi || flags.idx1 || (segment == 1 && !flags.hdrl)) {
+    report_.Message(kDuplicateOrOutOfSequence, inner, kError);
+  }
+  flags.movi = true;
+  moviListPosition_ = chunk.BodyStart();
+  const int result = ScanMovi(chunk.size - 4, segment, inner);
+  if (result == kStop) return kStop;
+  if (IsMetCode(result)) {
+    GiveBackRest(chunk, remaining);
+  } else if (!FinishChunk(chunk, 0)) {
+    return kStop;
+  }
+  AssignIndexToMovi(inner);
+  return kHandled;
+}
+
+int CAVIParser::HandleIdx1(const SubChunk& chunk, uint16_t segment, SegmentFlags& flags,
+                           uint64_t& remaining, int depth) {
+  const int inner = ChunkLine(chunk, 0, "AVI Old Index Chunk", depth);
+  if (flags.idx1 || !flags.movi || (segment == 1 && !flags.hdrl)) {
+    report_.Message(kDuplicateOrOutOfSequence, inner, kError);
+  }
+  flags.idx1 = true;
+  idx1Met_ = true;
+  const int result = ParseIdx1(chunk.size, inner);
+  if (result == kStop) return kStop;
+  if (IsMetCode(result)) {
+    GiveBackRest(chunk, remaining);
+  } else if (!FinishChunk(chunk, 0)) {
+    return kStop;
+  }
+  AssignIndexToMovi(inner);
+  return kHandled;
+}
+
+void CAVIParser::ReserveMoviEntries() {
+  if (!RecordsMoviEntries()) return;
+  // The frame counts come from the file: each chunk needs at least its 8-byte
+  // header, so the file can hold no more than a size / 8 of them.
+  uint64_t frames = model_.avihSeen ? model_.MainHeader().totalFrames : 0;
+  uint64_t nonAudio = 0;
+  for (size_t i = 0; i < model_.streams.size(); ++i) {
+    if (!model_.streams[i].strhSeen) continue;
+    const AviStreamHeader header = model_.StreamHeader(i);
+    if (header.type != kAudsType) nonAudio += header.length;
+  }
+  frames = std::max(frames, nonAudio);
+  if (model_.dmlhSeen) {
+    frames = std::max<uint64_t>(frames, ByteReader(model_.dmlh.data(), 4, model_.bigEndian).U32());
+  }
+  const uint64_t wanted = std::min(2 * frames, FileSize() / 8 + 1);
+  if (wanted <= model_.movi.capacity()) return;
+  try {
+    model_.movi.reserve(static_cast<size_t>(wanted));
+  } catch (const std::bad_alloc&) {
+    // Only a head start for the scan: the list still grows as needed.
+  } catch (const std::length_error&) {
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The header list
+
+int CAVIParser::WalkHeaderList(uint64_t remaining, int depth) {
+  int result = kHandled;
+  while (remaining >= 8 && CurrentPosition() < FileSize()) {
+    SubChunk chunk;
+    if (!ReadSubChunk(chunk, depth)) return kStop;
+    result = CheckRunIntoNext(chunk, depth);
+    if (result != kHandled) break;
+    FitToList(chunk, remaining, depth);
+    int handled;
+    if (IsListToken(chunk.token) && chunk.size >= 4) {
+      handled = HandleHeaderSubList(chunk, depth);
+    } else if (chunk.token == kAvihId) {
+      handled = HandleMainHeader(chunk, depth);
+    } else if (const ToolChunk* tool = FindToolChunk(kHeaderToolChunks, chunk.token)) {
+      handled = SkipNamedChunk(chunk, 0, tool->name, tool->warn, depth);
+    } else {
+      handled = HandleOtherChunk(chunk, depth);
+    }
+    if (handled == kStop) return kStop;
+    if (IsMetCode(handled)) {
+      result = handled;
+      break;
+    }
+  }
+  if (result == kStop) return kStop;
+  if (result == kHandled && EndOfList(remaining, depth) == kStop) return kStop;
+  if (!model_.avihSeen) report_.Message("Missing 'avih'-Chunk!", depth, kError);
+  if (streamListCount_ == 0) report_.Message("Missing 'strl'-Chunk!", depth, kError);
+  return result;
+}
+
+int CAVIParser::HandleHeaderSubList(const SubChunk& chunk, int depth) {
+  uint32_t listType = 0;
+  if (!ReadToken(listType, depth)) return kStop;
+  if (listType == kStrlId) return HandleStreamList(chunk, depth);
+  if (chunk.token == kListId && listType == kOdmlId) return HandleOdmlList(chunk, depth);
+  if (chunk.token == kListId && (listType == kInfoId || listType == kUnfoId)) {
+    const int inner = ChunkLine(chunk, listType, "RIFF Info List", depth);
+    const int result = WalkInfoList(chunk.size - 4, inner);
+    // The header list ran into what follows it: it ends there too.
+    if (IsMetCode(result)) report_.Message(kRecovered, inner, kError);
+    return result;
+  }
+  return SkipNamedChunk(chunk, listType, "", true, depth);
+}
+
+int CAVIParser::HandleMainHeader(const SubChunk& chunk, int depth) {
+  const int inner = ChunkLine(chunk, 0, "AVI Main Header", depth);
+  if (model_.avihSeen) {
+    report_.Message(kDuplicateIgnored, inner, kError);
+    return FinishChunk(chunk, inner) ? kHandled : kStop;
+  }
+  if (streamListCount_ > 0 || odmlListSeen_) report_.Message(kOutOfSequence, inner, kError);
+  std::vector<uint8_t> body;
+  if (!ReadChunkBody(chunk, body, chunk.size, inner)) return kStop;
+  // A short header is interpreted with its missing fields as zero.
+  model_.avih.fill(0);
+  std::memcpy(model_.avih.data(), body.data(), std::min(body.size(), kMainHeaderSize));
+  model_.avihSeen = true;
+  AviHeaderDumper(*this, model_)
+      .DumpMainHeader(body.data(), static_cast<uint32_t>(body.size()), inner);
+  return FinishChunk(chunk, 0) ? kHandled : kStop;
+}
+
+int CAVIParser::HandleStreamList(const SubChunk& chunk, int depth) {
+  const uint32_t listNumber = streamListCount_;
+  const int inner =
+      ChunkLine(chunk, kStrlId, "AVI Stream List #" + std::to_string(listNumber), depth);
+  if (!model_.avihSeen || odmlListSeen_) {
+    report_.Message("Unexpected out-of-sequence Token!", inner, kError);
+  }
+  ++streamListCount_;
+  if (uint64_t{listNumber} + 1 > MainHeaderStreams()) {
+    report_.Message("Stream count greater than AVI Main Header Streams!", inner, kError);
+  }
+  if (model_.streams.size() >= kMaxStreams) {
+    report_.Message("More than 100 Stream Lists, ignored!", inner, kError);
+    return FinishChunk(chunk, inner) ? kHandled : kStop;
+  }
+  const int result = WalkStreamList(ListBodySize(chunk), inner);
+  if (result == kHandled && !FinishChunk(chunk, 0)) return kStop;
+  return result;
+}
+
+int CAVIParser::HandleOdmlList(const SubChunk& chunk, int depth) {
+  const int inner = ChunkLine(chunk, kOdmlId, "AVI OpenDML 1.02 Header List", depth);
+  if (odmlListSeen_) {
+    report_.Message(kDuplicateIgnored, inner, kError);
+    return FinishChunk(chunk, inner) ? kHandled : kStop;
+  }
+  if (!model_.avihSeen || streamListCount_ == 0) report_.Message(kOutOfSequence, inner, kError);
+  odmlListSeen_ = true;
+  model_.dmlhSeen = true;
+  const int result = WalkOdmlList(ListBodySize(chunk), inner);
+  if (result == kHandled && !FinishChunk(chunk, 0)) return kStop;
+  return result;
+}
+
+int CAVIParser::WalkOdmlList(uint64_t remaining, int depth) {
+  int result = kHandled;
+  bool first = true;
+  while (remaining >= 8 && CurrentPosition() < FileSize()) {
+    SubChunk chunk;
+    if (!ReadSubChunk(chunk, depth)) return kStop;
+    result = CheckRunIntoNext(chunk, depth);
+    if (result != kHandled) break;
+    FitToList(chunk, remaining, depth);
+    if (first && chunk.token != kDmlhId) {
+      report_.Message("Unexpected Token, expected 'dmlh'!", depth, kError);
+    }
+    first = false;
+    const int handled = chunk.token == kDmlhId ? HandleExtendedHeader(chunk, depth)
+                                               : HandleOtherChunk(chunk, depth);
+    if (handled == kStop) return kStop;
+  }
+  if (result == kStop) return kStop;
+  if (result == kHandled && EndOfList(remaining, depth) == kStop) return kStop;
+  return result;
+}
+
+int CAVIParser::HandleExtendedHeader(const SubChunk& chunk, int depth) {
+  const int inner = ChunkLine(chunk, 0, "AVI ODML Header", depth);
+  if (chunk.size != kExtendedHeaderSize) {
+    report_.Message("Unknown Token Size, expected " + std::to_string(kExtendedHeaderSize) + "!",
+                    inner, kWarning);
+  }
+  std::vector<uint8_t> body;
+  if (!ReadChunkBody(chunk, body, kExtendedHeaderSize, inner)) return kStop;
+  model_.dmlh.fill(0);
+  std::memcpy(model_.dmlh.data(), body.data(), body.size());
+  if (body.size() >= 4) {
+    const uint32_t grandFrames = ByteReader(body.data(), 4, bigEndian_).U32();
+    report_.PlainLine("Grand Frames: " + Report::NumberText(grandFrames), inner);
+  }
+  return FinishChunk(chunk, 0) ? kHandled : kStop;
+}
+
+// ---------------------------------------------------------------------------
+// Stream lists
+
+int CAVIParser::WalkStreamList(uint64_t remaining, int depth) {
+  // One stream per stream list, so that the stream numbers of the chunk ids
+  // stay those of the lists even when a list is empty.
+  model_.streams.emplace_back();
+  StreamListFlags flags;
+  flags.stream = model_.streams.size() - 1;
+  int result = kHandled;
+  while (remaining >= 8 && CurrentPosition() < FileSize()) {
+    SubChunk chunk;
+    if (!ReadSubChunk(chunk, depth)) return kStop;
+    result = CheckRunIntoNext(chunk, depth);
+    if (result != kHandled) break;
+    FitToList(chunk, remaining, depth);
+    if (HandleStreamChunk(chunk, flags, depth) == kStop) return kStop;
+  }
+  if (result == kStop) return kStop;
+  if (result == kHandled && EndOfList(remaining, depth) == kStop) return kStop;
+  if (!flags.strh) report_.Message("Missing 'strh'-Chunk!", depth, kError);
+  return result;
+}
+
+int CAVIParser::HandleStreamChunk(const SubChunk& chunk, StreamListFlags& flags, int depth) {
+  switch (chunk.token) {
+    case kStrhId:
+      return HandleStreamHeader(chunk, flags, depth);
+    case kStrfId:
+      return HandleStreamFormat(chunk, flags, depth);
+    case kStrdId:
+    case kStrnId:
+    case kVprpId:
+      return HandleOptionalStreamChunk(chunk, flags, depth);
+    case kIndxId:
+      return HandleStreamIndex(chunk, flags, depth);
+    case kJunkId:
+    case kJunqId:
+      return HandleKnownChunk(chunk.token, chunk.size, depth);
+    default:
+      break;
+  }
+  if (const ToolChunk* tool = FindToolChunk(kStreamToolChunks, chunk.token)) {
+    return SkipNamedChunk(chunk, 0, tool->name, tool->warn, depth);
+  }
+  uint32_t listType = 0;
+  if (IsListToken(chunk.token) && chunk.size >= 4 && !ReadToken(listType, depth)) return kStop;
+  return SkipNamedChunk(chunk, listType, "", true, depth);
+}
+
+int CAVIParser::HandleStreamHeader(const SubChunk& chunk, StreamListFlags& flags, int depth) {
+  const int inner = ChunkLine(chunk, 0, "AVI StreamHeader", depth);
+  if (flags.strh) {
+    report_.Message(kDuplicateIgnored, inner, kError);
+    return FinishChunk(chunk, inner) ? kHandled : kStop;
+  }
+  std::vector<uint8_t> body;
+  if (!ReadChunkBody(chunk, body, chunk.size, inner)) return kStop;
+  flags.strh = true;
+  AviStream& stream = model_.streams[flags.stream];
+  stream.strh.fill(0);
+  std::memcpy(stream.strh.data(), body.data(), std::min(body.size(), kStreamHeaderSize));
+  stream.strhSeen = true;
+  AviHeaderDumper(*this, model_)
+      .DumpStreamHeader(flags.stream, body.data(), static_cast<uint32_t>(body.size()), inner);
+  return FinishChunk(chunk, 0) ? kHandled : kStop;
+}
+
+int CAVIParser::HandleStreamFormat(const SubChunk& chunk, StreamListFlags& flags, int depth) {
+  const int inner = ChunkLine(chunk, 0, "AVI StreamFormat", depth);
+  if (!flags.strh) report_.Message(kOutOfSequence, inner, kError);
+  AviStream& stream = model_.streams[flags.stream];
+  if (!ReadChunkBody(chunk, stream.strf, chunk.size, inner)) return kStop;
+  AviHeaderDumper(*this, model_)
+      .DumpStreamFormat(flags.stream, stream.strf.data(), static_cast<uint32_t>(stream.strf.size()),
+                        inner);
+  return FinishChunk(chunk, 0) ? kHandled : kStop;
+}
+
+int CAVIParser::HandleOptionalStreamChunk(const SubChunk& chunk, StreamListFlags& flags,
+                                          int depth) {
+  const char* name = chunk.token == kStrdId   ? "AVI Additional Stream Data"
+                     : chunk.token == kStrnId ? "AVI Stream Name"
+                                              : "AVI Stream Video Property Header";
+  bool& seen = chunk.token == kStrdId   ? flags.strd
+               : chunk.token == kStrnId ? flags.strn
+                                        : flags.vprp;
+  const int inner = ChunkLine(chunk, 0, name, depth);
+  if (seen) {
+    report_.Message(kDuplicateIgnored, inner, kError);
+    return FinishChunk(chunk, inner) ? kHandled : kStop;
+  }
+  if (!flags.strh) report_.Message(kOutOfSequence, inner, kError);
+  seen = true;
+  std::vector<uint8_t> body;
+  if (!ReadChunkBody(chunk, body, chunk.size, inner)) return kStop;
+  AviStream& stream = model_.streams[flags.stream];
+  if (chunk.token == kStrdId) {
+    // Codec data, kept for the writer; its first bytes are shown.
+    const size_t shown = static_cast<size_t>(std::min<uint64_t>(body.size(), options_.dumpLimit));
+    if (shown > 0 && options_.verbosity > 0) {
+      report_.HexDump(body.data(), shown, inner, options_.verbosity);
+    }
+    stream.strd = std::move(body);
+  } else if (chunk.token == kStrnId) {
+    stream.name = StreamNameText(body);
+    report_.PlainLine("00 Name: \"" + stream.name + "\"", inner);
+  } else {
+    AviHeaderDumper(*this, model_)
+        .DumpVideoProperties(body.data(), static_cast<uint32_t>(body.size()), inner);
+  }
+  return FinishChunk(chunk, 0) ? kHandled : kStop;
+}
+
+int CAVIParser::HandleStreamIndex(const SubChunk& chunk, StreamListFlags& flags, int depth) {
+  const int inner = ChunkLine(chunk, 0, "AVI Stream Index", depth);
+  AviStream& stream = model_.streams[flags.stream];
+  if (!ReadChunkBody(chunk, stream.indx, chunk.size, inner)) return kStop;
+  ParseSuperIndex(flags.stream, stream.indx, inner);
+  return FinishChunk(chunk, 0) ? kHandled : kStop;
+}
+
+// ---------------------------------------------------------------------------
+// The media data, the indexes and the statistics. This walk steps over the
+// 'movi' data and the indexes; their analysis builds on the hooks below.
+
+int CAVIParser::ScanMovi(uint64_t listSize, uint16_t /*segment*/, int depth) {
+  return SkipChunkBody(listSize, depth) ? kHandled : kStop;
+}
+
+int CAVIParser::ParseIdx1(uint32_t size, int depth) {
+  return SkipChunkBody(size, depth) ? kHandled : kStop;
+}
+
+void CAVIParser::ParseSuperIndex(size_t /*stream*/, const std::vector<uint8_t>& /*body*/,
+                                 int /*depth*/) {}
+
+void CAVIParser::AssignIndexToMovi(int /*depth*/) {}
+
+void CAVIParser::RunStatistics(int /*depth*/) {}
+
+// ---------------------------------------------------------------------------
+// Pieces shared by the walkers
+
+bool CAVIParser::ReadSubChunk(SubChunk& chunk, int depth) {
+  chunk.headerPos = CurrentPosition();
+  return ReadToken(chunk.token, depth) && ReadChunkSize(chunk.size, depth);
+}
+
+int CAVIParser::CheckRunIntoNext(const SubChunk& chunk, int depth) {
+  if (chunk.token == kRiffId || chunk.token == kMoviId || chunk.token == kIdx1Id) {
+    return StepBackOnto(chunk.token, chunk.headerPos, depth);
+  }
+  if (chunk.token != kListId || chunk.size < 4) return kHandled;
+  // A 'movi' list where a header sub-chunk was expected: the list type is
+  // looked at without being consumed.
+  uint32_t listType = 0;
+  if (!ReadToken(listType, depth) || !Skip(-4, true)) return kStop;
+  return listType == kMoviId ? StepBackOnto(kMoviId, chunk.headerPos, depth) : kHandled;
+}
+
+int CAVIParser::StepBackOnto(uint32_t token, uint64_t headerPos, int depth) {
+  const int code = token == kRiffId   ? kMetRiff
+                   : token == kMoviId ? kMetMovi
+                   : token == kIdx1Id ? kMetIdx1
+                                      : kHandled;
+  if (code == kHandled) return kHandled;
+  report_.Message(kRecovered, depth, kError);
+  const uint64_t position = CurrentPosition();
+  if (!Skip(-static_cast<int64_t>(position - headerPos), true)) return kStop;
+  return code;
+}
+
+void CAVIParser::FitToList(SubChunk& chunk, uint64_t& remaining, int depth) {
+  // remaining >= 8 here: the walkers only read a header while 8 bytes remain.
+  const uint64_t room = remaining - 8;
+  if (chunk.size > room) {
+    report_.Message("Token Size (" + Report::NumberText(chunk.size) + ") greater Chunk Size (" +
+                        Report::NumberText(room) + ")!",
+                    depth, kError);
+    if (options_.subchunkEnforcesParentSize) {
+      remaining = 8 + AlignedSize(chunk.size);
+    } else {
+      chunk.size = static_cast<uint32_t>(room);
+    }
+  }
+  // A pad byte the list has no room for is not charged to it.
+  remaining -= std::min(remaining, 8 + AlignedSize(chunk.size));
+}
+
+void CAVIParser::GiveBackRest(const SubChunk& chunk, uint64_t& remaining) {
+  const uint64_t chunkEnd = chunk.BodyStart() + AlignedSize(chunk.size);
+  const uint64_t position = CurrentPosition();
+  if (chunkEnd > position) remaining += chunkEnd - position;
+}
+
+int CAVIParser::EndOfList(uint64_t remaining, int depth) {
+  if (remaining == 0) return kHandled;
+  if (remaining < 8) report_.Message(kSizeMismatch, depth, kError);
+  const bool inFile = remaining <= RemainingInFile();
+  SkipChecked(remaining, depth + 1);
+  return inFile ? kHandled : kStop;
+}
+
+uint64_t CAVIParser::ListBodySize(const SubChunk& chunk) {
+  // The bytes behind the list type, with the pad byte where the file has it.
+  const uint64_t typeEnd = chunk.BodyStart() + 4;
+  const uint64_t bodyEnd = chunk.BodyStart() + chunk.size;
+  uint64_t end = chunk.BodyStart() + AlignedSize(chunk.size);
+  if (end > FileSize() && bodyEnd <= FileSize()) end = bodyEnd;
+  return end > typeEnd ? end - typeEnd : 0;
+}
+
+bool CAVIParser::ReadChunkBody(const SubChunk& chunk, std::vector<uint8_t>& body, uint64_t limit,
+                               int depth) {
+  const uint64_t bodyEnd = chunk.BodyStart() + chunk.size;
+  const uint64_t position = CurrentPosition();
+  const uint64_t count = std::min(bodyEnd > position ? bodyEnd - position : 0, limit);
+  // Checked before anything is allocated: the size came from the file.
+  if (count > RemainingInFile()) {
+    report_.Message(kPrematureEnd, depth, kFatal);
+    return false;
+  }
+  body.assign(static_cast<size_t>(count), 0);
+  return count == 0 || ReadChecked(body.data(), count, depth, true);
+}
+
+bool CAVIParser::FinishChunk(const SubChunk& chunk, int depth) {
+  const uint64_t bodyEnd = chunk.BodyStart() + chunk.size;
+  uint64_t position = CurrentPosition();
+  if (position < bodyEnd) {
+    const uint64_t count = bodyEnd - position;
+    const bool inFile = count <= RemainingInFile();
+    SkipChecked(count, depth);
+    if (!inFile) return false;
+  }
+  // The pad byte is skipped unseen; the last chunk of a file may lack it.
+  const uint64_t alignedEnd = chunk.BodyStart() + AlignedSize(chunk.size);
+  position = CurrentPosition();
+  if (position < alignedEnd && position < FileSize()) SkipChecked(alignedEnd - position, 0);
+  return true;
+}
+
+int CAVIParser::SkipNamedChunk(const SubChunk& chunk, uint32_t listType, const char* name,
+                               bool warn, int depth) {
+  const int inner = ChunkLine(chunk, listType, name, depth);
+  if (warn) report_.Message(kUnexpectedToken, inner, kWarning);
+  return FinishChunk(chunk, inner) ? kHandled : kStop;
+}
+
+int CAVIParser::WalkGenericList(const SubChunk& chunk, uint32_t listType, const std::string& name,
+                                bool warn, int depth) {
+  const int inner = ChunkLine(chunk, listType, name, depth);
+  if (warn) report_.Message(kUnexpectedToken, inner, kWarning);
+  return WalkList(chunk.size - 4, inner);
+}
+
+int CAVIParser::HandleOtherChunk(const SubChunk& chunk, int depth) {
+  const int result = HandleKnownChunk(chunk.token, chunk.size, depth);
+  if (result != kNotKnown) return result;
+  return SkipNamedChunk(chunk, 0, "", true, depth);
+}
+
+int CAVIParser::ChunkLine(const SubChunk& chunk, uint32_t listType, const std::string& name,
+                          int depth) {
+  return ChunkHeaderLine(chunk.token, listType, chunk.size, chunk.headerPos, name, depth);
+}
+
+bool CAVIParser::IsListToken(uint32_t token) {
+  return token == kListId || token == kReversedListId;
+}
+
+bool CAVIParser::RecordsMoviEntries() const {
+  return !outputPath_.empty() || options_.checkIndexes;
+}
+
+uint32_t CAVIParser::MainHeaderStreams() const {
+  return model_.avihSeen ? model_.MainHeader().streams : 0;
+}

@@ -1,0 +1,196 @@
+#pragma once
+// The parser of AVI files: RIFF forms of type `AVI `, followed by the OpenDML
+// extension segments `RIFF 'AVIX'`.
+//
+// The first segment holds the header list `hdrl` (main header `avih`, one
+// stream list `strl` per stream with its header, format, name and super
+// index, the OpenDML list `odml`), the media data list `movi` and the old
+// index `idx1`; later segments hold further `movi` lists. The walk fills an
+// AviModel that the statistics and the writer of a repaired file read.
+//
+// Damaged files are the normal case: every list declares a size, and a
+// sub-chunk larger than its list, a duplicate or out-of-order chunk, or a list
+// that runs into the next `RIFF`, `movi` or `idx1` header is reported and
+// recovered from instead of ending the parse.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "riff/AviModel.h"
+#include "riff/CRIFFParser.h"
+
+class CAVIParser : public CRIFFParser {
+ public:
+  // The first segment should stay below this size so that players without
+  // OpenDML support can read it.
+  static constexpr uint64_t kFirstSegmentLimit = 1073741824;
+  // Garbage between top-level segments is searched this far for a chunk id.
+  static constexpr uint64_t kTopLevelSearchLimit = 1024;
+  // Stream numbers in chunk ids have two decimal digits: stream lists beyond
+  // this many could never be addressed by a chunk and are not kept.
+  static constexpr size_t kMaxStreams = 100;
+
+  CAVIParser(RunOptions options, ReportOutput& output);
+  ~CAVIParser() override;
+
+  bool Parse(const std::string& sourcePath, const std::string& outputPath) override;
+
+  const AviModel& Model() const { return model_; }
+  uint16_t SegmentCount() const { return segmentCounter_; }
+
+  // A token that may start a chunk of an AVI file: `LIST`, `JUNK`, `RIFF`,
+  // `rec `, `idx1`; ids ending in "__"; and the stream chunk ids `##xx`
+  // (two letters), `##32` and `xx##`, whose digits must name a stream of the
+  // model.
+  bool IsPlausibleChunkId(uint32_t token) const;
+
+ private:
+  // One chunk header inside a list: where it starts and what it declares.
+  struct SubChunk {
+    uint32_t token = 0;
+    uint32_t size = 0;
+    uint64_t headerPos = 0;
+    uint64_t BodyStart() const { return headerPos + 8; }
+  };
+
+  // --- the analysis of the media data, the indexes and the statistics ---
+  // The media data of a `movi` list (or of a segment scanned like one):
+  // `listSize` bytes behind the list type word, which has just been read.
+  // Returns kHandled, kStop, or kMetRiff/kMetIdx1 with the position moved
+  // back onto a header that the list ran into.
+  int ScanMovi(uint64_t listSize, uint16_t segment, int depth);
+  // The `idx1` chunk of `size` bytes, position behind its size word. Returns
+  // kHandled, kStop or kMetRiff (position on that header).
+  int ParseIdx1(uint32_t size, int depth);
+  // Dumps and checks the super index of stream `stream`, already read into the
+  // model (its `indx` body).
+  void ParseSuperIndex(size_t stream, const std::vector<uint8_t>& body, int depth);
+  // Matches the index entries collected so far against the 'movi' entries.
+  void AssignIndexToMovi(int depth);
+  // The statistics and consistency checks after the last segment.
+  void RunStatistics(int depth);
+
+  // Searches up to `limit` bytes from the current position (after a bad
+  // token) for a plausible chunk id, in blocks. `consumed` counts the bytes
+  // of the enclosing area read so far; when it exceeds 6 the search starts 7
+  // bytes back so that an id overlapping the bad token is found. True with
+  // the position right behind the id found, which is returned in `token`;
+  // false with the position at the end of the searched range. The bytes
+  // passed over count as overhead and are added to `consumed`.
+  bool RecoverGarbledData(int depth, uint64_t limit, uint32_t& token, uint64_t& consumed);
+
+  AviModel model_;
+  uint16_t segmentCounter_ = 0;
+  bool aviSegmentSeen_ = false;
+  bool idx1Met_ = false;           // an `idx1` chunk was met anywhere
+  uint64_t moviListPosition_ = 0;  // the type word of the last `movi` list
+
+  // What a segment body has shown so far, for the order checks.
+  struct SegmentFlags {
+    bool hdrl = false;
+    bool movi = false;
+    bool idx1 = false;
+  };
+  // What a stream list has shown so far.
+  struct StreamListFlags {
+    bool strh = false;
+    bool strd = false;
+    bool strn = false;
+    bool vprp = false;
+    size_t stream = 0;  // its number in the model
+  };
+
+  bool RunTopLevel(int depth);
+  // The byte order of the file, from a top-level token or the options.
+  void ChooseByteOrder(uint32_t token);
+  // A top-level `RIFF`/`RIFX` chunk, token just read.
+  int HandleTopLevelSegment(uint32_t token, int depth);
+  // A chunk id at top level that is not a segment; false ends the walk.
+  bool HandleSpuriousChunk(uint32_t token, int depth);
+  // Skips everything up to the end of the file as overhead.
+  void SkipRestOfFile();
+  // A size word as stored, without the check against the file size.
+  bool ReadRawSize(uint32_t& size, int depth);
+
+  int HandleSegment(uint32_t token, uint32_t size, uint64_t headerPos, int depth);
+  int WalkSegmentBody(uint64_t remaining, uint16_t segment, int depth);
+  int HandleSegmentList(const SubChunk& chunk, uint16_t segment, SegmentFlags& flags,
+                        uint64_t& remaining, int depth);
+  int HandleHeaderList(const SubChunk& chunk, uint16_t segment, SegmentFlags& flags,
+                       uint64_t& remaining, int depth);
+  int HandleMoviList(const SubChunk& chunk, uint16_t segment, SegmentFlags& flags,
+                     uint64_t& remaining, int depth);
+  int HandleIdx1(const SubChunk& chunk, uint16_t segment, SegmentFlags& flags, uint64_t& remaining,
+                 int depth);
+  // Room for the 'movi' entries the headers announce.
+  void ReserveMoviEntries();
+
+  int WalkHeaderList(uint64_t remaining, int depth);
+  // A list inside the header list; its list type is still to be read.
+  int HandleHeaderSubList(const SubChunk& chunk, int depth);
+  int HandleMainHeader(const SubChunk& chunk, int depth);
+  int HandleStreamList(const SubChunk& chunk, int depth);
+  int HandleOdmlList(const SubChunk& chunk, int depth);
+  int WalkOdmlList(uint64_t remaining, int depth);
+  int HandleExtendedHeader(const SubChunk& chunk, int depth);
+
+  int WalkStreamList(uint64_t remaining, int depth);
+  int HandleStreamChunk(const SubChunk& chunk, StreamListFlags& flags, int depth);
+  int HandleStreamHeader(const SubChunk& chunk, StreamListFlags& flags, int depth);
+  int HandleStreamFormat(const SubChunk& chunk, StreamListFlags& flags, int depth);
+  // `strd`, `strn` and `vprp`: at most one of each per stream.
+  int HandleOptionalStreamChunk(const SubChunk& chunk, StreamListFlags& flags, int depth);
+  int HandleStreamIndex(const SubChunk& chunk, StreamListFlags& flags, int depth);
+
+  // --- pieces shared by the walkers ---
+  // Reads the token and size of the next sub-chunk.
+  bool ReadSubChunk(SubChunk& chunk, int depth);
+  // A header list or stream list that declared too large a size runs into a
+  // `RIFF`, `movi` or `idx1` header, or a `LIST 'movi'`: then the position
+  // goes back onto that header and the kMet code is returned (kHandled for
+  // an ordinary sub-chunk, kStop when the file ends).
+  int CheckRunIntoNext(const SubChunk& chunk, int depth);
+  // Reports the header met, moves back onto it and returns its kMet code;
+  // kHandled when `token` is none of `RIFF`, `movi`, `idx1`.
+  int StepBackOnto(uint32_t token, uint64_t headerPos, int depth);
+  // Checks the sub-chunk against the `remaining` bytes of its list: one that
+  // does not fit is cut to the list, or with subchunkEnforcesParentSize the
+  // list is widened to hold it. Then takes the chunk off `remaining`.
+  void FitToList(SubChunk& chunk, uint64_t& remaining, int depth);
+  // After a walk that stopped at a header inside the chunk: the bytes of the
+  // chunk behind the position belong to the enclosing list again.
+  void GiveBackRest(const SubChunk& chunk, uint64_t& remaining);
+  // What is left of a list too small for a chunk header.
+  int EndOfList(uint64_t remaining, int depth);
+  // The bytes of a list behind its type word, pad byte included where the
+  // file has it.
+  uint64_t ListBodySize(const SubChunk& chunk);
+  // Reads the rest of the chunk body (at most `limit` bytes) into `body`;
+  // the bytes must lie within the file, which is checked before anything is
+  // allocated. False (reported) when the file ends first.
+  bool ReadChunkBody(const SubChunk& chunk, std::vector<uint8_t>& body, uint64_t limit, int depth);
+  // Moves to the end of the chunk, showing the skipped bytes at `depth` (0:
+  // silently), and over its pad byte when the file has it. False when the
+  // file ends inside the body.
+  bool FinishChunk(const SubChunk& chunk, int depth);
+  // A chunk header line, an optional "Unexpected Token!" warning, and the
+  // rest of the body skipped.
+  int SkipNamedChunk(const SubChunk& chunk, uint32_t listType, const char* name, bool warn,
+                     int depth);
+  // A list whose type has just been read, walked by the generic list walker.
+  int WalkGenericList(const SubChunk& chunk, uint32_t listType, const std::string& name, bool warn,
+                      int depth);
+  // A chunk any RIFF form may hold (JUNK, INFO texts, ...) or, failing that,
+  // a header line, the warning and a skip.
+  int HandleOtherChunk(const SubChunk& chunk, int depth);
+  int ChunkLine(const SubChunk& chunk, uint32_t listType, const std::string& name, int depth);
+  // `LIST`, or its byte-reversed spelling that some writers use.
+  static bool IsListToken(uint32_t token);
+
+  bool RecordsMoviEntries() const;
+  uint32_t MainHeaderStreams() const;
+
+  uint32_t streamListCount_ = 0;  // stream lists met in the header list
+  bool odmlListSeen_ = false;
+};

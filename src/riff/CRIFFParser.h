@@ -1,0 +1,132 @@
+#pragma once
+// The generic walker of RIFF, RIFX and IFF chunk files, and the base of the
+// parsers of the RIFF family (AVI, QuickTime, WAVE/AIFF/MIDI, RealMedia).
+//
+// A RIFF-family file is a tree of chunks: a 4-byte token, a 32-bit size and a
+// body. Lists (`LIST`, `CAT `, `PROP`) and forms (`RIFF`, `RIFX`, `FORM`)
+// carry a 4-byte type and then more chunks. RIFF and RIFX bodies are padded to
+// an even length (the word-aligned flag); RIFX, like IFF, stores its numbers
+// big-endian (the big-endian flag).
+//
+// The derived parsers reuse the size reader, the list walkers, the handlers of
+// the chunks any form may hold, the overhead and form counters and the table
+// of WAVE format-tag names.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/CParser.h"
+#include "core/StructDesc.h"
+
+class CRIFFParser : public CParser {
+ public:
+  // Results of the chunk handlers and walkers.
+  enum ChunkResult : int {
+    kHandled = 0,   // the chunk was handled and the position is behind it
+    kNotKnown = 1,  // not one of the handler's tokens; nothing was read
+    kStop = 3,      // a read failed or the file ended: parsing must stop
+    kMetRiff = 4,   // an INFO list ran into a `RIFF` header (position on it)
+    kMetMovi = 5,   // ... into a `movi` header
+    kMetIdx1 = 6,   // ... into an `idx1` header
+  };
+
+  // Lists nested deeper than this are reported and skipped whole, so that a
+  // crafted file cannot exhaust the stack.
+  static constexpr uint32_t kMaxListNesting = 200;
+
+  CRIFFParser(RunOptions options, ReportOutput& output);
+  ~CRIFFParser() override;
+
+  bool Parse(const std::string& sourcePath, const std::string& outputPath) override;
+
+  // The name of a WAVE format tag, e.g. "(PCM)"; some tags have an empty name.
+  static std::string FormatTagName(uint16_t tag);
+  // A token that may be a chunk id: the first byte printable, the other three
+  // letters or digits.
+  static bool LooksLikeFourCC(uint32_t token);
+
+  uint64_t OverheadSize() const { return overheadSize_; }
+  uint16_t FormCount() const { return formCounter_; }
+
+ protected:
+  // Reads a 4-byte token (premature end reported, false).
+  bool ReadToken(uint32_t& token, int depth);
+  // Reads a 32-bit chunk size in the file's byte order. A size that runs past
+  // the end of the file is reported but returned as read.
+  bool ReadChunkSize(uint32_t& size, int depth);
+
+  // A size rounded up to even while the word-aligned flag is set.
+  uint64_t AlignedSize(uint64_t size) const;
+  // Bytes between the current position and the end of the file.
+  uint64_t RemainingInFile();
+  // Skips a chunk body of `size` bytes (plus its pad byte while word aligned),
+  // showing its first bytes at `depth`. False when the file ends first.
+  bool SkipChunkBody(uint64_t size, int depth);
+
+  // The sub-chunks of a list or form body of `size` bytes (the bytes behind
+  // the list or form type). While word aligned the body ends at the list's pad
+  // byte, which the walk consumes. Returns kHandled or kStop.
+  int WalkList(uint64_t size, int depth);
+  // A `RIFF`/`RIFX`/`FORM` chunk whose form type has no parser of its own;
+  // called with the position behind the chunk's size word.
+  int HandleUnknownForm(uint32_t token, uint32_t size, int depth);
+  // The chunks any form may hold (INFO texts, filler, DISP, vers, ...); called
+  // with the position behind the chunk's size word. kNotKnown leaves the
+  // position unchanged.
+  int HandleKnownChunk(uint32_t token, uint32_t size, int depth);
+  // The body of a `LIST 'INFO'` of `size` bytes (pad byte included as for
+  // WalkList): kHandled, kStop, or kMetRiff, kMetMovi, kMetIdx1 with the
+  // position moved back onto that header.
+  int WalkInfoList(uint64_t size, int depth);
+  // `JUNK`, `JUNQ` and `PAD ` filler.
+  int HandleJunk(uint32_t token, uint32_t size, int depth);
+
+  // Text chunks printed by the structure dumper under `name`: 8-bit text, or
+  // UTF-16 text. True when the whole chunk (with its pad byte) was consumed.
+  bool DumpTextChunk(uint32_t token, uint32_t size, const std::string& name, int depth);
+  bool DumpWideTextChunk(uint32_t token, uint32_t size, const std::string& name, int depth);
+
+  // Bytes of the file that carry no media data.
+  uint64_t overheadSize_ = 0;
+  // Nested forms opened by the unknown-form handler.
+  uint16_t formCounter_ = 0;
+
+ private:
+  bool RunDriver(int depth);
+  void ApplyByteOrder(uint32_t token);
+  bool HandleStrayChunk(uint32_t token, int depth, bool& stop);
+  bool ReadSizeWord(uint32_t& size, int depth);
+  uint32_t CorrectedTopLevelSize(uint32_t size, int depth);
+  // The position of a header that lies `back` bytes behind the current one.
+  uint64_t HeaderPosition(uint64_t back) const;
+
+  int WalkListBody(uint64_t remaining, int depth);
+  // Checks a sub-chunk against what remains of its list and cuts one of them.
+  void FitSubChunk(uint32_t& size, uint64_t& remaining, int depth);
+  int EndOfListBody(uint64_t remaining, int depth);
+  int HandleSubList(uint32_t token, uint32_t size, uint64_t headerPos, uint64_t& remaining,
+                    int depth);
+  // A chunk nobody knows: its header line, then its body skipped.
+  int SkipUnknownChunk(uint32_t token, uint32_t size, uint64_t headerPos, int depth);
+  int HandleInfoSubChunk(uint32_t token, uint32_t size, uint64_t headerPos, int depth);
+
+  bool DumpText(uint32_t token, uint32_t size, const std::string& name, const FieldDesc (&field)[1],
+                int depth);
+  // Dumps a chunk body by its description. False when the body could not be
+  // read (the walk must stop); `complete` tells whether the dumper consumed
+  // the whole body.
+  bool DumpDescribed(uint32_t size, const StructDesc& desc, int depth, bool& complete);
+  int HandleInfoChunk(uint32_t size, int depth);
+  int HandleGuidChunk(uint32_t size, int depth);
+  int HandleDisplayChunk(uint32_t size, int depth);
+  int HandleVersionChunk(uint32_t size, int depth);
+  // Skips what is left of the chunk body that starts at `bodyStart`, shown at
+  // `depth`, and then its pad byte (a pad byte missing at the very end of the
+  // file is tolerated). False when the file ends inside the body.
+  bool SkipRestOfChunk(uint64_t bodyStart, uint64_t size, int depth);
+  // Reads `count` body bytes; fails (reported) when the file holds fewer.
+  bool ReadBody(std::vector<uint8_t>& bytes, uint64_t count, int depth);
+
+  uint32_t listNesting_ = 0;
+};

@@ -1,0 +1,103 @@
+#include "TestSupport.h"
+
+#include <unistd.h>
+
+#include <fstream>
+
+namespace testsupport {
+
+Bytes Concat(const std::vector<Bytes>& parts) {
+  Bytes all;
+  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+Bytes TextBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+Bytes Le16(uint16_t value) {
+  return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
+}
+
+Bytes Le32(uint32_t value) {
+  return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+          static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+}
+
+Bytes Be32(uint32_t value) {
+  return {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+          static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+}
+
+namespace {
+
+Bytes Id(const std::string& id) {
+  std::string four = id.substr(0, 4);
+  four.resize(4, ' ');
+  return TextBytes(four);
+}
+
+}  // namespace
+
+Bytes ChunkBuilder::Size(uint32_t size) const {
+  return layout_ == Layout::Riff ? Le32(size) : Be32(size);
+}
+
+Bytes ChunkBuilder::Chunk(const std::string& id, const Bytes& payload) const {
+  return ChunkWithSize(id, static_cast<uint32_t>(payload.size()), payload);
+}
+
+Bytes ChunkBuilder::ChunkWithSize(const std::string& id, uint32_t declaredSize,
+                                  const Bytes& payload) const {
+  Bytes bytes = Concat({Id(id), Size(declaredSize), payload});
+  if (layout_ != Layout::Iff && payload.size() % 2 != 0) bytes.push_back(0);
+  return bytes;
+}
+
+Bytes ChunkBuilder::Container(const std::string& token, const std::string& type,
+                              const std::vector<Bytes>& children) const {
+  Bytes body = Id(type);
+  for (const Bytes& child : children) body.insert(body.end(), child.begin(), child.end());
+  return Chunk(token, body);
+}
+
+Bytes ChunkBuilder::List(const std::string& type, const std::vector<Bytes>& children) const {
+  return Container("LIST", type, children);
+}
+
+Bytes ChunkBuilder::Riff(const std::string& form, const std::vector<Bytes>& children) const {
+  const char* token = layout_ == Layout::Riff ? "RIFF" : layout_ == Layout::Rifx ? "RIFX" : "FORM";
+  return Container(token, form, children);
+}
+
+ScratchDir::ScratchDir() {
+  static int serial = 0;
+  path_ = std::filesystem::temp_directory_path() /
+          ("clipsmith-test-" + std::to_string(::getpid()) + "-" + std::to_string(++serial));
+  std::filesystem::remove_all(path_);
+  std::filesystem::create_directories(path_);
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ScratchDir::File(const std::string& name) const { return (path_ / name).string(); }
+
+std::string ScratchDir::Write(const std::string& name, const Bytes& bytes) const {
+  const std::string path = File(name);
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  std::string line;
+  while (std::getline(stream, line)) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace testsupport

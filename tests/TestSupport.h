@@ -1,0 +1,116 @@
+#pragma once
+// Helpers shared by the parser tests: byte builders for RIFF, RIFX and IFF
+// chunk trees, a scratch directory that removes itself, and a parser run over
+// a file with its report captured line by line.
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/ReportOutput.h"
+#include "core/RunOptions.h"
+
+namespace testsupport {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Concat(const std::vector<Bytes>& parts);
+// The characters of `text`, without a terminator.
+Bytes TextBytes(const std::string& text);
+Bytes Le16(uint16_t value);
+Bytes Le32(uint32_t value);
+Bytes Be32(uint32_t value);
+
+// Builds chunks in one of the three layouts: RIFF (little-endian sizes, pad
+// byte after an odd body), RIFX (big-endian, padded) and IFF (big-endian, no
+// pad bytes).
+class ChunkBuilder {
+ public:
+  enum class Layout { Riff, Rifx, Iff };
+
+  explicit ChunkBuilder(Layout layout = Layout::Riff) : layout_(layout) {}
+
+  // A size word in the layout's byte order.
+  Bytes Size(uint32_t size) const;
+  // Id (padded with blanks to 4 characters), size of the payload, payload,
+  // and the pad byte where the layout has one.
+  Bytes Chunk(const std::string& id, const Bytes& payload) const;
+  // The same with a declared size that need not match the payload.
+  Bytes ChunkWithSize(const std::string& id, uint32_t declaredSize, const Bytes& payload) const;
+  // `LIST` with its type and the children's bytes.
+  Bytes List(const std::string& type, const std::vector<Bytes>& children) const;
+  // The top-level form: `RIFF`, `RIFX` or `FORM` by layout.
+  Bytes Riff(const std::string& form, const std::vector<Bytes>& children) const;
+  // Any list-like chunk: token, type, children.
+  Bytes Container(const std::string& token, const std::string& type,
+                  const std::vector<Bytes>& children) const;
+
+ private:
+  Layout layout_;
+};
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  std::string File(const std::string& name) const;
+  // Writes `bytes` to a file of that name and returns its path.
+  std::string Write(const std::string& name, const Bytes& bytes) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::vector<std::string> SplitLines(const std::string& text);
+
+// The outcome of one parse: Parse's result and the report lines. Line 0 is
+// the source path (it names the scratch directory); `Body()` leaves it out.
+struct ParseRun {
+  bool result = false;
+  std::vector<std::string> lines;
+  std::string errors;  // what went to standard error
+
+  std::vector<std::string> Body() const {
+    return lines.empty() ? lines : std::vector<std::string>(lines.begin() + 1, lines.end());
+  }
+};
+
+// Runs `Parser` over the file at `path`; `inspect` sees the parser after the
+// parse, before it is destroyed.
+template <typename Parser>
+ParseRun RunParserOnFile(const std::string& path, const RunOptions& options = RunOptions(),
+                         const std::function<void(Parser&)>& inspect = nullptr,
+                         const std::string& outputPath = std::string()) {
+  std::ostringstream out;
+  std::ostringstream err;
+  ParseRun run;
+  {
+    ReportOutput output(out, err, ConsoleState());
+    Parser parser(options, output);
+    run.result = parser.Parse(path, outputPath);
+    if (inspect) inspect(parser);
+    output.Flush();
+  }
+  run.lines = SplitLines(out.str());
+  run.errors = err.str();
+  return run;
+}
+
+// Writes `bytes` to a scratch file named `name` and runs `Parser` over it.
+template <typename Parser>
+ParseRun RunParserOnBytes(const Bytes& bytes, const RunOptions& options = RunOptions(),
+                          const std::function<void(Parser&)>& inspect = nullptr,
+                          const std::string& name = "sample.riff") {
+  ScratchDir dir;
+  return RunParserOnFile<Parser>(dir.Write(name, bytes), options, inspect);
+}
+
+}  // namespace testsupport
