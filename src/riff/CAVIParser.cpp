@@ -747,25 +747,6 @@ int CAVIParser::HandleStreamIndex(const SubChunk& chunk, StreamListFlags& flags,
 }
 
 // ---------------------------------------------------------------------------
-// The media data, the indexes and the statistics. This walk steps over the
-// 'movi' data and the indexes; their analysis builds on the hooks below.
-
-int CAVIParser::ScanMovi(uint64_t listSize, uint16_t /*segment*/, int depth) {
-  return SkipChunkBody(listSize, depth) ? kHandled : kStop;
-}
-
-int CAVIParser::ParseIdx1(uint32_t size, int depth) {
-  return SkipChunkBody(size, depth) ? kHandled : kStop;
-}
-
-void CAVIParser::ParseSuperIndex(size_t /*stream*/, const std::vector<uint8_t>& /*body*/,
-                                 int /*depth*/) {}
-
-void CAVIParser::AssignIndexToMovi(int /*depth*/) {}
-
-void CAVIParser::RunStatistics(int /*depth*/) {}
-
-// ---------------------------------------------------------------------------
 // Pieces shared by the walkers
 
 bool CAVIParser::ReadSubChunk(SubChunk& chunk, int depth) {

@@ -66,6 +66,18 @@ class CAVIParser : public CRIFFParser {
   // Dumps and checks the super index of stream `stream`, already read into the
   // model (its `indx` body).
   void ParseSuperIndex(size_t stream, const std::vector<uint8_t>& body, int depth);
+  // A standard index chunk (`ix##`, or `##ix`) met in a 'movi' list, its body
+  // read whole (bounded by the list and the file); `stream` is the stream its
+  // digits name. Dumps and checks it when `dump` is set (within the trace
+  // limit), counts its entries in use under the chunk id, and with
+  // checkIndexes records its entries as IndexEntry. `listTypePos` is the
+  // position of the enclosing 'movi' list type word.
+  void HandleStandardIndex(const SubChunk& chunk, size_t stream, const std::vector<uint8_t>& body,
+                           uint16_t segment, uint64_t listTypePos, bool dump, int depth);
+  // With switchXi: fills the MoviEntry list from the standard indexes that the
+  // first stream's super index points to. False (nothing changed) when that
+  // super index is not usable; then the list is scanned as usual.
+  bool BuildEntriesFromSuperIndex(int depth);
   // Matches the index entries collected so far against the 'movi' entries.
   void AssignIndexToMovi(int depth);
   // The statistics and consistency checks after the last segment.
@@ -193,4 +205,12 @@ class CAVIParser : public CRIFFParser {
 
   uint32_t streamListCount_ = 0;  // stream lists met in the header list
   bool odmlListSeen_ = false;
+
+  // Filled by the 'movi' scan, read by the statistics.
+  uint64_t payloadTotal_ = 0;        // payload bytes of all data chunks
+  bool paletteChangeSeen_ = false;   // a `##pc` chunk was met
+  bool subtitleSeen_ = false;        // a chunk of a `subs` stream was met
+  // Filled by the index code, read by the statistics.
+  bool indexOutOfOrder_ = false;     // an index lists chunks out of file order
+  bool indexInsideChunks_ = false;   // an index points inside chunks
 };
