@@ -61,6 +61,8 @@ class ScratchDir {
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
 
+  // The directory with a trailing '/'.
+  std::string Path() const { return path_.string() + "/"; }
   std::string File(const std::string& name) const;
   // Writes `bytes` to a file of that name and returns its path.
   std::string Write(const std::string& name, const Bytes& bytes) const;

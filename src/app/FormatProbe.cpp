@@ -8,6 +8,7 @@
 #include "core/FourCC.h"
 #include "core/Report.h"
 #include "riff/CAVIParser.h"
+#include "riff/CRIFFParser.h"
 
 namespace {
 
@@ -33,9 +34,11 @@ const ParserRow kParserRows[] = {
     {ProbeRow::kQuickTime, nullptr, false},   // CMOVParser
     {ProbeRow::kRealMedia, nullptr, false},   // CRMFParser
     {ProbeRow::kAsf, nullptr, false},         // CASFParser
-    {ProbeRow::kRiffForm, nullptr, false},    // CRIFFSpecParser
-    {ProbeRow::kForcedRiff, nullptr, false},  // CRIFFParser
-    {ProbeRow::kRiff, nullptr, false},        // CRIFFParser
+    // WAVE, AIFF, 8SVX and MIDI files are walked as plain chunk files until
+    // their own parser (CRIFFSpecParser) exists.
+    {ProbeRow::kRiffForm, Make<CRIFFParser>, false},
+    {ProbeRow::kForcedRiff, Make<CRIFFParser>, false},
+    {ProbeRow::kRiff, Make<CRIFFParser>, false},
     {ProbeRow::kMpeg, nullptr, true},         // CMPGParser
 };
 
