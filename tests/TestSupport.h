@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/CParser.h"
 #include "core/ReportOutput.h"
 #include "core/RunOptions.h"
 
@@ -23,6 +24,37 @@ Bytes TextBytes(const std::string& text);
 Bytes Le16(uint16_t value);
 Bytes Le32(uint32_t value);
 Bytes Be32(uint32_t value);
+
+// Little-endian bytes of a chunk body, built field by field.
+struct BodyBuilder {
+  Bytes data;
+  BodyBuilder& U8(uint8_t v) {
+    data.push_back(v);
+    return *this;
+  }
+  BodyBuilder& U16(uint16_t v) {
+    return U8(static_cast<uint8_t>(v)).U8(static_cast<uint8_t>(v >> 8));
+  }
+  BodyBuilder& U32(uint32_t v) {
+    return U16(static_cast<uint16_t>(v)).U16(static_cast<uint16_t>(v >> 16));
+  }
+  BodyBuilder& Tag(const char (&t)[5]) {
+    for (int i = 0; i < 4; ++i) U8(static_cast<uint8_t>(t[i]));
+    return *this;
+  }
+  BodyBuilder& Zeros(size_t n) {
+    data.insert(data.end(), n, 0);
+    return *this;
+  }
+};
+
+// A parser with no file of its own, for driving dumps of bodies held in
+// memory; its report goes wherever the ReportOutput points.
+class MemoryParser : public CParser {
+ public:
+  MemoryParser(RunOptions options, ReportOutput& output) : CParser(std::move(options), output) {}
+  bool Parse(const std::string&, const std::string&) override { return true; }
+};
 
 // Builds chunks in one of the three layouts: RIFF (little-endian sizes, pad
 // byte after an odd body), RIFX (big-endian, padded) and IFF (big-endian, no

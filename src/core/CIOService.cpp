@@ -56,7 +56,11 @@ bool CIOService::OpenForReading(FileRecord& record, const std::string& path) {
 }
 
 bool CIOService::FillWindow(FileRecord& record, uint64_t position, int& error) {
-  const bool sequential = record.windowLength > 0 && position == record.windowStart + record.windowLength;
+  // A read that continues the window, or skips less than the read-ahead past
+  // its end, is part of a sequential walk; a longer jump starts small again.
+  const uint64_t windowEnd = record.windowStart + record.windowLength;
+  const bool sequential = record.windowLength > 0 && position >= windowEnd &&
+                          position - windowEnd < record.readAhead;
   record.readAhead = sequential ? std::min(2 * record.readAhead, FileRecord::kWindowSize)
                                 : FileRecord::kMinWindowSize;
   if (record.window.size() < record.readAhead) record.window.resize(record.readAhead);

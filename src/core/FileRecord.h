@@ -3,8 +3,8 @@
 // or an output written through the asynchronous writer.
 //
 // The window adapts to the access pattern: a read that continues where the
-// window ended doubles the next read ahead (up to 1 MiB), a jump starts again
-// small. A walk that reads a chunk header, skips a large payload and reads the
+// window ended, or skips less than the read-ahead, doubles the next read ahead
+// (up to 1 MiB); a longer jump starts again small. A walk that reads a chunk header, skips a large payload and reads the
 // next header so costs one small read per header, while a dump of consecutive
 // bytes streams through the full window.
 

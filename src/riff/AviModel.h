@@ -86,6 +86,7 @@ struct AviStream {
   std::map<uint32_t, ChunkTypeCounters> counters;  // keyed by chunk id
   uint64_t audioBytes = 0;       // payload bytes of its audio chunks
   uint32_t largestChunk = 0;     // largest chunk payload
+  uint32_t initialFrames = 0;    // 'movi' chunks before its first one (set by the statistics)
 };
 
 struct AviModel {
@@ -98,6 +99,7 @@ struct AviModel {
   std::map<uint32_t, std::vector<IndexEntry>> indexMap;
   std::vector<MoviEntry> movi;
   std::vector<AviStream> extraStreams;  // added by a DV type-1 to type-2 conversion
+  bool interleaved = false;      // audio and video chunks alternate (set by the statistics)
 
   AviMainHeader MainHeader() const;
   AviStreamHeader StreamHeader(size_t stream) const;

@@ -49,8 +49,6 @@ constexpr uint32_t kAudsType = FourCC("auds");
 constexpr size_t kMainHeaderSize = 56;
 constexpr size_t kStreamHeaderSize = 56;
 constexpr size_t kExtendedHeaderSize = 248;
-// Garbled data is searched in blocks of this size.
-constexpr uint64_t kRecoveryBlock = 0x80000;
 // A chunk header line whose size field shows "no size".
 constexpr uint32_t kNoChunkSize = 0xFFFFFFFF;
 
@@ -124,7 +122,11 @@ CAVIParser::~CAVIParser() = default;
 
 bool CAVIParser::Parse(const std::string& sourcePath, const std::string& outputPath) {
   bool ok = false;
-  RunParse(sourcePath, outputPath, [this, &ok](int depth) { ok = RunTopLevel(depth); });
+  RunParse(sourcePath, outputPath, [this, &ok](int depth) {
+    ok = RunTopLevel(depth);
+    // The input must still be open: the writer copies the chunks from it.
+    if (!outputPath_.empty()) ok = WriteOutput(depth + 1) && ok;
+  });
   return ok;
 }
 
@@ -257,55 +259,6 @@ void CAVIParser::SkipRestOfFile() {
   SkipChecked(left, 0);
 }
 
-bool CAVIParser::RecoverGarbledData(int depth, uint64_t limit, uint32_t& token,
-                                    uint64_t& consumed) {
-  const uint64_t badTokenEnd = CurrentPosition();
-  uint64_t start = badTokenEnd;
-  if (consumed > 6 && start >= 7) {
-    start -= 7;
-    consumed -= 7;
-  }
-  const uint64_t fileSize = FileSize();
-  const uint64_t range = std::min(limit, start < fileSize ? fileSize - start : 0);
-  report_.Message("Garbled Data found!", depth, kError);
-  std::vector<uint8_t> block(static_cast<size_t>(std::min(range, kRecoveryBlock)));
-  uint32_t window = 0;
-  uint64_t searched = 0;
-  uint64_t foundEnd = 0;
-  Seek(start);
-  while (searched < range && foundEnd == 0) {
-    const uint64_t count = std::min(range - searched, kRecoveryBlock);
-    if (!ReadChecked(block.data(), count, depth, true)) break;
-    report_.ProgressTick(progressCounter_);
-    for (size_t i = 0; i < count; ++i) {
-      // The newest byte enters at the top: the window reads as a token in
-      // file order.
-      window = (window >> 8) | static_cast<uint32_t>(block[i]) << 24;
-      ++searched;
-      const uint64_t windowEnd = start + searched;
-      if (searched >= 4 && windowEnd != badTokenEnd && IsPlausibleChunkId(window)) {
-        foundEnd = windowEnd;
-        break;
-      }
-    }
-  }
-  if (foundEnd == 0) {
-    Seek(start + range);
-    consumed += range;
-    overheadSize_ += range;
-    report_.PlainLine("Unrecoverable", depth);
-    return false;
-  }
-  Seek(foundEnd);
-  const uint64_t passed = foundEnd - 4 - start;
-  consumed += foundEnd - start;
-  overheadSize_ += passed;
-  token = window;
-  ChunkHeaderLine(token, 0, static_cast<uint32_t>(std::min<uint64_t>(passed, kNoChunkSize - 1)),
-                  foundEnd - 4, "Recovered (S:Offset)", depth);
-  return true;
-}
-
 // ---------------------------------------------------------------------------
 // Segments
 
@@ -418,6 +371,7 @@ int CAVIParser::HandleHeaderList(const SubChunk& chunk, uint16_t segment, Segmen
     return kStop;
   }
   ReserveMoviEntries();
+  AddDvAudioStream();
   return kHandled;
 }
 
@@ -544,7 +498,7 @@ int CAVIParser::HandleMainHeader(const SubChunk& chunk, int depth) {
   if (!ReadChunkBody(chunk, body, chunk.size, inner)) return kStop;
   // A short header is interpreted with its missing fields as zero.
   model_.avih.fill(0);
-  std::memcpy(model_.avih.data(), body.data(), std::min(body.size(), kMainHeaderSize));
+  std::copy_n(body.begin(), std::min(body.size(), kMainHeaderSize), model_.avih.begin());
   model_.avihSeen = true;
   AviHeaderDumper(*this, model_)
       .DumpMainHeader(body.data(), static_cast<uint32_t>(body.size()), inner);
@@ -616,7 +570,7 @@ int CAVIParser::HandleExtendedHeader(const SubChunk& chunk, int depth) {
   std::vector<uint8_t> body;
   if (!ReadChunkBody(chunk, body, kExtendedHeaderSize, inner)) return kStop;
   model_.dmlh.fill(0);
-  std::memcpy(model_.dmlh.data(), body.data(), body.size());
+  std::copy(body.begin(), body.end(), model_.dmlh.begin());
   if (body.size() >= 4) {
     const uint32_t grandFrames = ByteReader(body.data(), 4, bigEndian_).U32();
     report_.PlainLine("Grand Frames: " + Report::NumberText(grandFrames), inner);
@@ -685,7 +639,7 @@ int CAVIParser::HandleStreamHeader(const SubChunk& chunk, StreamListFlags& flags
   flags.strh = true;
   AviStream& stream = model_.streams[flags.stream];
   stream.strh.fill(0);
-  std::memcpy(stream.strh.data(), body.data(), std::min(body.size(), kStreamHeaderSize));
+  std::copy_n(body.begin(), std::min(body.size(), kStreamHeaderSize), stream.strh.begin());
   stream.strhSeen = true;
   AviHeaderDumper(*this, model_)
       .DumpStreamHeader(flags.stream, body.data(), static_cast<uint32_t>(body.size()), inner);

@@ -13,12 +13,15 @@
 // that runs into the next `RIFF`, `movi` or `idx1` header is reported and
 // recovered from instead of ending the parse.
 
+#include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "riff/AviModel.h"
 #include "riff/CRIFFParser.h"
+#include "riff/DvFrameAnalyzer.h"
 
 class CAVIParser : public CRIFFParser {
  public:
@@ -82,6 +85,9 @@ class CAVIParser : public CRIFFParser {
   void AssignIndexToMovi(int depth);
   // The statistics and consistency checks after the last segment.
   void RunStatistics(int depth);
+  // Writes the repaired copy of the parsed file to the output path
+  // (CAVIParserWrite.cpp); false when it could not be written whole.
+  bool WriteOutput(int depth);
 
   // Searches up to `limit` bytes from the current position (after a bad
   // token) for a plausible chunk id, in blocks. `consumed` counts the bytes
@@ -91,6 +97,70 @@ class CAVIParser : public CRIFFParser {
   // false with the position at the end of the searched range. The bytes
   // passed over count as overhead and are added to `consumed`.
   bool RecoverGarbledData(int depth, uint64_t limit, uint32_t& token, uint64_t& consumed);
+
+  // --- media scan: the state and steps of the 'movi' scan (CAVIParserMovi.cpp) ---
+  struct MoviScan;
+  struct MoviItem;
+  // The search of the garbled-data recovery over [start, end) (cut to the
+  // file): the first plausible chunk id whose last byte lies behind
+  // `minimumEnd` and that does not end at `failedTokenEnd` (the token that
+  // failed is never found again). Prints "Garbled Data found!" and then
+  // "Recovered (S:Offset)" or "Unrecoverable"; counts the bytes passed over as
+  // overhead. True with the position right behind the id found.
+  bool SearchChunkId(int depth, uint64_t start, uint64_t end, uint64_t failedTokenEnd,
+                     uint64_t minimumEnd, uint32_t& token);
+  int WalkMoviList(MoviScan& scan);
+  int HandleMoviToken(MoviScan& scan, uint32_t token, bool fromRecovery);
+  int HandleMoviJunk(MoviScan& scan, uint32_t token);
+  int HandleMoviSubList(MoviScan& scan);
+  int HandleMoviChunk(MoviScan& scan, uint32_t token);
+  // Checks a chunk against the file and the list; kHandled when it is to be
+  // processed, kResync-like codes otherwise.
+  int CheckMoviChunkBounds(MoviScan& scan, uint64_t payloadStart, uint32_t size);
+  // Moves behind the chunk and its pad byte.
+  int FinishMoviChunk(MoviScan& scan, uint64_t payloadStart, uint32_t size);
+  int HandleIndexChunk(MoviScan& scan, int stream, uint64_t payloadStart, uint32_t size);
+  int HandleStreamData(MoviScan& scan, int stream, uint64_t payloadStart, uint32_t size);
+  int HandleVideoChunk(MoviScan& scan, int stream, uint64_t payloadStart, uint32_t size);
+  int HandleDvFrame(MoviScan& scan, uint64_t payloadStart, uint32_t size);
+  int SplitOffDvAudio(MoviScan& scan, uint64_t payloadStart, uint32_t size);
+  int DumpMoviPayload(MoviScan& scan, uint64_t payloadStart, uint32_t size);
+  int DumpSubtitle(MoviScan& scan, uint64_t payloadStart, uint32_t size);
+  int DumpPaletteChange(MoviScan& scan, uint64_t payloadStart, uint32_t size);
+  void RecordMoviEntry(MoviScan& scan, uint32_t id, uint32_t size, uint64_t headerPos);
+  // Looks for the next chunk after `failedTokenEnd` went wrong; true with the
+  // token found, false with the scan's result in `result`.
+  bool ResyncMovi(MoviScan& scan, bool implausible, bool fromRecovery, uint64_t failedTokenEnd,
+                  uint32_t& token, int& result);
+  // The end of the list: the last entry's line, and left-over bytes when
+  // `checkRest` is set.
+  int EndMoviList(MoviScan& scan, bool checkRest);
+  // The header line of the last entry when the trace limit suppressed it.
+  void ShowLastEntry(MoviScan& scan);
+  // Prints the header line of `item` unless it was shown; returns the depth
+  // of the lines that belong under it.
+  int ShowMoviItem(const MoviScan& scan, MoviItem& item);
+  // Whether a report of a group whose counter is `reports` is still within
+  // the trace limit (it is then counted).
+  bool Traced(uint32_t& reports) const;
+  // The counters of `id` in `stream`, looked up once per id and scan.
+  ChunkTypeCounters& CountersOf(MoviScan& scan, AviStream& stream, uint32_t id);
+  bool ReadMoviPayload(MoviScan& scan, uint64_t payloadStart, uint64_t count);
+  // With switchQ2, after the header list: the PCM stream that takes the
+  // audio of the DV frames, and the interleaved flag of the main header.
+  void AddDvAudioStream();
+
+  // What the first DV frame said about itself (for the writer's DV formats).
+  DvAnalysis dvAnalysis_;
+  bool dvAnalysisDone_ = false;
+  // switchQ2: the DV stream whose frames give up their audio, the chunk id of
+  // the added PCM stream, and whether a frame that could not be converted was
+  // reported already.
+  int dvAudioSource_ = -1;
+  uint32_t dvAudioChunkId_ = 0;
+  bool dvAudioFailureReported_ = false;
+  bool dvAudioRateSet_ = false;
+  // --- end of the media scan section ---
 
   AviModel model_;
   uint16_t segmentCounter_ = 0;
@@ -213,4 +283,94 @@ class CAVIParser : public CRIFFParser {
   // Filled by the index code, read by the statistics.
   bool indexOutOfOrder_ = false;     // an index lists chunks out of file order
   bool indexInsideChunks_ = false;   // an index points inside chunks
+
+  // ===========================================================================
+  // Indexes and statistics: helpers of CAVIParserIndex.cpp and
+  // CAVIParserStatistics.cpp
+  // ===========================================================================
+
+  // The header shared by 'indx' and 'ix##' chunks, read from the body.
+  struct OdmlIndexHeader {
+    uint16_t longsPerEntry = 0;
+    uint8_t subType = 0;
+    uint8_t type = 0;
+    uint32_t entriesInUse = 0;
+    uint32_t chunkId = 0;
+    uint64_t baseOffset = 0;       // bytes 12..19 (standard indexes)
+    uint32_t reserved[3] = {0, 0, 0};  // bytes 12..23 as words (other indexes)
+    uint32_t entries = 0;          // entries in use the body really holds
+    uint64_t EntryBytes() const { return uint64_t{4} * longsPerEntry; }
+  };
+  // The state of one 'idx1' parse and of one assignment run (defined in
+  // CAVIParserIndex.cpp), and of the statistics (CAVIParserStatistics.cpp).
+  struct Idx1Pass;
+  struct Idx1Entry;
+  struct AssignPass;
+  struct StreamFacts;
+
+  OdmlIndexHeader ReadOdmlIndexHeader(const std::vector<uint8_t>& body) const;
+  // The checks shared by super and standard indexes: stream, size, shape;
+  // the dump when `dumped`; the unused part counted as overhead. Messages only
+  // when `checked`.
+  void CheckOdmlIndex(const OdmlIndexHeader& header, const std::vector<uint8_t>& body,
+                      uint64_t declaredSize, size_t stream, bool inHeader, bool checked,
+                      bool dumped, int depth);
+  void CheckOdmlIndexShape(const OdmlIndexHeader& header, bool inHeader, int depth);
+  void DumpOdmlIndex(const OdmlIndexHeader& header, const std::vector<uint8_t>& body, int depth);
+  void DumpOdmlIndexEntry(const OdmlIndexHeader& header, int layout, const uint8_t* entry,
+                          int depth);
+  // The entries of a standard index of 2 longs per entry as IndexEntry.
+  void RecordStandardIndexEntries(const OdmlIndexHeader& header, const std::vector<uint8_t>& body,
+                                  size_t stream, uint16_t segment, uint64_t listTypePos);
+  void ReserveStandardIndexEntries(std::vector<IndexEntry>& entries, uint64_t adding, size_t stream,
+                                   uint64_t listTypePos);
+  // Reads `count` bytes at `position` without moving the walk's position or
+  // its byte counter; false (silently) when they are not all there.
+  bool ReadAt(uint64_t position, void* dest, uint64_t count);
+  // The bytes behind the type word of the list whose type word is at
+  // `listTypePos`, read from its size word (the position is kept).
+  uint64_t PeekListBodySize(uint64_t listTypePos);
+  // switchXi: the MoviEntry records of one standard index the super index
+  // points to at `position`.
+  void FollowStandardIndex(uint64_t position, int depth);
+  void NumberSegmentsByBaseOffset(size_t first);
+
+  // Reserves the IndexEntry lists for the `entries` entries of the 'idx1'
+  // body at the current position (read ahead, the position is kept).
+  void ReserveIdx1Entries(uint64_t entries);
+  int HandleIdx1Entry(Idx1Pass& pass, const Idx1Entry& entry, int depth);
+  void DetectIdx1Skew(Idx1Pass& pass, const Idx1Entry& entry);
+  void CheckIdx1Entry(Idx1Pass& pass, const Idx1Entry& entry, bool& headerShown, int depth);
+  void CountIdx1Entry(const Idx1Entry& entry);
+  void RecordIdx1Entry(Idx1Pass& pass, const Idx1Entry& entry);
+  void ShowIdx1Entry(const Idx1Pass& pass, const Idx1Entry& entry, int depth);
+  int Idx1EntryLine(const Idx1Entry& entry, int depth);
+
+  void CheckIndexOrder(uint32_t chunkId, std::vector<IndexEntry>& entries, int depth);
+  void MatchIndexEntries(AssignPass& pass, std::vector<IndexEntry>& entries);
+  void MatchIndexEntry(AssignPass& pass, size_t index, IndexEntry& entry, size_t& cursor);
+  void AddIndexNote(AssignPass& pass, size_t index, IndexEntry& entry, const std::string& text);
+  void ReportUnmatchedEntries(const AssignPass& pass, const std::vector<IndexEntry>& entries,
+                              int depth);
+  void DumpIndexEntry(const IndexEntry& entry, size_t index, const std::vector<std::string>* notes,
+                      int depth);
+
+  void DetectInitialFrames();
+  // Sets model_.interleaved; false when the file has no audio and video
+  // stream of more than one frame each, so that interleaving says nothing.
+  bool DetectInterleaving(const StreamFacts& facts);
+  void ReportOverhead(int depth);
+  void ReportInterleaving(bool decidable, int depth);
+  void ReportIndexOrder(int depth);
+  void ReportStream(size_t stream, StreamFacts& facts, int depth);
+  void ReportOdmlConsistency(size_t stream, int depth);
+  void ReportVideoStream(size_t stream, StreamFacts& facts, int depth);
+  void ReportAudioStream(size_t stream, StreamFacts& facts, int depth);
+  void ReportChunkTable(size_t stream, int depth);
+  void ReportFrameSize(size_t stream, int depth);
+
+  // 'idx1' entries of length 0 per stream and chunk id (stream << 32 | id):
+  // the zero-size counter holds them together with the zero-size chunks, and
+  // a dropped frame listed in both must not count twice.
+  std::map<uint64_t, uint32_t> idx1ZeroLength_;
 };

@@ -1,8 +1,797 @@
 // The scan of the media data in 'movi' lists: one MoviEntry per chunk found,
 // with recovery from damaged data.
+//
+// A 'movi' list is a plain sequence of chunks: `##dc`/`##db` video frames,
+// `##wb` audio, `##pc` palette changes, `##tx` text, `ix##` standard indexes,
+// `JUNK` filler and `LIST 'rec '` groups. The scan walks it header by header
+// and never reads a payload it does not show or convert, so that captures of
+// many gigabytes cost one small read per chunk. When the data stops making
+// sense (a token that is no chunk id, a chunk running past the file or the
+// list), the scan searches byte by byte for the next plausible chunk id and
+// carries on from there.
 
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/ByteReader.h"
+#include "core/FourCC.h"
+#include "core/StructDesc.h"
+#include "core/StructureDumper.h"
 #include "riff/CAVIParser.h"
 
-int CAVIParser::ScanMovi(uint64_t listSize, uint16_t /*segment*/, int depth) {
-  return SkipChunkBody(listSize, depth) ? kHandled : kStop;
+namespace {
+
+constexpr uint32_t kListId = FourCC("LIST");
+constexpr uint32_t kJunkId = FourCC("JUNK");
+constexpr uint32_t kJunqId = FourCC("JUNQ");
+constexpr uint32_t kRiffId = FourCC("RIFF");
+constexpr uint32_t kIdx1Id = FourCC("idx1");
+constexpr uint32_t kRecId = FourCC("rec ");
+
+constexpr uint32_t kAudsType = FourCC("auds");
+constexpr uint32_t kVidsType = FourCC("vids");
+constexpr uint32_t kIavsType = FourCC("iavs");
+constexpr uint32_t kSubsType = FourCC("subs");
+constexpr uint32_t kTxtsType = FourCC("txts");
+constexpr uint32_t kMidsType = FourCC("mids");
+
+// Garbled data is searched in blocks of this size.
+constexpr uint64_t kRecoveryBlock = 0x80000;
+// A chunk header line whose size field shows "no size".
+constexpr uint32_t kNoChunkSize = 0xFFFFFFFF;
+// Entries this large always get their header line.
+constexpr uint32_t kAlwaysShownSize = 1000000;
+// Partial parsing never stops before this many entries.
+constexpr uint32_t kMinimumParsedEntries = 25;
+// Bytes shown around the position where a read of the list failed.
+constexpr uint32_t kErrorContextWindow = 128;
+// The main header flag of files whose audio and video are interleaved.
+constexpr uint32_t kInterleavedFlag = 0x100;
+
+// Results of the scan's steps besides the chunk results of CRIFFParser.
+constexpr int kResyncToken = 100;  // the token is no chunk id
+constexpr int kResyncChunk = 101;  // the chunk does not fit the file or the list
+constexpr int kListDone = 102;     // partial parsing: the rest of the list is passed over
+
+// How the chunks of a stream are treated, from its stream header.
+enum class StreamKind : uint8_t { kAudio, kVideo, kDvVideo, kSubtitle, kText, kUnknown };
+
+bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
+
+bool DigitsFirst(uint32_t id) { return IsDigit(FourCCByte(id, 0)) && IsDigit(FourCCByte(id, 1)); }
+
+// The two-letter type of a chunk id: behind the stream digits, or in front of
+// them when they stand last.
+uint16_t TypeCode(uint32_t id) {
+  return DigitsFirst(id) ? static_cast<uint16_t>(id >> 16) : static_cast<uint16_t>(id & 0xFFFF);
+}
+
+constexpr uint16_t Code(const char (&text)[3]) {
+  return static_cast<uint16_t>(static_cast<uint8_t>(text[0]) | static_cast<uint8_t>(text[1]) << 8);
+}
+
+constexpr uint16_t kAudioCode = Code("wb");
+constexpr uint16_t kTextCode = Code("tx");
+constexpr uint16_t kPaletteCode = Code("pc");
+constexpr uint16_t kIndexCode = Code("ix");
+
+// `ix##`, and `##ix` as some writers spell it.
+bool IsIndexChunkId(uint32_t id) {
+  if (DigitsFirst(id)) return TypeCode(id) == kIndexCode;
+  return TypeCode(id) == kIndexCode && IsDigit(FourCCByte(id, 2)) && IsDigit(FourCCByte(id, 3));
+}
+
+// After an odd-sized chunk a writer that pads to 4 bytes instead of 2 leaves
+// two more zero bytes: the token read then starts with them and ends with the
+// stream digits of the next chunk id.
+bool IsDwordPadding(uint32_t token) {
+  return FourCCByte(token, 0) == 0 && FourCCByte(token, 1) == 0 && IsDigit(FourCCByte(token, 2)) &&
+         IsDigit(FourCCByte(token, 3));
+}
+
+bool IsDvHandler(uint32_t handler) {
+  return handler == FourCC("dvsd") || handler == FourCC("dv25") || handler == FourCC("dv50");
+}
+
+bool IsDvFrameSize(uint32_t size) {
+  return size == DvFrameAnalyzer::kFrameSize525 || size == DvFrameAnalyzer::kFrameSize625;
+}
+
+StreamKind KindOf(const AviStreamHeader& header) {
+  switch (header.type) {
+    case kAudsType:
+      return StreamKind::kAudio;
+    case kVidsType:
+    case kIavsType:
+      return IsDvHandler(header.handler) ? StreamKind::kDvVideo : StreamKind::kVideo;
+    case kSubsType:
+      return StreamKind::kSubtitle;
+    case kTxtsType:
+    case kMidsType:
+      return StreamKind::kText;
+    default:
+      return StreamKind::kUnknown;
+  }
+}
+
+// AVIPALCHANGE: the palette entries a `##pc` chunk replaces from the next
+// frame on.
+const FieldDesc kPaletteChangeFields[] = {
+    {FieldType::Byte, 0, 0, "bFirstEntry"},     {FieldType::Byte, 0, 0, "bNumEntries"},
+    {FieldType::Word, kHexFormat, 0, "wFlags"}, {FieldType::PlainArray, -2, 0, "peNew"},
+    {FieldType::Byte, 0, 0, "peRed"},           {FieldType::Byte, 0, 0, "peGreen"},
+    {FieldType::Byte, 0, 0, "peBlue"},          {FieldType::Byte, kHexFormat, 0, "peFlags"},
+    {FieldType::ArrayEnd, 0, 0, nullptr},
+};
+const StructDesc kPaletteChange("AVI Palette Change", "", 4, 0, kPaletteChangeFields);
+
+// The 16-bit fields that open a subtitle chunk, in order.
+const char* const kSubtitleFields[] = {
+    "00 StartingFrame: ", "02 Duration: ", "04 Left: ",         "06 Top: ",
+    "08 Right: ",         "10 Bottom: ",   "12 EvenStartPos: ", "14 OddStartPos: ",
+};
+constexpr size_t kSubtitleHeaderSize = 16;
+
+// Text of a payload: up to its first zero byte, control characters shown as
+// blanks so that the text cannot break the report's lines.
+std::string PayloadText(const uint8_t* bytes, size_t size) {
+  std::string text;
+  for (size_t i = 0; i < size && bytes[i] != 0; ++i) {
+    text += bytes[i] < 0x20 ? ' ' : static_cast<char>(bytes[i]);
+  }
+  return text;
+}
+
+// PCM stereo 16-bit at `rate` samples per second.
+std::vector<uint8_t> PcmFormat(uint32_t rate) {
+  std::vector<uint8_t> format(16, 0);
+  const uint32_t values[] = {1, 2, rate, rate * 4, 4, 16};
+  const unsigned widths[] = {2, 2, 4, 4, 2, 2};
+  size_t at = 0;
+  for (size_t i = 0; i < 6; ++i) {
+    for (unsigned b = 0; b < widths[i]; ++b)
+      format[at++] = static_cast<uint8_t>(values[i] >> (8 * b));
+  }
+  return format;
+}
+
+}  // namespace
+
+// Files hold millions of chunks: an entry must stay this small.
+static_assert(sizeof(MoviEntry) <= 40, "MoviEntry grew");
+
+// One chunk (or bad token) of the list, for its header line.
+struct CAVIParser::MoviItem {
+  uint32_t token = 0;
+  uint32_t size = kNoChunkSize;
+  uint64_t headerPos = 0;
+  uint32_t number = 0;  // entry number of a data chunk
+  bool junk = false;    // a `JUNK` chunk rather than an entry
+  bool shown = false;   // its header line was printed
+};
+
+struct CAVIParser::MoviScan {
+  // The counters of one chunk id, remembered so that the map of its stream
+  // is searched once per id and not once per chunk.
+  struct CounterSlot {
+    uint32_t id = 0;
+    const AviStream* stream = nullptr;
+    ChunkTypeCounters* counters = nullptr;
+  };
+
+  uint64_t typePos = 0;    // the list type word ('movi' offsets count from here)
+  uint64_t bodyStart = 0;  // the first byte behind it
+  uint64_t listEnd = 0;    // the end of the list as declared
+  uint16_t segment = 1;
+  int depth = 0;
+  bool records = false;  // MoviEntry records are kept
+  uint32_t entries = 0;  // data chunks met
+  MoviItem item;         // the chunk or token being handled
+  MoviItem lastEntry;    // the last data chunk
+  // MoviEntry records made for the chunk just before the current token.
+  size_t recordedBefore = 0;
+  // Report counters; each group is reported while its counter is below the
+  // trace limit.
+  uint32_t placementReports = 0;  // odd start positions, unknown stream numbers
+  uint32_t typeReports = 0;       // chunk types foreign to their stream, odd-size alignment
+  uint32_t structureReports = 0;  // JUNK, LIST and index chunks
+  uint32_t payloadReports = 0;    // subtitle, text, MIDI, palette and unknown-stream chunks
+  std::vector<StreamKind> kinds;  // by stream number
+  std::array<CounterSlot, 16> counterCache{};
+  std::vector<uint8_t> buffer;  // the payload read last
+};
+
+// ---------------------------------------------------------------------------
+// The list
+
+int CAVIParser::ScanMovi(uint64_t listSize, uint16_t segment, int depth) {
+  MoviScan scan;
+  scan.typePos = moviListPosition_;
+  scan.bodyStart = CurrentPosition();
+  scan.listEnd = scan.bodyStart + listSize;
+  scan.segment = segment;
+  scan.depth = depth;
+  scan.records = RecordsMoviEntries();
+  if (options_.switchXi && segment == 1 && BuildEntriesFromSuperIndex(depth)) {
+    return Seek(std::min(scan.listEnd, FileSize())) ? kHandled : kStop;
+  }
+  if (segment == 1 && !options_.tightAvi && (scan.typePos + 4) % 2048 != 0) {
+    report_.Message("'movi' should start at n * AVI_HEADERSIZE(2048) - 4!", depth, kWarning);
+  }
+  if (listSize < 4) return kHandled;
+  scan.kinds.reserve(model_.streams.size());
+  for (size_t i = 0; i < model_.streams.size(); ++i) {
+    scan.kinds.push_back(model_.streams[i].strhSeen ? KindOf(model_.StreamHeader(i))
+                                                    : StreamKind::kUnknown);
+  }
+  return WalkMoviList(scan);
+}
+
+int CAVIParser::WalkMoviList(MoviScan& scan) {
+  uint32_t token = 0;
+  bool recovered = false;  // `token` was found by the recovery and is not yet handled
+  for (;;) {
+    const bool fromRecovery = recovered;
+    recovered = false;
+    if (!fromRecovery) {
+      if (CurrentPosition() + 4 > scan.listEnd) break;
+      if (!ReadToken(token, scan.depth)) {
+        ErrorContextDump(kErrorContextWindow, scan.depth);
+        return kStop;
+      }
+      if (IsDwordPadding(token)) {
+        if (Traced(scan.typeReports)) {
+          const int inner = scan.entries > 0 ? ShowMoviItem(scan, scan.lastEntry) : scan.depth;
+          report_.Message("Odd size frame is DWORD-aligned instead of WORD!", inner, kError);
+        }
+        // The next token starts behind the two extra bytes.
+        if (!Skip(-2, true)) return kStop;
+        continue;
+      }
+    }
+    const uint64_t tokenEnd = CurrentPosition();
+    const int result = HandleMoviToken(scan, token, fromRecovery);
+    if (result == kHandled) continue;
+    if (result == kListDone) return kHandled;
+    if (result == kMetIdx1 || result == kMetRiff) ShowLastEntry(scan);
+    if (result != kResyncToken && result != kResyncChunk) return result;
+    int end = kHandled;
+    if (!ResyncMovi(scan, result == kResyncToken, fromRecovery, tokenEnd, token, end)) return end;
+    recovered = true;
+  }
+  return EndMoviList(scan, true);
+}
+
+int CAVIParser::HandleMoviToken(MoviScan& scan, uint32_t token, bool fromRecovery) {
+  // `JUNQ` (Premiere's filler) is no chunk id the recovery looks for, but
+  // where a chunk is expected it is one.
+  if (!fromRecovery && token != kJunqId && !IsPlausibleChunkId(token)) {
+    // With no room behind it for a size the list simply ends here.
+    if (CurrentPosition() + 4 > scan.listEnd) {
+      overheadSize_ += 4;
+      return kHandled;
+    }
+    return kResyncToken;
+  }
+  const uint32_t limit = options_.moviParseLimit;
+  if (limit != 0 && scan.entries > limit && scan.entries > options_.moviTraceLimit &&
+      scan.entries > kMinimumParsedEntries) {
+    return Seek(std::min(scan.listEnd, FileSize())) ? kListDone : kStop;
+  }
+  if (token == kJunkId || token == kJunqId) return HandleMoviJunk(scan, token);
+  if (token == kIdx1Id || token == kRiffId) {
+    // The list declared too large a size: what follows it belongs to the caller.
+    if (!Skip(-4, true)) return kStop;
+    return token == kIdx1Id ? kMetIdx1 : kMetRiff;
+  }
+  if (token == kListId) return HandleMoviSubList(scan);
+  return HandleMoviChunk(scan, token);
+}
+
+int CAVIParser::HandleMoviJunk(MoviScan& scan, uint32_t token) {
+  const uint64_t headerPos = CurrentPosition() - 4;
+  uint32_t size = 0;
+  if (!ReadRawSize(size, scan.depth)) return kStop;
+  scan.recordedBefore = 0;
+  scan.item = MoviItem{token, size, headerPos, 0, true, false};
+  if (Traced(scan.structureReports)) {
+    const int inner = ShowMoviItem(scan, scan.item);
+    if (token == kJunqId) report_.Message("Unexpected Token (Premiere JUNK)!", inner, kWarning);
+  }
+  const uint64_t payloadStart = headerPos + 8;
+  const int bounds = CheckMoviChunkBounds(scan, payloadStart, size);
+  if (bounds != kHandled) return bounds;
+  overheadSize_ += uint64_t{size} + 8;
+  return FinishMoviChunk(scan, payloadStart, size);
+}
+
+int CAVIParser::HandleMoviSubList(MoviScan& scan) {
+  const uint64_t headerPos = CurrentPosition() - 4;
+  uint32_t size = 0;
+  uint32_t listType = 0;
+  if (!ReadRawSize(size, scan.depth) || !ReadToken(listType, scan.depth)) return kStop;
+  scan.recordedBefore = 0;
+  const bool shown = Traced(scan.structureReports);
+  if (listType == kRecId) {
+    // A group of chunks that belong together; its chunks are entries like
+    // any other.
+    if (shown) ChunkHeaderLine(kListId, listType, size, headerPos, "", scan.depth);
+    return kHandled;
+  }
+  const int inner = ChunkHeaderLine(kListId, listType, size, headerPos, "", scan.depth);
+  report_.Message("Unexpected Token!", inner, kError);
+  return kStop;
+}
+
+int CAVIParser::HandleMoviChunk(MoviScan& scan, uint32_t token) {
+  const uint64_t headerPos = CurrentPosition() - 4;
+  scan.item = MoviItem{token, kNoChunkSize, headerPos, scan.entries++, false, false};
+  scan.recordedBefore = 0;
+  uint32_t size = 0;
+  if (!ReadRawSize(size, scan.depth)) {
+    ShowMoviItem(scan, scan.item);
+    return kStop;
+  }
+  scan.item.size = size;
+  if (scan.item.number < options_.moviTraceLimit || size > kAlwaysShownSize) {
+    ShowMoviItem(scan, scan.item);
+  }
+  const uint64_t payloadStart = headerPos + 8;
+  int result = CheckMoviChunkBounds(scan, payloadStart, size);
+  if (result == kHandled) {
+    const int stream = model_.StreamNumber(token);
+    result = IsIndexChunkId(token) ? HandleIndexChunk(scan, stream, payloadStart, size)
+                                   : HandleStreamData(scan, stream, payloadStart, size);
+  }
+  scan.lastEntry = scan.item;
+  if (result != kHandled) return result;
+  return FinishMoviChunk(scan, payloadStart, size);
+}
+
+int CAVIParser::CheckMoviChunkBounds(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
+  // 64-bit sums: a size near 4 GiB must not wrap past the checks.
+  const uint64_t payloadEnd = payloadStart + size;
+  if (payloadEnd > FileSize()) {
+    report_.Message("File ends prematurely!", ShowMoviItem(scan, scan.item), kError);
+    return kResyncChunk;
+  }
+  if (!scan.item.junk && (scan.item.headerPos & 1) != 0 && Traced(scan.placementReports)) {
+    report_.Message("Frame starts at odd position!", ShowMoviItem(scan, scan.item), kError);
+  }
+  if (payloadEnd <= scan.listEnd) return kHandled;
+  const int64_t room = static_cast<int64_t>(scan.listEnd - payloadStart);
+  const std::string text =
+      "Frame Size (" + Report::NumberText(size) + ") greater Chunk Size (" + std::to_string(room) +
+      (options_.subchunkEnforcesParentSize ? "), recovering Frame!" : "), Frame ignored!");
+  report_.Message(text, ShowMoviItem(scan, scan.item), kError);
+  return options_.subchunkEnforcesParentSize ? kHandled : kResyncChunk;
+}
+
+int CAVIParser::FinishMoviChunk(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
+  const uint64_t payloadEnd = payloadStart + size;
+  // The pad byte behind an odd payload; the last chunk of a file may lack it.
+  const bool pad = wordAligned_ && (size & 1) != 0 && (payloadStart - scan.bodyStart) % 2 == 0 &&
+                   payloadEnd < FileSize();
+  return Seek(payloadEnd + (pad ? 1 : 0)) ? kHandled : kStop;
+}
+
+void CAVIParser::ShowLastEntry(MoviScan& scan) {
+  const uint32_t limit = options_.moviTraceLimit;
+  if (limit != 0 && scan.entries > limit) ShowMoviItem(scan, scan.lastEntry);
+}
+
+int CAVIParser::EndMoviList(MoviScan& scan, bool checkRest) {
+  ShowLastEntry(scan);
+  const uint64_t position = CurrentPosition();
+  if (checkRest && position < scan.listEnd) {
+    // A list that claims a few bytes too many may end right at the header
+    // that follows it.
+    uint32_t token = 0;
+    if (position + 4 <= FileSize()) {
+      if (!ReadToken(token, scan.depth) || !Skip(-4, true)) return kStop;
+      if (token == kIdx1Id) return kMetIdx1;
+      if (token == kRiffId) return kMetRiff;
+    }
+    report_.Message("Chunk Size mismatch!", scan.depth, kError);
+    overheadSize_ += scan.listEnd - position;
+    if (!Seek(std::min(scan.listEnd, FileSize()))) return kStop;
+  }
+  return kHandled;
+}
+
+bool CAVIParser::Traced(uint32_t& reports) const {
+  if (reports >= options_.moviTraceLimit) return false;
+  ++reports;
+  return true;
+}
+
+int CAVIParser::ShowMoviItem(const MoviScan& scan, MoviItem& item) {
+  if (options_.verbosity == 0) return scan.depth;
+  if (!item.shown) {
+    item.shown = true;
+    ChunkHeaderLine(item.token, 0, item.size, item.headerPos,
+                    item.junk ? "RIFF Junk" : "'movi' Entry #" + Report::NumberText(item.number),
+                    scan.depth);
+  }
+  return scan.depth + 1;
+}
+
+// ---------------------------------------------------------------------------
+// Data chunks
+
+int CAVIParser::HandleIndexChunk(MoviScan& scan, int stream, uint64_t payloadStart, uint32_t size) {
+  if (stream < 0) {
+    if (Traced(scan.placementReports)) {
+      report_.Message("Stream Number greater than defined Streams!", ShowMoviItem(scan, scan.item),
+                      kError);
+    }
+    return kHandled;
+  }
+  const uint32_t id = scan.item.token;
+  ++CountersOf(scan, model_.streams[static_cast<size_t>(stream)], id).moviChunks;
+  // The chunk lies within the file (checked): its size bounds the read.
+  if (!ReadMoviPayload(scan, payloadStart, size)) return kStop;
+  const bool dump = Traced(scan.structureReports);
+  int inner = scan.depth + 1;
+  if (dump) {
+    inner = ShowMoviItem(scan, scan.item);
+    const uint16_t longsPerEntry =
+        ByteReader(scan.buffer.data(), scan.buffer.size(), bigEndian_).U16();
+    if (DigitsFirst(id) && longsPerEntry == 2) {
+      report_.Message("Should presumably be 'ix##'", inner, kWarning);
+    }
+  }
+  SubChunk chunk;
+  chunk.token = id;
+  chunk.size = size;
+  chunk.headerPos = scan.item.headerPos;
+  HandleStandardIndex(chunk, static_cast<size_t>(stream), scan.buffer, scan.segment, scan.typePos,
+                      dump, inner);
+  return kHandled;
+}
+
+int CAVIParser::HandleStreamData(MoviScan& scan, int stream, uint64_t payloadStart, uint32_t size) {
+  if (stream < 0) {
+    if (Traced(scan.placementReports)) {
+      report_.Message("Stream Number greater than defined Streams!", ShowMoviItem(scan, scan.item),
+                      kError);
+    }
+    return kHandled;
+  }
+  const uint32_t id = scan.item.token;
+  const uint32_t limit = options_.moviTraceLimit;
+  AviStream& data = model_.streams[static_cast<size_t>(stream)];
+  data.largestChunk = std::max(data.largestChunk, size);
+  payloadTotal_ += size;
+  ChunkTypeCounters& counters = CountersOf(scan, data, id);
+  ++counters.moviChunks;
+  if (size == 0) ++counters.zeroSize;
+  int result = kHandled;
+  switch (scan.kinds[static_cast<size_t>(stream)]) {
+    case StreamKind::kAudio:
+      if (TypeCode(id) != kAudioCode && Traced(scan.typeReports)) {
+        report_.Message("Unexpected chunk in Audio Stream found!", ShowMoviItem(scan, scan.item),
+                        kError);
+      }
+      data.audioBytes += size;
+      if (options_.verbosity >= 6 && scan.item.number < limit) {
+        result = DumpMoviPayload(scan, payloadStart, size);
+      }
+      break;
+    case StreamKind::kSubtitle:
+      subtitleSeen_ = true;
+      if (Traced(scan.payloadReports)) result = DumpSubtitle(scan, payloadStart, size);
+      break;
+    case StreamKind::kText:
+      if (Traced(scan.payloadReports) && options_.verbosity > 0) {
+        result = DumpMoviPayload(scan, payloadStart, size);
+      }
+      break;
+    case StreamKind::kVideo:
+    case StreamKind::kDvVideo:
+      result = HandleVideoChunk(scan, stream, payloadStart, size);
+      break;
+    case StreamKind::kUnknown:
+      if (Traced(scan.payloadReports)) {
+        if (options_.verbosity > 0) result = DumpMoviPayload(scan, payloadStart, size);
+        report_.Message("Unknown Stream found!", ShowMoviItem(scan, scan.item), kWarning);
+      }
+      break;
+  }
+  if (result != kHandled) return result;
+  RecordMoviEntry(scan, id, size, scan.item.headerPos);
+  return kHandled;
+}
+
+int CAVIParser::HandleVideoChunk(MoviScan& scan, int stream, uint64_t payloadStart, uint32_t size) {
+  const uint16_t type = TypeCode(scan.item.token);
+  if ((type == kAudioCode || type == kTextCode) && Traced(scan.typeReports)) {
+    report_.Message("Audio chunk in Video Stream found!", ShowMoviItem(scan, scan.item), kError);
+  }
+  if (type == kPaletteCode) {
+    paletteChangeSeen_ = true;
+    if (!Traced(scan.payloadReports)) return kHandled;
+    return DumpPaletteChange(scan, payloadStart, size);
+  }
+  if (scan.kinds[static_cast<size_t>(stream)] != StreamKind::kDvVideo || type == kAudioCode ||
+      type == kTextCode) {
+    return kHandled;
+  }
+  if (options_.switchQ2 && stream == dvAudioSource_)
+    return SplitOffDvAudio(scan, payloadStart, size);
+  return HandleDvFrame(scan, payloadStart, size);
+}
+
+int CAVIParser::HandleDvFrame(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
+  const bool traced = scan.item.number < options_.moviTraceLimit;
+  const bool summary = traced && options_.verbosity >= 2;
+  const bool dump = traced && options_.verbosity >= 6;
+  if (!summary && !dump && dvAnalysisDone_) return kHandled;
+  if (!IsDvFrameSize(size)) {
+    // The claimed size is not read: the analysis states the fault by size.
+    if (traced) {
+      DvAnalysis ignored;
+      DvFrameAnalyzer::Analyze(nullptr, size, ignored, report_, ShowMoviItem(scan, scan.item),
+                               options_.verbosity);
+    }
+    return kHandled;
+  }
+  if (!ReadMoviPayload(scan, payloadStart, size)) return kStop;
+  const int inner = traced ? ShowMoviItem(scan, scan.item) : scan.depth + 1;
+  if (dump) report_.HexDump(scan.buffer.data(), scan.buffer.size(), inner, options_.verbosity);
+  DvAnalysis analysis;
+  DvFrameAnalyzer::Analyze(scan.buffer.data(), size, analysis, report_, inner,
+                           traced ? options_.verbosity : 0);
+  if (summary) report_.PlainLine(DvFrameAnalyzer::SummaryText(analysis), inner);
+  if (!dvAnalysisDone_) {
+    dvAnalysis_ = std::move(analysis);
+    dvAnalysisDone_ = true;
+  }
+  return kHandled;
+}
+
+int CAVIParser::SplitOffDvAudio(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
+  std::vector<uint8_t> pcm;
+  std::string why = "Frame size is not DV compliant (144000/120000)";
+  bool extracted = false;
+  if (IsDvFrameSize(size)) {
+    if (!ReadMoviPayload(scan, payloadStart, size)) return kStop;
+    extracted = DvFrameAnalyzer::ExtractAudio(scan.buffer.data(), size, pcm, why);
+  }
+  if (!extracted) {
+    // The frame keeps its place; only its audio is missing. Said once, as
+    // every frame of a recording shares the same coding.
+    if (!dvAudioFailureReported_) {
+      dvAudioFailureReported_ = true;
+      report_.Message(why, ShowMoviItem(scan, scan.item), kError);
+    }
+    return kHandled;
+  }
+  AviStream& extra = model_.extraStreams.front();
+  AviStreamHeader header = AviModel::DecodeStreamHeader(extra.strh.data(), false);
+  if (!dvAudioRateSet_) {
+    // The added stream was announced at 48 kHz; a recording at 44.1 or
+    // 32 kHz sets the rate its samples really have.
+    dvAudioRateSet_ = true;
+    DvAnalysis analysis;
+    DvFrameAnalyzer::Analyze(scan.buffer.data(), size, analysis, report_, scan.depth, 0);
+    const uint32_t rate = DvFrameAnalyzer::SamplingRate(analysis);
+    if (rate != 0 && rate != header.rate) {
+      header.rate = rate;
+      extra.strf = PcmFormat(rate);
+    }
+  }
+  const uint32_t bytes = static_cast<uint32_t>(pcm.size());
+  header.length += bytes / 4;
+  header.suggestedBufferSize = std::max(header.suggestedBufferSize, bytes);
+  AviModel::EncodeStreamHeader(header, extra.strh.data());
+  ++CountersOf(scan, extra, dvAudioChunkId_).moviChunks;
+  extra.audioBytes += bytes;
+  extra.largestChunk = std::max(extra.largestChunk, bytes);
+  if (!scan.records) return kHandled;
+  // The synthetic chunk goes just ahead of its frame. Its offset lies one
+  // byte before the frame's header, so the list stays in file order and no
+  // index entry (all point at payloads) can ever be matched to it.
+  MoviEntry& entry = model_.movi.emplace_back();
+  entry.chunkId = dvAudioChunkId_;
+  entry.size = bytes;
+  entry.segment = scan.segment;
+  entry.offset = scan.item.headerPos - scan.typePos - 1;
+  entry.payloadPosition = payloadStart;
+  entry.ownedPayload = std::make_unique<std::vector<uint8_t>>(std::move(pcm));
+  ++scan.recordedBefore;
+  return kHandled;
+}
+
+int CAVIParser::DumpMoviPayload(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
+  const uint32_t shown = std::min(size, options_.dumpLimit);
+  const int inner = ShowMoviItem(scan, scan.item);
+  if (shown == 0) return kHandled;
+  if (!ReadMoviPayload(scan, payloadStart, shown)) return kStop;
+  report_.HexDump(scan.buffer.data(), scan.buffer.size(), inner, options_.verbosity);
+  return kHandled;
+}
+
+int CAVIParser::DumpSubtitle(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
+  if (!ReadMoviPayload(scan, payloadStart, size)) return kStop;
+  const int inner = ShowMoviItem(scan, scan.item);
+  ByteReader in(scan.buffer.data(), scan.buffer.size(), bigEndian_);
+  for (const char* label : kSubtitleFields) {
+    if (in.Remaining() < 2) return kHandled;
+    report_.PlainLine(label + Report::NumberText(in.U16()), inner);
+  }
+  report_.PlainLine("16 Data: \"" +
+                        PayloadText(scan.buffer.data() + kSubtitleHeaderSize,
+                                    scan.buffer.size() - kSubtitleHeaderSize) +
+                        "\"",
+                    inner);
+  return kHandled;
+}
+
+int CAVIParser::DumpPaletteChange(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
+  if (!ReadMoviPayload(scan, payloadStart, size)) return kStop;
+  StructureDumper::InterpretStructure(*this, ShowMoviItem(scan, scan.item), size,
+                                      scan.buffer.data(), size, size, kPaletteChange,
+                                      StructureDumper::kNoItemLimit);
+  return kHandled;
+}
+
+bool CAVIParser::ReadMoviPayload(MoviScan& scan, uint64_t payloadStart, uint64_t count) {
+  // Callers pass sizes already checked against the file.
+  scan.buffer.resize(static_cast<size_t>(count));
+  return Seek(payloadStart) &&
+         (count == 0 || ReadChecked(scan.buffer.data(), count, scan.depth + 1, true));
+}
+
+void CAVIParser::RecordMoviEntry(MoviScan& scan, uint32_t id, uint32_t size, uint64_t headerPos) {
+  if (!scan.records) return;
+  MoviEntry& entry = model_.movi.emplace_back();
+  entry.chunkId = id;
+  entry.size = size;
+  entry.segment = scan.segment;
+  entry.offset = headerPos - scan.typePos;
+  entry.payloadPosition = headerPos + 8;
+  ++scan.recordedBefore;
+}
+
+ChunkTypeCounters& CAVIParser::CountersOf(MoviScan& scan, AviStream& stream, uint32_t id) {
+  MoviScan::CounterSlot& slot = scan.counterCache[(id ^ id >> 8 ^ id >> 16 ^ id >> 24) & 15];
+  if (slot.counters == nullptr || slot.id != id || slot.stream != &stream) {
+    slot.id = id;
+    slot.stream = &stream;
+    slot.counters = &stream.counters[id];
+  }
+  return *slot.counters;
+}
+
+// ---------------------------------------------------------------------------
+// Recovery
+
+bool CAVIParser::ResyncMovi(MoviScan& scan, bool implausible, bool fromRecovery,
+                            uint64_t failedTokenEnd, uint32_t& token, int& result) {
+  if (implausible) {
+    // The chunk just before the token led here by its size: it cannot be
+    // trusted and is dropped (with the audio split off it). A chunk that
+    // failed itself was never recorded.
+    const size_t drop = std::min(scan.recordedBefore, model_.movi.size());
+    model_.movi.erase(model_.movi.end() - static_cast<std::ptrdiff_t>(drop), model_.movi.end());
+    scan.item = MoviItem{token, kNoChunkSize, failedTokenEnd - 4, scan.entries, false, false};
+  }
+  scan.recordedBefore = 0;
+  const int inner = ShowMoviItem(scan, scan.item);
+  uint64_t here = CurrentPosition();
+  if (fromRecovery && here < scan.listEnd) {
+    // The id the last search found failed in its turn: the next search
+    // starts behind it, so that the scan always moves on.
+    here = std::min(here + 4, scan.listEnd);
+    if (!Seek(here)) {
+      result = kStop;
+      return false;
+    }
+  }
+  // Ids that begin up to 7 bytes before the failure are found too.
+  const uint64_t start = here - scan.bodyStart > 6 ? here - 7 : here;
+  if (SearchChunkId(inner, start, scan.listEnd, failedTokenEnd, fromRecovery ? failedTokenEnd : 0,
+                    token)) {
+    return true;
+  }
+  // Nothing more in the list: the position stands at its end (or at the end
+  // of the file), and the walk goes on from there. The list itself is done,
+  // so its indexes are still matched against what was found.
+  result = EndMoviList(scan, false);
+  return false;
+}
+
+bool CAVIParser::RecoverGarbledData(int depth, uint64_t limit, uint32_t& token,
+                                    uint64_t& consumed) {
+  const uint64_t here = CurrentPosition();
+  const uint64_t back = consumed > 6 ? std::min<uint64_t>(7, here) : 0;
+  const uint64_t start = here - back;
+  const uint64_t end = limit > ~uint64_t{0} - start ? ~uint64_t{0} : start + limit;
+  const bool found = SearchChunkId(depth, start, end, here, 0, token);
+  consumed = consumed - std::min(consumed, back) + (CurrentPosition() - start);
+  return found;
+}
+
+bool CAVIParser::SearchChunkId(int depth, uint64_t start, uint64_t end, uint64_t failedTokenEnd,
+                               uint64_t minimumEnd, uint32_t& token) {
+  const uint64_t stop = std::min(end, FileSize());
+  const uint64_t range = stop > start ? stop - start : 0;
+  report_.Message("Garbled Data found!", depth, kError);
+  std::vector<uint8_t> block(static_cast<size_t>(std::min(range, kRecoveryBlock)));
+  uint32_t window = 0;
+  uint64_t searched = 0;
+  uint64_t foundEnd = 0;
+  bool readable = Seek(start);
+  while (readable && searched < range && foundEnd == 0) {
+    const uint64_t count = std::min(range - searched, kRecoveryBlock);
+    readable = ReadChecked(block.data(), count, depth, true);
+    if (!readable) break;
+    report_.ProgressTick(progressCounter_);
+    for (size_t i = 0; i < count; ++i) {
+      // The newest byte enters at the top: the window reads as a token in
+      // file order.
+      window = (window >> 8) | static_cast<uint32_t>(block[i]) << 24;
+      ++searched;
+      const uint64_t windowEnd = start + searched;
+      if (searched >= 4 && windowEnd != failedTokenEnd && windowEnd > minimumEnd &&
+          IsPlausibleChunkId(window)) {
+        foundEnd = windowEnd;
+        break;
+      }
+    }
+  }
+  if (foundEnd == 0) {
+    Seek(start + range);
+    overheadSize_ += range;
+    report_.PlainLine("Unrecoverable", depth);
+    return false;
+  }
+  Seek(foundEnd);
+  const uint64_t passed = foundEnd - 4 - start;
+  overheadSize_ += passed;
+  token = window;
+  ChunkHeaderLine(token, 0, static_cast<uint32_t>(std::min<uint64_t>(passed, kNoChunkSize - 1)),
+                  foundEnd - 4, "Recovered (S:Offset)", depth);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// DV type 1 to type 2
+
+void CAVIParser::AddDvAudioStream() {
+  // The stream headers are written in the file's byte order only for
+  // little-endian files; DV is never stored big-endian.
+  if (!options_.switchQ2 || dvAudioSource_ >= 0 || model_.bigEndian) return;
+  const size_t number = model_.streams.size() + model_.extraStreams.size();
+  if (number >= kMaxStreams) return;
+  for (size_t i = 0; i < model_.streams.size(); ++i) {
+    if (!model_.streams[i].strhSeen) continue;
+    const StreamKind kind = KindOf(model_.StreamHeader(i));
+    if (kind != StreamKind::kDvVideo) continue;
+    AviStreamHeader header;
+    header.type = kAudsType;
+    header.scale = 1;
+    header.rate = 48000;
+    header.sampleSize = 4;
+    header.quality = -1;
+    AviStream extra;
+    AviModel::EncodeStreamHeader(header, extra.strh.data());
+    extra.strhSeen = true;
+    extra.strf = PcmFormat(48000);
+    model_.extraStreams.push_back(std::move(extra));
+    dvAudioSource_ = static_cast<int>(i);
+    dvAudioChunkId_ = AviModel::MakeChunkId(static_cast<unsigned>(number), "wb");
+    if (model_.avihSeen) {
+      AviMainHeader main = model_.MainHeader();
+      main.flags |= kInterleavedFlag;
+      AviModel::EncodeMainHeader(main, model_.avih.data());
+    }
+    return;
+  }
 }

@@ -1,5 +1,365 @@
-// The statistics and consistency report printed after the last segment.
+// The statistics and consistency report printed after the last segment: what
+// the 'movi' scan and the indexes found, set against what the headers claim.
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "core/ByteReader.h"
+#include "core/FourCC.h"
+#include "riff/AviHeaderDumper.h"
 #include "riff/CAVIParser.h"
 
-void CAVIParser::RunStatistics(int /*depth*/) {}
+namespace {
+
+constexpr uint32_t kIndxId = FourCC("indx");
+constexpr uint32_t kVidsType = FourCC("vids");
+constexpr uint32_t kIavsType = FourCC("iavs");
+constexpr uint32_t kAudsType = FourCC("auds");
+constexpr uint32_t kTxtsType = FourCC("txts");
+constexpr uint32_t kMidsType = FourCC("mids");
+
+constexpr uint32_t kMustUseIndexFlag = 0x20;
+constexpr uint32_t kIsInterleavedFlag = 0x100;
+constexpr uint32_t kPaletteChangesFlag = 0x10000;
+// A suggested buffer this much above the largest chunk is still fine.
+constexpr uint64_t kBufferSlack = 16;
+// A measured byte rate this close to the format's is fine.
+constexpr double kByteRateSlack = 10.0;
+
+// Offsets in the stream formats.
+constexpr size_t kBitCountOffset = 14;      // BITMAPINFOHEADER biBitCount
+constexpr size_t kAvgBytesPerSecOffset = 8;  // WAVEFORMATEX nAvgBytesPerSec
+
+std::string Num(uint64_t value) { return Report::NumberText(value); }
+
+bool IsVideoType(uint32_t type) { return type == kVidsType || type == kIavsType; }
+
+// Index chunks ('ix##', '##ix', the super index) and palette changes are
+// not frames of their stream.
+bool IsFrameChunkId(uint32_t id) {
+  const uint8_t c0 = FourCCByte(id, 0), c1 = FourCCByte(id, 1);
+  const uint8_t c2 = FourCCByte(id, 2), c3 = FourCCByte(id, 3);
+  if (id == kIndxId) return false;
+  if (c0 == 'i' && c1 == 'x') return false;
+  if (c2 == 'i' && c3 == 'x') return false;
+  return !(c2 == 'p' && c3 == 'c');
+}
+
+bool IsIndexChunkId(uint32_t id) {
+  return (FourCCByte(id, 0) == 'i' && FourCCByte(id, 1) == 'x') ||
+         (FourCCByte(id, 2) == 'i' && FourCCByte(id, 3) == 'x');
+}
+
+bool IsPaletteChangeId(uint32_t id) { return FourCCByte(id, 2) == 'p' && FourCCByte(id, 3) == 'c'; }
+
+uint32_t FormatWord(const AviStream& stream, size_t offset, bool bigEndian) {
+  ByteReader in(stream.strf.data(), stream.strf.size(), bigEndian);
+  in.Seek(offset);
+  return in.U32();
+}
+
+uint16_t FormatHalf(const AviStream& stream, size_t offset, bool bigEndian) {
+  ByteReader in(stream.strf.data(), stream.strf.size(), bigEndian);
+  in.Seek(offset);
+  return in.U16();
+}
+
+}  // namespace
+
+// What the statistics work out per stream before they print.
+struct CAVIParser::StreamFacts {
+  std::vector<uint64_t> frames;  // chunks in 'movi' that are frames
+  int firstVideo = -1;
+  int firstAudio = -1;
+  uint32_t videoStreams = 0;  // met so far while reporting
+  uint32_t audioStreams = 0;
+};
+
+void CAVIParser::RunStatistics(int depth) {
+  StreamFacts facts;
+  facts.frames.assign(model_.streams.size(), 0);
+  for (size_t s = 0; s < model_.streams.size(); ++s) {
+    for (const auto& counted : model_.streams[s].counters) {
+      if (IsFrameChunkId(counted.first)) facts.frames[s] += counted.second.moviChunks;
+    }
+    const uint32_t type = model_.StreamHeader(s).type;
+    if (facts.firstVideo < 0 && IsVideoType(type)) facts.firstVideo = static_cast<int>(s);
+    if (facts.firstAudio < 0 && type == kAudsType) facts.firstAudio = static_cast<int>(s);
+  }
+  DetectInitialFrames();
+  const bool interleavingDecidable = DetectInterleaving(facts);
+
+  const int inner = report_.PlainLine("Statistics", depth);
+  ReportOverhead(inner);
+  ReportInterleaving(interleavingDecidable, inner);
+  ReportIndexOrder(inner);
+  for (size_t s = 0; s < model_.streams.size(); ++s) ReportStream(s, facts, inner);
+  if (facts.videoStreams == 0) report_.PlainLine("No 'vids'-Stream detected!", inner);
+  if (facts.audioStreams == 0) report_.PlainLine("No 'auds'-Stream detected!", inner);
+}
+
+// ---------------------------------------------------------------------------
+// Preparation
+
+void CAVIParser::DetectInitialFrames() {
+  // One pass: each stream's first chunk, counted in 'movi' entries before it.
+  const size_t streams = model_.streams.size();
+  std::vector<uint64_t> first(streams, model_.movi.size());
+  size_t open = streams;
+  for (size_t j = 0; j < model_.movi.size() && open > 0; ++j) {
+    const int stream = model_.StreamNumber(model_.movi[j].chunkId);
+    if (stream < 0 || first[static_cast<size_t>(stream)] != model_.movi.size()) continue;
+    first[static_cast<size_t>(stream)] = j;
+    --open;
+  }
+  for (size_t s = 0; s < streams; ++s) {
+    model_.streams[s].initialFrames =
+        static_cast<uint32_t>(std::min<uint64_t>(first[s], std::numeric_limits<uint32_t>::max()));
+  }
+}
+
+bool CAVIParser::DetectInterleaving(const StreamFacts& facts) {
+  model_.interleaved = false;
+  if (facts.firstAudio < 0 || facts.firstVideo < 0) return false;
+  const uint64_t audioTotal = facts.frames[static_cast<size_t>(facts.firstAudio)];
+  const uint64_t videoTotal = facts.frames[static_cast<size_t>(facts.firstVideo)];
+  if (audioTotal <= 1 || videoTotal <= 1) return false;
+  uint64_t audio = 0;
+  uint64_t video = 0;
+  for (const MoviEntry& entry : model_.movi) {
+    if (!IsFrameChunkId(entry.chunkId)) continue;
+    const int stream = model_.StreamNumber(entry.chunkId);
+    if (stream == facts.firstAudio) {
+      if (video > 0 && video < videoTotal) {
+        model_.interleaved = true;
+        return true;
+      }
+      ++audio;
+    } else if (stream == facts.firstVideo) {
+      if (audio > 0 && audio < audioTotal) {
+        model_.interleaved = true;
+        return true;
+      }
+      ++video;
+    }
+    if (audio >= audioTotal || video >= videoTotal) return true;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// File-wide lines
+
+void CAVIParser::ReportOverhead(int depth) {
+  if (options_.verbosity <= 2) return;
+  const uint64_t fileSize = FileSize();
+  const uint64_t overhead = fileSize > payloadTotal_ ? fileSize - payloadTotal_ : 0;
+  const uint64_t percent =
+      fileSize == 0 ? 0
+                    : AviHeaderDumper::RoundedWhole(static_cast<double>(overhead) * 100.0 /
+                                                    static_cast<double>(fileSize));
+  report_.PlainLine("Overhead Size " + Num(overhead) + ", approx. " + Num(percent) +
+                        "% (including wasted " + Num(overheadSize_) + ")",
+                    depth);
+}
+
+void CAVIParser::ReportInterleaving(bool decidable, int depth) {
+  const bool flagged = (model_.MainHeader().flags & kIsInterleavedFlag) != 0;
+  if (model_.interleaved && !flagged) {
+    report_.PlainLine("Audio/Video interleaved, but ISINTERLEAVED not set!", depth);
+  } else if (decidable && !model_.interleaved && flagged) {
+    // Without an audio and a video stream of more than one frame each there is
+    // nothing to interleave, and the flag says nothing wrong.
+    report_.PlainLine("Audio/Video not interleaved, but ISINTERLEAVED set!", depth);
+  }
+}
+
+void CAVIParser::ReportIndexOrder(int depth) {
+  const bool mustUseIndex = (model_.MainHeader().flags & kMustUseIndexFlag) != 0;
+  if (!indexOutOfOrder_ && mustUseIndex && indexInsideChunks_ && !idx1Met_ && model_.dmlhSeen) {
+    // Frames packed into shared chunks are found through the index alone.
+    indexOutOfOrder_ = true;
+    report_.PlainLine("This may be a low-overhead AVI (multiple frames in one chunk)!", depth);
+  } else if (!indexOutOfOrder_ && mustUseIndex) {
+    report_.PlainLine(
+        "Index does not define out-of-sequence/duplicate frames, but AVIF_MUSTUSEINDEX is set "
+        "in AVIMainHeader!",
+        depth);
+  } else if (indexOutOfOrder_ && !mustUseIndex) {
+    report_.PlainLine(
+        "Index defines out-of-sequence/duplicate frames, but AVIF_MUSTUSEINDEX is not set in "
+        "AVIMainHeader!",
+        depth);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Per stream
+
+void CAVIParser::ReportStream(size_t stream, StreamFacts& facts, int depth) {
+  const int inner = report_.PlainLine("AVIStreamHeader #" + Num(stream), depth);
+  const AviStreamHeader header = model_.StreamHeader(stream);
+  const uint64_t initial = model_.streams[stream].initialFrames;
+  if (initial + 1 < model_.movi.size() && initial != header.initialFrames) {
+    report_.PlainLine("Initial Frames detected " + Num(initial) +
+                          ", AVIStreamHeader Initial Frames: " + Num(header.initialFrames) + "!",
+                      inner);
+  }
+  ReportOdmlConsistency(stream, inner);
+  if (IsVideoType(header.type)) {
+    ReportVideoStream(stream, facts, inner);
+  } else if (header.type == kAudsType) {
+    ReportAudioStream(stream, facts, inner);
+  } else if (header.type == kTxtsType || header.type == kMidsType) {
+    ReportChunkTable(stream, inner);
+    report_.PlainLine("Nothing else known about 'txts'/'mids' Streams", inner);
+  } else {
+    report_.PlainLine("Unknown stream type", inner);
+    ReportChunkTable(stream, inner);
+  }
+  ReportFrameSize(stream, inner);
+}
+
+void CAVIParser::ReportOdmlConsistency(size_t stream, int depth) {
+  uint64_t superEntries = 0;
+  uint64_t standardEntries = 0;
+  for (const auto& counted : model_.streams[stream].counters) {
+    if (counted.first == kIndxId) superEntries += counted.second.odmlEntries;
+    if (IsIndexChunkId(counted.first)) standardEntries += counted.second.odmlEntries;
+  }
+  if (superEntries > 0) {
+    if (standardEntries == 0) {
+      report_.PlainLine("'indx'-Entries detected, but no 'ix##'-Entries!", depth);
+    }
+    if (!model_.dmlhSeen) {
+      report_.PlainLine("'indx'-Entries detected, but ODML-Header not found!", depth);
+    }
+    return;
+  }
+  if (standardEntries > 0) {
+    report_.PlainLine("No 'indx'-Entries detected, but 'ix##'-Entries!", depth);
+  }
+  if (model_.dmlhSeen) report_.PlainLine("No 'indx'-Entries detected, but ODML-Header found!", depth);
+}
+
+void CAVIParser::ReportVideoStream(size_t stream, StreamFacts& facts, int depth) {
+  if (facts.videoStreams++ > 0) {
+    report_.PlainLine("More than one 'vids'/'iavs'-Stream detected!", depth);
+  }
+  if (options_.moviParseLimit != 0) return;
+  ReportChunkTable(stream, depth);
+  const AviStream& data = model_.streams[stream];
+  const AviStreamHeader header = model_.StreamHeader(stream);
+  const uint64_t frames = facts.frames[stream];
+  if (!model_.dmlhSeen) {
+    const uint32_t total = model_.MainHeader().totalFrames;
+    if (frames != total) {
+      report_.PlainLine(
+          "Video Frames detected: " + Num(frames) + " AVIMainHeader Frames: " + Num(total) + "!",
+          depth);
+    }
+  } else {
+    const uint32_t total = ByteReader(model_.dmlh.data(), 4, model_.bigEndian).U32();
+    if (frames != total) {
+      report_.PlainLine(
+          "Video Frames detected: " + Num(frames) + " AVIExtHeader Frames: " + Num(total) + "!",
+          depth);
+    }
+  }
+  bool paletteChanges = false;
+  for (const auto& counted : data.counters) {
+    if (IsPaletteChangeId(counted.first) && counted.second.moviChunks > 0) paletteChanges = true;
+  }
+  const bool flagged = (header.flags & kPaletteChangesFlag) != 0;
+  if (paletteChanges && !flagged) {
+    report_.PlainLine("Stream contains AVIPaletteChanges, but AVIStreamHeader-Flag is not set!",
+                      depth);
+  } else if (!paletteChanges && flagged) {
+    report_.PlainLine("Stream contains no AVIPaletteChanges, but AVIStreamHeader-Flag is set!",
+                      depth);
+  }
+  if (paletteChanges && FormatHalf(data, kBitCountOffset, model_.bigEndian) > 8) {
+    report_.PlainLine(
+        "Stream contains AVIPaletteChanges, but there are more than 8-bit-colors in "
+        "AVIStreamFormat-Header set!",
+        depth);
+  }
+  if (frames != header.length) {
+    report_.PlainLine("Video Frames detected: " + Num(frames) + " AVIStreamHeader Length: " +
+                          Num(header.length) + "!",
+                      depth);
+  }
+}
+
+void CAVIParser::ReportAudioStream(size_t stream, StreamFacts& facts, int depth) {
+  if (facts.audioStreams++ > 0) report_.PlainLine("More than one 'auds'-Stream detected!", depth);
+  if (options_.moviParseLimit != 0) return;
+  ReportChunkTable(stream, depth);
+  const AviStream& data = model_.streams[stream];
+  const AviStreamHeader header = model_.StreamHeader(stream);
+  const uint64_t bytes = data.audioBytes;
+  report_.PlainLine("'auds'-Stream Payload Total Size in Bytes: " + Num(bytes) + "!", depth);
+  // The length counts blocks of the stream's sample size, or chunks when the
+  // sample size is 0 (variable bit rate). Writers that put the block size
+  // into the scale (rate = bytes per second) make the payload divided by the
+  // scale equal the length as well; a length that fits none of these readings
+  // is a real mismatch.
+  const bool fitsScale = header.scale != 0 && bytes / header.scale == header.length;
+  const bool fitsSampleSize =
+      header.sampleSize != 0 && bytes / header.sampleSize == header.length;
+  const bool fitsChunks = header.sampleSize == 0 && facts.frames[stream] == header.length;
+  if (header.scale != 0 && !fitsScale && !fitsSampleSize && !fitsChunks) {
+    const uint64_t product = uint64_t{header.length} * header.scale;
+    report_.PlainLine("Mismatching 'strh' Length: " + Num(header.length) + " * Scale: " +
+                          Num(header.scale) + " = " + Num(product) + "!",
+                      depth);
+  }
+  // The measured byte rate over the stream's exact play time (length x scale
+  // / rate); a stream without a play time has no rate to compare.
+  if (header.rate == 0 || header.length == 0) return;
+  const double seconds =
+      static_cast<double>(header.length) * std::max<uint32_t>(header.scale, 1) / header.rate;
+  const double measured = static_cast<double>(bytes) / seconds;
+  const uint32_t declared = FormatWord(data, kAvgBytesPerSecOffset, model_.bigEndian);
+  if (std::fabs(measured - declared) > kByteRateSlack) {
+    report_.PlainLine("Avg Bytes/sec: " + Num(AviHeaderDumper::RoundedWhole(measured)) +
+                          ", StreamHeader Avg Bytes/sec: " + Num(declared) + "!",
+                      depth);
+  }
+}
+
+void CAVIParser::ReportChunkTable(size_t stream, int depth) {
+  const AviStream& data = model_.streams[stream];
+  if (data.counters.empty()) {
+    report_.PlainLine("Detected no chunks at all for this stream!", depth);
+    return;
+  }
+  const int inner =
+      report_.PlainLine("Chunks detected, 'Idx1'-Index (KeyFrames) and ODML-Index Entries", depth);
+  for (const auto& counted : data.counters) {
+    const ChunkTypeCounters& c = counted.second;
+    // A dropped frame is a chunk of size 0, listed in 'idx1' with length 0
+    // as well: counted once.
+    const auto listed = idx1ZeroLength_.find(static_cast<uint64_t>(stream) << 32 | counted.first);
+    const uint32_t inIndex = listed == idx1ZeroLength_.end() ? 0 : listed->second;
+    const uint32_t dropped = std::max(c.zeroSize - std::min(c.zeroSize, inIndex), inIndex);
+    report_.PlainLine(FourCCText(counted.first) + ": " + Num(c.moviChunks) + " (Dropped: " +
+                          Num(dropped) + "), 'Idx1': " + Num(c.idx1Entries) + " (Key: " +
+                          Num(c.idx1KeyFrames) + "), ODML: " + Num(c.odmlEntries) + "!",
+                      inner);
+  }
+}
+
+void CAVIParser::ReportFrameSize(size_t stream, int depth) {
+  const uint64_t largest = model_.streams[stream].largestChunk;
+  const uint64_t suggested = model_.StreamHeader(stream).suggestedBufferSize;
+  if (largest > suggested || suggested > largest + kBufferSlack) {
+    report_.PlainLine("Max Frame Size detected: " + Num(largest) +
+                          " SuggestedBufferSize: " + Num(suggested) + "!",
+                      depth);
+  }
+}

@@ -6,29 +6,16 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "core/CParser.h"
 #include "core/FourCC.h"
 #include "riff/AviAudioFormatDumper.h"
 
 namespace {
 
-class TestParser : public CParser {
- public:
-  TestParser(RunOptions options, ReportOutput& output) : CParser(options, output) {}
-  bool Parse(const std::string&, const std::string&) override { return true; }
-};
+using TestParser = testsupport::MemoryParser;
 
-struct Bytes {
-  std::vector<uint8_t> data;
-  Bytes& U8(uint8_t v) {
-    data.push_back(v);
-    return *this;
-  }
-  Bytes& U16(uint16_t v) { return U8(static_cast<uint8_t>(v)).U8(static_cast<uint8_t>(v >> 8)); }
-  Bytes& U32(uint32_t v) {
-    return U16(static_cast<uint16_t>(v)).U16(static_cast<uint16_t>(v >> 16));
-  }
-};
+using Bytes = testsupport::BodyBuilder;
 
 // WAVEFORMATEX common part; the extension size is appended only when given.
 Bytes WaveFormat(uint16_t tag, uint16_t channels, uint32_t rate, uint32_t avg, uint16_t align,

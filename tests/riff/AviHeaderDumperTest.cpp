@@ -8,35 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "core/CParser.h"
 #include "core/FourCC.h"
 #include "riff/AviHeaderDumper.h"
 
 namespace {
 
-class TestParser : public CParser {
- public:
-  TestParser(RunOptions options, ReportOutput& output) : CParser(options, output) {}
-  bool Parse(const std::string&, const std::string&) override { return true; }
-};
+using TestParser = testsupport::MemoryParser;
 
-// Little-endian bytes of a chunk body.
-struct Bytes {
-  std::vector<uint8_t> data;
-  Bytes& U8(uint8_t v) {
-    data.push_back(v);
-    return *this;
-  }
-  Bytes& U16(uint16_t v) { return U8(static_cast<uint8_t>(v)).U8(static_cast<uint8_t>(v >> 8)); }
-  Bytes& U32(uint32_t v) {
-    return U16(static_cast<uint16_t>(v)).U16(static_cast<uint16_t>(v >> 16));
-  }
-  Bytes& Tag(const char (&t)[5]) { return U32(FourCC(t)); }
-  Bytes& Zeros(size_t n) {
-    data.insert(data.end(), n, 0);
-    return *this;
-  }
-};
+using Bytes = testsupport::BodyBuilder;
 
 AviMainHeader PalMainHeader() {
   AviMainHeader h;

@@ -372,6 +372,10 @@ TEST(CAVIParserTest, ChecksSegmentFormsAndMissingChunks) {
                 "      'JUNK' (2): RIFF Junk",
                 "      *** Error: Missing 'movi'-Chunk!",
                 "    'RIFF' (14) 'INDX': RIFF Unexpected Chunk, Segment #4",
+                // Scanned like a 'movi' list: its chunk names no stream.
+                "      'movi' Entry #0",
+                "        *** Error: Garbled Data found!",
+                "        Unrecoverable",
             }));
   const Bytes empty = Avi({Hdrl({riff.Chunk("JUNK", Bytes(2, 0))}), Movi()});
   EXPECT_EQ(From(Walk(ParseAvi(empty)), 3), (Lines{

@@ -1,0 +1,187 @@
+#include "aviwriter/AviWriterTestSupport.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+
+#include "riff/CAVIParser.h"
+
+namespace avitest {
+
+using testsupport::ChunkBuilder;
+using testsupport::Concat;
+using testsupport::Le16;
+using testsupport::Le32;
+using testsupport::TextBytes;
+
+namespace {
+
+const ChunkBuilder riff;
+
+Bytes Strh(const StreamSpec& stream, uint32_t length) {
+  return Concat({TextBytes(stream.type), TextBytes(stream.handler), Le32(0), Le16(0), Le16(0),
+                 Le32(0), Le32(stream.scale), Le32(stream.rate), Le32(0), Le32(length), Le32(0),
+                 Le32(0xFFFFFFFF), Le32(stream.sampleSize), Le16(0), Le16(0), Le16(0), Le16(0)});
+}
+
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+}  // namespace
+
+Bytes BitmapFormat(uint32_t width, uint32_t height, uint32_t compression) {
+  return Concat({Le32(40), Le32(width), Le32(height), Le16(1), Le16(24), Le32(compression),
+                 Le32(width * height * 3), Le32(0), Le32(0), Le32(0), Le32(0)});
+}
+
+Bytes PcmFormat(uint32_t samplesPerSecond, uint16_t channels, uint16_t bits) {
+  const uint16_t blockAlign = static_cast<uint16_t>(channels * bits / 8);
+  return Concat({Le16(1), Le16(channels), Le32(samplesPerSecond),
+                 Le32(samplesPerSecond * blockAlign), Le16(blockAlign), Le16(bits)});
+}
+
+StreamSpec VideoStream(uint32_t scale, uint32_t rate) {
+  return {"vids", "DIB ", scale, rate, 0, BitmapFormat(4, 2, 0)};
+}
+
+Bytes RawFrame(uint8_t fill) { return Bytes(kRawFrameSize, fill); }
+
+StreamSpec PcmStream(uint32_t samplesPerSecond) {
+  return {"auds", std::string("\x01\0\0\0", 4), 2, samplesPerSecond * 2, 2,
+          PcmFormat(samplesPerSecond, 1, 16)};
+}
+
+Bytes BuildAvi(const std::vector<StreamSpec>& streams, const std::vector<ChunkSpec>& chunks,
+               uint32_t microSecPerFrame, bool withIdx1) {
+  uint32_t videoFrames = 0;
+  for (const ChunkSpec& chunk : chunks) videoFrames += chunk.id[0] == '0' && chunk.id[1] == '0';
+  std::vector<Bytes> header = {riff.Chunk(
+      "avih", Concat({Le32(microSecPerFrame), Le32(0), Le32(0), Le32(withIdx1 ? 0x10 : 0),
+                      Le32(videoFrames), Le32(0), Le32(static_cast<uint32_t>(streams.size())),
+                      Le32(0), Le32(32), Le32(16), Le32(0), Le32(0), Le32(0), Le32(0)}))};
+  for (size_t i = 0; i < streams.size(); ++i) {
+    uint32_t length = 0;
+    for (const ChunkSpec& chunk : chunks) {
+      length += static_cast<uint32_t>(chunk.id[1] - '0') == i;
+    }
+    header.push_back(riff.List("strl", {riff.Chunk("strh", Strh(streams[i], length)),
+                                        riff.Chunk("strf", streams[i].format)}));
+  }
+  std::vector<Bytes> movi;
+  Bytes index;
+  uint32_t offset = 4;  // from the 'movi' FourCC
+  for (const ChunkSpec& chunk : chunks) {
+    movi.push_back(riff.Chunk(chunk.id, chunk.payload));
+    index = Concat({index, TextBytes(chunk.id), Le32(chunk.keyFrame ? 0x10 : 0), Le32(offset),
+                    Le32(static_cast<uint32_t>(chunk.payload.size()))});
+    offset += static_cast<uint32_t>(movi.back().size());
+  }
+  std::vector<Bytes> body = {riff.List("hdrl", header), riff.List("movi", movi)};
+  if (withIdx1) body.push_back(riff.Chunk("idx1", index));
+  return riff.Riff("AVI ", body);
+}
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+uint32_t U32At(const Bytes& bytes, uint64_t offset) {
+  if (offset + 4 > bytes.size()) return 0;
+  return bytes[offset] | bytes[offset + 1] << 8 | bytes[offset + 2] << 16 |
+         static_cast<uint32_t>(bytes[offset + 3]) << 24;
+}
+
+uint16_t U16At(const Bytes& bytes, uint64_t offset) {
+  if (offset + 2 > bytes.size()) return 0;
+  return static_cast<uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
+}
+
+std::string TokenAt(const Bytes& bytes, uint64_t offset) {
+  if (offset + 4 > bytes.size()) return "";
+  return std::string(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(offset + 4));
+}
+
+int64_t FindToken(const Bytes& bytes, const std::string& token, uint64_t from) {
+  for (uint64_t at = from; at + 4 <= bytes.size(); ++at) {
+    if (TokenAt(bytes, at) == token) return static_cast<int64_t>(at);
+  }
+  return -1;
+}
+
+std::vector<std::string> ProblemLines(const std::vector<std::string>& lines) {
+  std::vector<std::string> problems;
+  for (const std::string& line : lines) {
+    if (line.find("Error: ") != std::string::npos || line.find("Fatal: ") != std::string::npos) {
+      problems.push_back(line);
+    }
+  }
+  return problems;
+}
+
+testsupport::ParseRun WriteAvi(const std::string& source, const std::string& output,
+                               const RunOptions& options) {
+  return testsupport::RunParserOnFile<CAVIParser>(source, options, nullptr, output);
+}
+
+ParsedBack ParseBack(const std::string& path, const RunOptions& options) {
+  ParsedBack parsed;
+  parsed.run = testsupport::RunParserOnFile<CAVIParser>(path, options, [&](CAVIParser& parser) {
+    const AviModel& model = parser.Model();
+    parsed.streams = model.streams.size();
+    for (const MoviEntry& entry : model.movi) {
+      const std::string id(reinterpret_cast<const char*>(&entry.chunkId), 4);
+      ++parsed.chunks[id];
+      ++parsed.entriesPerSegment[entry.segment];
+    }
+  });
+  return parsed;
+}
+
+bool HaveFfmpeg() {
+  return ::access("/usr/bin/ffmpeg", X_OK) == 0 && ::access("/usr/bin/ffprobe", X_OK) == 0;
+}
+
+std::string RunCommand(const std::string& command) {
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
+  std::string text;
+  if (!pipe) return "popen failed";
+  char buffer[4096];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0) text.append(buffer, got);
+  return text;
+}
+
+std::vector<long> PacketCounts(const std::string& path) {
+  std::istringstream text(RunCommand(
+      "/usr/bin/ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 " +
+      Quoted(path)));
+  std::vector<long> counts;
+  std::string line;
+  while (std::getline(text, line)) counts.push_back(line == "N/A" ? 0 : std::atol(line.c_str()));
+  return counts;
+}
+
+std::string DecodeComplaints(const std::string& path) {
+  return RunCommand("/usr/bin/ffmpeg -nostdin -v error -i " + Quoted(path) + " -f null -");
+}
+
+std::string GeneratedCapture() {
+  if (!HaveFfmpeg()) return "";
+  static testsupport::ScratchDir dir;
+  const std::string path = dir.File("capture.avi");
+  if (::access(path.c_str(), R_OK) != 0) {
+    RunCommand(
+        "/usr/bin/ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=480x360:rate=25:duration=7 "
+        "-f lavfi -i sine=frequency=440:sample_rate=22050:duration=7 -c:v mjpeg -q:v 1 "
+        "-pix_fmt yuvj420p -c:a pcm_s16le -ac 1 " +
+        Quoted(path));
+  }
+  return ::access(path.c_str(), R_OK) == 0 ? path : "";
+}
+
+}  // namespace avitest

@@ -1,0 +1,82 @@
+#pragma once
+// Helpers of the AVI writer tests: AVI files built from bytes, a write run
+// through the parser, the written file parsed back, and ffmpeg as a second
+// opinion on whether the written file plays.
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "core/RunOptions.h"
+
+namespace avitest {
+
+using testsupport::Bytes;
+
+// One stream of a built AVI file.
+struct StreamSpec {
+  std::string type;     // "vids", "auds"
+  std::string handler;  // four characters
+  uint32_t scale = 1;
+  uint32_t rate = 25;
+  uint32_t sampleSize = 0;
+  Bytes format;
+};
+
+struct ChunkSpec {
+  std::string id;  // "00dc", "01wb", ...
+  Bytes payload;
+  bool keyFrame = true;
+};
+
+// Uncompressed 24-bit frames of 4 x 2 pixels: any payload of this size is a
+// frame a player decodes.
+constexpr size_t kRawFrameSize = 24;
+Bytes BitmapFormat(uint32_t width, uint32_t height, uint32_t compression);
+Bytes PcmFormat(uint32_t samplesPerSecond, uint16_t channels, uint16_t bits);
+StreamSpec VideoStream(uint32_t scale = 1, uint32_t rate = 25);
+Bytes RawFrame(uint8_t fill = 0x40);
+StreamSpec PcmStream(uint32_t samplesPerSecond = 8000);
+
+// A RIFF 'AVI ' file: header list, one 'movi' list and, when asked, an
+// 'idx1' index of all chunks with their key-frame flags.
+Bytes BuildAvi(const std::vector<StreamSpec>& streams, const std::vector<ChunkSpec>& chunks,
+               uint32_t microSecPerFrame = 40000, bool withIdx1 = true);
+
+Bytes ReadFile(const std::string& path);
+uint32_t U32At(const Bytes& bytes, uint64_t offset);
+uint16_t U16At(const Bytes& bytes, uint64_t offset);
+std::string TokenAt(const Bytes& bytes, uint64_t offset);
+// Offset of the first occurrence of the four characters at or after `from`,
+// or -1.
+int64_t FindToken(const Bytes& bytes, const std::string& token, uint64_t from = 0);
+
+// Lines of a report that carry an Error or a Fatal message.
+std::vector<std::string> ProblemLines(const std::vector<std::string>& lines);
+
+// The parse of a written file.
+struct ParsedBack {
+  testsupport::ParseRun run;
+  std::map<std::string, uint32_t> chunks;            // 'movi' entries per chunk id
+  std::map<uint16_t, uint32_t> entriesPerSegment;     // 'movi' entries per RIFF segment
+  size_t streams = 0;
+};
+
+// Parses `source` and writes `output` with `options`.
+testsupport::ParseRun WriteAvi(const std::string& source, const std::string& output,
+                               const RunOptions& options = RunOptions());
+ParsedBack ParseBack(const std::string& path, const RunOptions& options = RunOptions());
+
+// ffmpeg as a second opinion; the tests that use it are skipped without it.
+bool HaveFfmpeg();
+std::string RunCommand(const std::string& command);
+// Packets per stream as ffprobe counts them.
+std::vector<long> PacketCounts(const std::string& path);
+// What ffmpeg complains about while it decodes the whole file (empty: nothing).
+std::string DecodeComplaints(const std::string& path);
+// An MJPEG + PCM file of about 3 MB made by ffmpeg, or "" without ffmpeg.
+std::string GeneratedCapture();
+
+}  // namespace avitest

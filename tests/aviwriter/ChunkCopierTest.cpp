@@ -1,0 +1,122 @@
+#include "aviwriter/ChunkCopier.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "aviwriter/AviWriterTestSupport.h"
+#include "core/CIOService.h"
+#include "core/FourCC.h"
+
+namespace {
+
+using testsupport::Bytes;
+using testsupport::Concat;
+using testsupport::Le32;
+using testsupport::ScratchDir;
+using testsupport::TextBytes;
+
+// A copier over a source file made of `source` bytes and a fresh output.
+class CopierFixture {
+ public:
+  explicit CopierFixture(const Bytes& source)
+      : report_(out_, err_, ConsoleState()), io_(RunOptions(), report_), copier_(io_) {
+    io_.OpenForReading(dir_.Write("source.bin", source));
+    io_.CreateForWriting(dir_.File("output.bin"));
+    copier_.Reset(0);
+  }
+
+  ChunkCopier& Copier() { return copier_; }
+  // Finishes the output and returns its bytes.
+  Bytes Output() {
+    EXPECT_TRUE(copier_.Flush());
+    EXPECT_TRUE(io_.CloseOutput());
+    return avitest::ReadFile(dir_.File("output.bin"));
+  }
+
+ private:
+  ScratchDir dir_;
+  std::ostringstream out_, err_;
+  ReportOutput report_;
+  CIOService io_;
+  ChunkCopier copier_;
+};
+
+Bytes Header(const std::string& id, uint32_t size) { return Concat({TextBytes(id), Le32(size)}); }
+
+TEST(ChunkCopierTest, RunsOfChunksGetTheirOwnHeadersAndZeroPads) {
+  // Source: three chunks back to back whose headers say something else and
+  // whose pad byte is not zero, then one chunk elsewhere.
+  const Bytes a = {1, 2, 3}, b = {4, 5, 6, 7}, c = {8}, d = {9, 10};
+  const Bytes source = Concat({Header("JUNK", 99), a, {0xEE}, Header("????", 1), b,
+                               Header("xxxx", 7), c, {0xEE}, {0, 0, 0, 0}, Header("00dc", 2), d});
+  CopierFixture fixture(source);
+  ChunkCopier& copier = fixture.Copier();
+  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 3, 8));
+  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("01wb"), 4, 20));
+  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 1, 32));
+  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 2, 46));
+  // An empty chunk is a header alone.
+  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("01wb"), 0, 0));
+  EXPECT_EQ(copier.Position(), 12u + 12 + 10 + 10 + 8);
+  EXPECT_EQ(fixture.Output(),
+            Concat({Header("00dc", 3), a, {0}, Header("01wb", 4), b, Header("00dc", 1), c, {0},
+                    Header("00dc", 2), d, Header("01wb", 0)}));
+}
+
+TEST(ChunkCopierTest, ChunksLargerThanABlockPassInPieces) {
+  Bytes large(ChunkCopier::kBlockSize * 2 + 3);
+  for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<uint8_t>(i * 31 + i / 977);
+  const Bytes small = {42, 43};
+  const Bytes source = Concat({Header("00dc", 2), small, Header("00dc", 0), large});
+  CopierFixture fixture(source);
+  ChunkCopier& copier = fixture.Copier();
+  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 2, 8));
+  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00db"), static_cast<uint32_t>(large.size()), 18));
+  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 2, 8));
+  EXPECT_EQ(fixture.Output(), Concat({Header("00dc", 2), small,
+                                      Header("00db", static_cast<uint32_t>(large.size())), large,
+                                      {0}, Header("00dc", 2), small}));
+}
+
+TEST(ChunkCopierTest, OverwritesBytesGatheredOrWrittenAlready) {
+  const Bytes source = Concat({Header("00dc", 4), {1, 2, 3, 4}});
+  CopierFixture fixture(source);
+  ChunkCopier& copier = fixture.Copier();
+  ASSERT_TRUE(copier.AppendZeros(8));
+  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 4, 8));
+  // Still gathered: the placeholder in front of the chunk, and the payload
+  // whose read is still due.
+  const uint8_t mark[4] = {'m', 'a', 'r', 'k'};
+  ASSERT_TRUE(copier.WriteAt(2, mark, 4));
+  ASSERT_TRUE(copier.WriteAt(17, mark, 2));
+  ASSERT_TRUE(copier.Flush());
+  ASSERT_TRUE(copier.WriteAt(0, mark, 1));
+  ASSERT_TRUE(copier.AppendU32(7));
+  EXPECT_EQ(fixture.Output(),
+            Concat({{'m', 0, 'm', 'a', 'r', 'k', 0, 0}, Header("00dc", 4), {1, 'm', 'a', 4},
+                    Le32(7)}));
+}
+
+TEST(ChunkCopierTest, AFailedReadOfTheSourceDropsWhatWasGathered) {
+  const Bytes source = Concat({Header("00dc", 4), {1, 2, 3, 4}});
+  CopierFixture fixture(source);
+  ChunkCopier& copier = fixture.Copier();
+  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 4, 8));
+  ASSERT_TRUE(copier.Flush());
+  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 4, 8));
+  // Beyond the end of the source: the failure shows when the read is due.
+  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 100, 1000));
+  EXPECT_FALSE(copier.Flush());
+  EXPECT_TRUE(copier.SourceFailed());
+  EXPECT_FALSE(copier.AppendU32(1));
+  EXPECT_EQ(copier.Position(), 12u);
+  copier.Reset(copier.Position());
+  EXPECT_TRUE(copier.AppendU32(5));
+  EXPECT_EQ(fixture.Output(), Concat({Header("00dc", 4), {1, 2, 3, 4}, Le32(5)}));
+}
+
+}  // namespace

@@ -1,0 +1,258 @@
+#pragma once
+// Builds small AVI files for the index and statistics tests: a header list
+// with the streams asked for, one 'movi' list with the chunks asked for, an
+// 'idx1' (offsets relative to the list or absolute, editable row by row) and
+// on request OpenDML indexes (an 'ix##' per stream at the end of 'movi' and
+// the super indexes pointing to them). The builder knows where every chunk
+// lands, so tests can state positions and offsets.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+
+namespace avitest {
+
+using testsupport::Bytes;
+using testsupport::Concat;
+using testsupport::Le16;
+using testsupport::Le32;
+using testsupport::TextBytes;
+
+struct Stream {
+  std::string type = "vids";
+  std::string handler = "DIB ";
+  uint32_t flags = 0;
+  uint32_t initialFrames = 0;
+  uint32_t scale = 1;
+  uint32_t rate = 25;
+  uint32_t length = 0;
+  uint32_t suggestedBuffer = 0;
+  uint32_t sampleSize = 0;
+  uint16_t bitCount = 24;          // video format
+  uint32_t avgBytesPerSec = 16000;  // audio format (8000 Hz mono 16-bit)
+  Bytes extra;                      // more chunks for its stream list
+};
+
+struct Chunk {
+  std::string id;
+  uint32_t size = 0;
+  bool key = true;
+};
+
+struct Idx1Row {
+  std::string id;
+  uint32_t flags = 0;
+  uint32_t offset = 0;
+  uint32_t length = 0;
+};
+
+enum class Idx1Kind { kNone, kRelative, kAbsolute };
+
+struct Spec {
+  uint32_t mainFlags = 0x10;  // has index
+  uint32_t totalFrames = 0;
+  std::vector<Stream> streams;
+  bool odmlHeader = false;
+  uint32_t odmlFrames = 0;
+  std::vector<Chunk> chunks;
+  bool standardIndexes = false;   // an 'ix##' per stream at the end of 'movi'
+  bool superIndexes = true;       // ... and the 'indx' pointing to it
+  Bytes moviExtra;                // more chunks at the very end of 'movi'
+  Idx1Kind idx1 = Idx1Kind::kRelative;
+  std::function<void(std::vector<Idx1Row>&)> editIdx1;
+  Bytes idx1Tail;                 // bytes after the last 'idx1' row
+};
+
+struct Built {
+  Bytes bytes;
+  uint64_t moviTypePos = 0;       // file position of the 'movi' list type word
+  std::vector<uint64_t> offsets;  // chunk header offsets from that word
+};
+
+inline Bytes Id(const std::string& text) {
+  std::string four = text.substr(0, 4);
+  four.resize(4, ' ');
+  return TextBytes(four);
+}
+
+inline Bytes MainHeader(const Spec& spec) {
+  return Concat({Le32(40000), Le32(0), Le32(0), Le32(spec.mainFlags), Le32(spec.totalFrames),
+                 Le32(0), Le32(static_cast<uint32_t>(spec.streams.size())), Le32(0), Le32(160),
+                 Le32(120), Le32(0), Le32(0), Le32(0), Le32(0)});
+}
+
+inline Bytes StreamHeader(const Stream& s) {
+  const bool video = s.type == "vids" || s.type == "iavs";
+  return Concat({Id(s.type), Id(s.handler), Le32(s.flags), Le16(0), Le16(0), Le32(s.initialFrames),
+                 Le32(s.scale), Le32(s.rate), Le32(0), Le32(s.length), Le32(s.suggestedBuffer),
+                 Le32(0xFFFFFFFF), Le32(s.sampleSize), Le16(0), Le16(0),
+                 Le16(video ? 160 : 0), Le16(video ? 120 : 0)});
+}
+
+inline Bytes StreamFormat(const Stream& s) {
+  if (s.type == "auds") {
+    return Concat({Le16(1), Le16(1), Le32(8000), Le32(s.avgBytesPerSec), Le16(2), Le16(16)});
+  }
+  return Concat({Le32(40), Le32(160), Le32(120), Le16(1), Le16(s.bitCount), Le32(0),
+                 Le32(57600), Le32(0), Le32(0), Le32(0), Le32(0)});
+}
+
+inline uint32_t StreamOf(const std::string& id) {
+  return static_cast<uint32_t>((id[0] - '0') * 10 + (id[1] - '0'));
+}
+
+// A standard index over the chunks of `stream` (ids '##..'), base offset the
+// 'movi' list type word.
+inline Bytes StandardIndexBody(const Spec& spec, const Built& built, uint32_t stream) {
+  Bytes entries;
+  uint32_t count = 0;
+  std::string chunkId;
+  for (size_t i = 0; i < spec.chunks.size(); ++i) {
+    const Chunk& chunk = spec.chunks[i];
+    if (StreamOf(chunk.id) != stream) continue;
+    if (chunkId.empty()) chunkId = chunk.id;
+    const Bytes entry = Concat({Le32(static_cast<uint32_t>(built.offsets[i] + 8)),
+                                Le32(chunk.size | (chunk.key ? 0 : 0x80000000u))});
+    entries.insert(entries.end(), entry.begin(), entry.end());
+    ++count;
+  }
+  return Concat({Le16(2), Bytes{0, 1}, Le32(count), Id(chunkId),
+                 Le32(static_cast<uint32_t>(built.moviTypePos)),
+                 Le32(static_cast<uint32_t>(built.moviTypePos >> 32)), Le32(0), entries});
+}
+
+inline std::string IndexChunkId(uint32_t stream) {
+  return std::string("ix") + static_cast<char>('0' + stream / 10) +
+         static_cast<char>('0' + stream % 10);
+}
+
+// The super index of `stream`: one entry for its standard index.
+inline Bytes SuperIndexBody(const Spec& spec, uint32_t stream, uint64_t indexPos,
+                            uint32_t indexSize, uint32_t entries) {
+  std::string chunkId = "00dc";
+  for (const Chunk& chunk : spec.chunks) {
+    if (StreamOf(chunk.id) == stream) {
+      chunkId = chunk.id;
+      break;
+    }
+  }
+  return Concat({Le16(4), Bytes{0, 0}, Le32(1), Id(chunkId), Le32(0), Le32(0), Le32(0),
+                 Le32(static_cast<uint32_t>(indexPos)), Le32(static_cast<uint32_t>(indexPos >> 32)),
+                 Le32(indexSize), Le32(entries)});
+}
+
+inline Built Build(const Spec& spec) {
+  const testsupport::ChunkBuilder riff;
+  Built built;
+  // Pass 1 places everything with the index contents still zero; pass 2
+  // fills them in (their sizes do not change).
+  std::vector<Bytes> superIndexes(spec.streams.size(), Bytes(24 + 16, 0));
+  std::vector<uint64_t> indexPositions(spec.streams.size(), 0);
+  std::vector<Bytes> standardBodies(spec.streams.size());
+  for (int pass = 0; pass < 2; ++pass) {
+    std::vector<Bytes> header = {riff.Chunk("avih", MainHeader(spec))};
+    for (size_t s = 0; s < spec.streams.size(); ++s) {
+      std::vector<Bytes> list = {riff.Chunk("strh", StreamHeader(spec.streams[s])),
+                                 riff.Chunk("strf", StreamFormat(spec.streams[s]))};
+      if (spec.standardIndexes && spec.superIndexes) {
+        list.push_back(riff.Chunk("indx", superIndexes[s]));
+      }
+      list.push_back(spec.streams[s].extra);
+      header.push_back(riff.List("strl", list));
+    }
+    if (spec.odmlHeader) {
+      header.push_back(
+          riff.List("odml", {riff.Chunk("dmlh", Concat({Le32(spec.odmlFrames), Bytes(244, 0)}))}));
+    }
+    const Bytes hdrl = riff.List("hdrl", header);
+    built.moviTypePos = 12 + hdrl.size() + 8;
+    built.offsets.clear();
+    std::vector<Bytes> movi;
+    uint64_t offset = 4;
+    for (const Chunk& chunk : spec.chunks) {
+      built.offsets.push_back(offset);
+      movi.push_back(riff.Chunk(chunk.id, Bytes(chunk.size, 0x11)));
+      offset += movi.back().size();
+    }
+    if (spec.standardIndexes) {
+      for (uint32_t s = 0; s < spec.streams.size(); ++s) {
+        standardBodies[s] = StandardIndexBody(spec, built, s);
+        indexPositions[s] = built.moviTypePos + offset;
+        movi.push_back(riff.Chunk(IndexChunkId(s), standardBodies[s]));
+        offset += movi.back().size();
+      }
+    }
+    movi.push_back(spec.moviExtra);
+    std::vector<Bytes> segment = {hdrl, riff.List("movi", movi)};
+    if (spec.idx1 != Idx1Kind::kNone) {
+      std::vector<Idx1Row> rows;
+      const uint64_t base = spec.idx1 == Idx1Kind::kAbsolute ? built.moviTypePos : 0;
+      for (size_t i = 0; i < spec.chunks.size(); ++i) {
+        const Chunk& chunk = spec.chunks[i];
+        rows.push_back({chunk.id, chunk.key ? 0x10u : 0u,
+                        static_cast<uint32_t>(base + built.offsets[i]), chunk.size});
+      }
+      if (spec.editIdx1) spec.editIdx1(rows);
+      Bytes body;
+      for (const Idx1Row& row : rows) {
+        const Bytes entry = Concat({Id(row.id), Le32(row.flags), Le32(row.offset), Le32(row.length)});
+        body.insert(body.end(), entry.begin(), entry.end());
+      }
+      body.insert(body.end(), spec.idx1Tail.begin(), spec.idx1Tail.end());
+      segment.push_back(riff.Chunk("idx1", body));
+    }
+    built.bytes = riff.Riff("AVI ", segment);
+    if (spec.standardIndexes) {
+      for (uint32_t s = 0; s < spec.streams.size(); ++s) {
+        const uint32_t entries = static_cast<uint32_t>((standardBodies[s].size() - 24) / 8);
+        superIndexes[s] = SuperIndexBody(spec, s, indexPositions[s],
+                                         static_cast<uint32_t>(standardBodies[s].size() + 8),
+                                         entries);
+      }
+    } else {
+      break;
+    }
+  }
+  return built;
+}
+
+// A video stream of `frames` frames and an audio stream, with headers that
+// agree with `chunks`.
+inline Spec VideoAudioSpec(const std::vector<Chunk>& chunks) {
+  Spec spec;
+  uint32_t frames = 0;
+  uint32_t audioBytes = 0;
+  uint32_t largestVideo = 0;
+  uint32_t largestAudio = 0;
+  for (const Chunk& chunk : chunks) {
+    if (StreamOf(chunk.id) == 0) {
+      ++frames;
+      largestVideo = std::max(largestVideo, chunk.size);
+    } else {
+      audioBytes += chunk.size;
+      largestAudio = std::max(largestAudio, chunk.size);
+    }
+  }
+  spec.mainFlags = 0x110;  // has index, interleaved
+  spec.totalFrames = frames;
+  Stream video;
+  video.length = frames;
+  video.suggestedBuffer = largestVideo;
+  Stream audio;
+  audio.type = "auds";
+  audio.handler = std::string(4, '\0');
+  audio.scale = 2;
+  audio.rate = 16000;
+  audio.sampleSize = 2;
+  audio.length = audioBytes / 2;
+  audio.suggestedBuffer = largestAudio;
+  audio.avgBytesPerSec = 16000;
+  spec.streams = {video, audio};
+  spec.chunks = chunks;
+  return spec;
+}
+
+}  // namespace avitest

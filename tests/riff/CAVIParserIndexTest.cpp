@@ -1,0 +1,600 @@
+// The AVI indexes ('idx1', 'indx', 'ix##') and their matching against the
+// chunks the 'movi' scan found: built files whose every offset is known, and
+// real encoder files whose index the tests damage.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "AviIndexTestFiles.h"
+#include "TestSupport.h"
+#include "core/FourCC.h"
+#include "riff/CAVIParser.h"
+
+namespace {
+
+using avitest::Built;
+using avitest::Chunk;
+using avitest::Idx1Kind;
+using avitest::Idx1Row;
+using avitest::Spec;
+using testsupport::Bytes;
+using testsupport::Concat;
+using testsupport::Le16;
+using testsupport::Le32;
+using testsupport::ParseRun;
+using testsupport::TextBytes;
+using Lines = std::vector<std::string>;
+
+// Two streams, interleaved: four video frames (the 2nd and 4th not key
+// frames) and four audio chunks. The 'movi' list type word lies at 320; the
+// chunks at offsets 4, 112, 4120, 4218, 8226, 8344, 12352 and 12456 from it.
+Spec TwoStreams() {
+  return avitest::VideoAudioSpec({{"00dc", 100}, {"01wb", 4000}, {"00dc", 90, false},
+                                  {"01wb", 4000}, {"00dc", 110}, {"01wb", 4000},
+                                  {"00dc", 95, false}, {"01wb", 4000}});
+}
+
+const std::vector<uint32_t> kIndexedFlags = {0x10, 0x10, 0, 0x10, 0x10, 0x10, 0, 0x10};
+
+RunOptions Verbose() {
+  RunOptions options;
+  options.verbosity = 3;
+  return options;
+}
+
+struct Outcome {
+  ParseRun run;
+  std::vector<uint32_t> flags;  // of the 'movi' entries, in order
+  std::vector<MoviEntry> movi;  // copies without owned payloads
+};
+
+Outcome ParseBytes(const Bytes& bytes, const RunOptions& options = RunOptions()) {
+  Outcome outcome;
+  outcome.run = testsupport::RunParserOnBytes<CAVIParser>(
+      bytes, options,
+      [&](CAVIParser& parser) {
+        for (const MoviEntry& entry : parser.Model().movi) {
+          outcome.flags.push_back(entry.flags);
+          MoviEntry copy;
+          copy.chunkId = entry.chunkId;
+          copy.size = entry.size;
+          copy.flags = entry.flags;
+          copy.segment = entry.segment;
+          copy.offset = entry.offset;
+          copy.payloadPosition = entry.payloadPosition;
+          outcome.movi.push_back(std::move(copy));
+        }
+      },
+      "clip.avi");
+  return outcome;
+}
+
+Outcome ParseSpec(const Spec& spec, const RunOptions& options = RunOptions()) {
+  return ParseBytes(avitest::Build(spec).bytes, options);
+}
+
+std::string Trimmed(const std::string& line) {
+  const size_t first = line.find_first_not_of(' ');
+  return first == std::string::npos ? std::string() : line.substr(first);
+}
+
+size_t Indent(const std::string& line) { return line.find_first_not_of(' '); }
+
+// The lines under the `nth` line (from 0) whose text is `text`.
+Lines Below(const ParseRun& run, const std::string& text, size_t nth = 0) {
+  Lines below;
+  size_t seen = 0;
+  for (size_t i = 0; i < run.lines.size(); ++i) {
+    if (Trimmed(run.lines[i]) != text || seen++ != nth) continue;
+    const size_t indent = Indent(run.lines[i]);
+    for (size_t j = i + 1; j < run.lines.size() && Indent(run.lines[j]) > indent; ++j) {
+      below.push_back(run.lines[j]);
+    }
+    break;
+  }
+  return below;
+}
+
+// The lines under the (first) 'movi' list.
+Lines MoviList(const ParseRun& run) {
+  for (const std::string& line : run.lines) {
+    const std::string text = Trimmed(line);
+    if (text.size() > 15 && text.compare(text.size() - 15, 15, ": AVI movi List") == 0) {
+      return Below(run, text);
+    }
+  }
+  return Lines();
+}
+
+// The lines of an index chunk before its assignment.
+Lines Entries(const Lines& chunk) {
+  const auto end = std::find_if(chunk.begin(), chunk.end(), [](const std::string& line) {
+    return Trimmed(line) == "Assign Index to 'movi'-Entries";
+  });
+  return Lines(chunk.begin(), end);
+}
+
+// The assignment that follows the 'idx1' chunk.
+Lines Idx1Assignment(const ParseRun& run) {
+  return Below(run, "Assign Index to 'movi'-Entries", 1);
+}
+
+Lines Messages(const ParseRun& run) {
+  Lines messages;
+  for (const std::string& line : run.lines) {
+    if (Trimmed(line).rfind("*** ", 0) == 0) messages.push_back(Trimmed(line));
+  }
+  return messages;
+}
+
+bool Contains(const Lines& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+size_t CountStartingWith(const ParseRun& run, const std::string& prefix) {
+  return static_cast<size_t>(std::count_if(run.lines.begin(), run.lines.end(), [&](const auto& l) {
+    return Trimmed(l).rfind(prefix, 0) == 0;
+  }));
+}
+
+// ---------------------------------------------------------------------------
+// 'idx1'
+
+TEST(CAVIParserIndexTest, RelativeAndAbsoluteOffsetsGiveTheSameEntries) {
+  Spec absolute = TwoStreams();
+  absolute.idx1 = Idx1Kind::kAbsolute;
+  const Outcome relativeRun = ParseSpec(TwoStreams());
+  const Outcome absoluteRun = ParseSpec(absolute);
+  EXPECT_EQ(relativeRun.flags, kIndexedFlags);
+  EXPECT_EQ(absoluteRun.flags, kIndexedFlags);
+  EXPECT_EQ(Below(relativeRun.run, "'idx1' Entry #2"),
+            (Lines{"          00 ckid: '00dc'", "          04 Flags: 0x00000000",
+                   "          08 ChunkOffset: 4120", "          12 ChunkLength: 90",
+                   "          -> Position: 4440"}));
+  EXPECT_EQ(Below(absoluteRun.run, "'idx1' Entry #2"),
+            (Lines{"          00 ckid: '00dc'", "          04 Flags: 0x00000000",
+                   "          08 ChunkOffset: 4440", "          12 ChunkLength: 90",
+                   "          -> Position: 4440"}));
+  // All matched: nothing under the assignment at this verbosity.
+  EXPECT_TRUE(Idx1Assignment(relativeRun.run).empty());
+  EXPECT_TRUE(Idx1Assignment(absoluteRun.run).empty());
+
+  // Without index checks nothing is read, matched or flagged.
+  RunOptions unchecked;
+  unchecked.checkIndexes = false;
+  const Outcome uncheckedRun = ParseSpec(TwoStreams(), unchecked);
+  EXPECT_TRUE(uncheckedRun.flags.empty());
+  EXPECT_EQ(CountStartingWith(uncheckedRun.run, "'idx1' Entry #"), 0u);
+  EXPECT_EQ(CountStartingWith(uncheckedRun.run, "Assign Index"), 0u);
+}
+
+TEST(CAVIParserIndexTest, EntriesThatMissTheirChunkAreReported) {
+  // Four bytes beyond: inside the chunk of the same id, not assigned.
+  Spec late = TwoStreams();
+  late.editIdx1 = [](std::vector<Idx1Row>& rows) { rows[2].offset += 4; };
+  const Outcome lateRun = ParseSpec(late, Verbose());
+  EXPECT_EQ(Idx1Assignment(lateRun.run),
+            (Lines{"          '01wb': 4 Index Entries", "          '00dc': 4 Index Entries",
+                   "          *** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!",
+                   "            Index Entry #1", "              assigned: 0, flags: 0x00000000",
+                   "              Segment: 1", "              Offset: 4132", "              Size: 90",
+                   "              Position: 4452",
+                   "              Entry Pos/Size (4132/90) mismatches 'movi' Pos/Size (4120/90)!",
+                   "              *** Warning: Entry not assigned!"}));
+
+  // A wrong id or length on an entry that matches.
+  Spec mislabelled = TwoStreams();
+  mislabelled.editIdx1 = [](std::vector<Idx1Row>& rows) {
+    rows[1].id = "00dc";
+    rows[4].length = 111;
+  };
+  const Lines block = Idx1Assignment(ParseSpec(mislabelled, Verbose()).run);
+  EXPECT_TRUE(Contains(block, "              Entry Type ('00dc') mismatches 'movi' Type ('01wb')!"));
+  EXPECT_TRUE(Contains(block, "              Entry Size (111) mismatches 'movi' Size (110)!"));
+}
+
+TEST(CAVIParserIndexTest, EntriesInReverseOrderAreReportedAndStillMatched) {
+  Spec reversed = TwoStreams();
+  reversed.editIdx1 = [](std::vector<Idx1Row>& rows) { std::reverse(rows.begin(), rows.end()); };
+  const Outcome run = ParseSpec(reversed);
+  const Lines block = Idx1Assignment(run.run);
+  const Lines expectedStart = {
+      "          *** Error: Index Sequence out of order ('01wb')!",
+      "            Index Entry #0",
+      "              assigned: 0, flags: 0x00000010",
+      "              Segment: 1",
+      "              Offset: 12464",
+      "              Size: 4000",
+      "              Position: 12784",
+      "              *** Warning: Entry not assigned!",
+      "            Index Entry #1",
+      "              assigned: 0, flags: 0x00000010",
+      "              Segment: 1",
+      "              Offset: 8352",
+      "              Size: 4000",
+      "              Position: 8672",
+      "              *** Warning: Entry not assigned!",
+      "            Index Entry #2",
+      "              assigned: 0, flags: 0x00000010",
+      "              Segment: 1",
+      "              Offset: 4226",
+      "              Size: 4000",
+      "              Position: 4546",
+      "              *** Warning: Entry not assigned!",
+      "          *** Error: Index Sequence out of order ('00dc')!",
+  };
+  ASSERT_GE(block.size(), expectedStart.size());
+  EXPECT_EQ(Lines(block.begin(), block.begin() + static_cast<long>(expectedStart.size())),
+            expectedStart);
+  EXPECT_EQ(block.size(), expectedStart.size() + 21);  // the three '00dc' entries, no errors
+  EXPECT_EQ(run.flags, kIndexedFlags);
+  EXPECT_TRUE(Contains(Below(run.run, "Statistics"),
+                       "      Index defines out-of-sequence/duplicate frames, but AVIF_MUSTUSEINDEX "
+                       "is not set in AVIMainHeader!"));
+
+  // A file that says its index must be used may list chunks in any order.
+  reversed.mainFlags |= 0x20;
+  const Outcome mustUse = ParseSpec(reversed);
+  EXPECT_TRUE(Contains(Messages(mustUse.run), "*** Info: Index Sequence out of order ('01wb')!"));
+  EXPECT_FALSE(Contains(Messages(mustUse.run), "*** Error: Index Sequence out of order ('01wb')!"));
+  EXPECT_EQ(mustUse.flags, kIndexedFlags);
+}
+
+TEST(CAVIParserIndexTest, AnUnknownSkewLeavesTheIndexOut) {
+  Spec skewed = TwoStreams();
+  skewed.editIdx1 = [](std::vector<Idx1Row>& rows) {
+    for (Idx1Row& row : rows) row.offset += 1000000;
+  };
+  const Outcome run = ParseSpec(skewed);
+  const Lines idx1 = Below(run.run, "'idx1' (128): AVI Old Index Chunk");
+  const Lines expectedStart = {
+      "        'idx1' Entry #0",
+      "          00 ckid: '00dc'",
+      "          04 Flags: 0x00000010",
+      "            + KeyFrame",
+      "          08 ChunkOffset: 1000004",
+      "          12 ChunkLength: 100",
+      "          -> Position: 1000324",
+      "        *** Error: Unknown Skew for Offset!",
+      "        *** Warning: The remaining 'idx1' Entries are not matched to 'movi' Entries!",
+      "        'idx1' Entry #1",
+  };
+  ASSERT_GE(idx1.size(), expectedStart.size());
+  EXPECT_EQ(Lines(idx1.begin(), idx1.begin() + static_cast<long>(expectedStart.size())),
+            expectedStart);
+  EXPECT_TRUE(Idx1Assignment(run.run).empty());
+  EXPECT_EQ(run.flags, std::vector<uint32_t>(8, 0));
+  // The entries still count as what the index holds.
+  EXPECT_TRUE(Contains(Below(run.run, "Statistics"),
+                       "          '00dc': 4 (Dropped: 0), 'Idx1': 4 (Key: 2), ODML: 0!"));
+}
+
+TEST(CAVIParserIndexTest, EntryChecksAndTraceLimits) {
+  Spec spec = TwoStreams();
+  spec.editIdx1 = [](std::vector<Idx1Row>& rows) {
+    rows.insert(rows.begin(), Idx1Row{"rec ", 0x1, 0, 0});  // the skew is decided after it
+    rows.push_back({"rec ", 0x10, 4, 100});
+    rows.push_back({"00dc", 0x11, 4, 100});
+    rows.push_back({"05dc", 0x10, 4, 100});
+  };
+  RunOptions limited;
+  limited.idx1TraceLimit = 2;
+  const Outcome run = ParseSpec(spec, limited);
+  const Lines idx1 = Entries(Below(run.run, "'idx1' (192): AVI Old Index Chunk"));
+  const Lines expectedTail = {
+      "        'idx1' Entry #9",
+      "        *** Error: 'rec ' Entry not marked as AVIIF_LIST!",
+      "        'idx1' Entry #10",
+      "        *** Error: Entry marked as AVIIF_LIST, but is not 'rec '!",
+      "        'idx1' Entry #11",
+      "        *** Error: Stream Number greater than defined Streams!",
+      "        'idx1' Entry #11",
+      "          00 ckid: '05dc'",
+      "          04 Flags: 0x00000010",
+      "            + KeyFrame",
+      "          08 ChunkOffset: 4",
+      "          12 ChunkLength: 100",
+      "          -> Position: 324",
+  };
+  ASSERT_GE(idx1.size(), expectedTail.size());
+  EXPECT_EQ(Lines(idx1.end() - static_cast<long>(expectedTail.size()), idx1.end()), expectedTail);
+  EXPECT_EQ(CountStartingWith(run.run, "'idx1' Entry #"), 2u + 4u);  // #0, #1, 3 reports, last
+  EXPECT_EQ(run.flags, kIndexedFlags);
+  // Entries of no stream are not counted; LIST entries are neither counted
+  // nor matched.
+  EXPECT_TRUE(Contains(Below(run.run, "Statistics"),
+                       "          '00dc': 4 (Dropped: 0), 'Idx1': 4 (Key: 2), ODML: 0!"));
+  EXPECT_TRUE(Contains(Messages(run.run),
+                       "*** Error: Not all Index Entries matched a 'movi' Entry ('05dc')!"));
+
+  // A limit of 0 skips the index unread.
+  RunOptions silent;
+  silent.idx1TraceLimit = 0;
+  const Outcome skipped = ParseSpec(TwoStreams(), silent);
+  EXPECT_EQ(CountStartingWith(skipped.run, "'idx1' Entry #"), 0u);
+  EXPECT_EQ(skipped.flags, std::vector<uint32_t>(8, 0));
+  EXPECT_TRUE(Contains(Below(skipped.run, "Statistics"),
+                       "          '00dc': 4 (Dropped: 0), 'Idx1': 0 (Key: 0), ODML: 0!"));
+}
+
+TEST(CAVIParserIndexTest, AnIndexEndsAtAFollowingSegmentOrWithItsLeftOverBytes) {
+  // Left-over bytes after the last entry.
+  Spec tail = TwoStreams();
+  tail.idx1Tail = Bytes(5, 0);
+  const Lines idx1 = Below(ParseSpec(tail).run, "'idx1' (133): AVI Old Index Chunk");
+  ASSERT_GE(idx1.size(), 2u);
+  EXPECT_EQ(idx1[idx1.size() - 2], "        *** Error: Chunk Size mismatch!");
+  EXPECT_EQ(idx1.back(), "        Assign Index to 'movi'-Entries");
+
+  // An index (and its segment) whose size runs into the next segment.
+  const testsupport::ChunkBuilder riff;
+  Bytes bytes = avitest::Build(TwoStreams()).bytes;
+  const Bytes next = riff.Riff("AVIX", {riff.List("movi", {riff.Chunk("00dc", Bytes(10, 1))})});
+  bytes.insert(bytes.end(), next.begin(), next.end());
+  const size_t idx1Size = bytes.size() - next.size() - 128 - 4;
+  std::memcpy(bytes.data() + idx1Size, Le32(128 + 16).data(), 4);
+  std::memcpy(bytes.data() + 4, Le32(static_cast<uint32_t>(bytes.size() - 8)).data(), 4);
+  const Outcome run = ParseBytes(bytes);
+  EXPECT_EQ(CountStartingWith(run.run, "'idx1' Entry #"), 8u);
+  EXPECT_TRUE(Contains(Messages(run.run), "*** Error: Unexpected Token, recovered!"));
+  EXPECT_EQ(CountStartingWith(run.run, "'RIFF' (34) 'AVIX': RIFF AVI Chunk, Segment #2"), 1u);
+  EXPECT_EQ(run.flags, (std::vector<uint32_t>{0x10, 0x10, 0, 0x10, 0x10, 0x10, 0, 0x10, 0}));
+}
+
+// ---------------------------------------------------------------------------
+// A real encoder file with its index damaged: mjpeg_pcm.avi holds five
+// '00dc' and four '01wb' chunks; the 'movi' list type word lies at 9944 and
+// the 'idx1' rows (offsets relative to it) start at 33454.
+
+constexpr size_t kSampleListType = 9944;
+constexpr size_t kSampleRows = 33454;
+
+Bytes SampleBytes() {
+  std::ifstream file(std::string(CLIPSMITH_TEST_DATA) + "/avi/mjpeg_pcm.avi", std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+uint32_t RowOffset(const Bytes& bytes, size_t row) {
+  const uint8_t* at = bytes.data() + kSampleRows + 16 * row + 8;
+  return static_cast<uint32_t>(at[0] | at[1] << 8 | at[2] << 16) | static_cast<uint32_t>(at[3]) << 24;
+}
+
+void SetRowOffset(Bytes& bytes, size_t row, uint32_t offset) {
+  std::memcpy(bytes.data() + kSampleRows + 16 * row + 8, Le32(offset).data(), 4);
+}
+
+TEST(CAVIParserIndexTest, DamagedIndexesOfARealFileGiveTheirMessages) {
+  const Bytes original = SampleBytes();
+  ASSERT_EQ(original.size(), 33598u);
+  const Outcome clean = ParseBytes(original, Verbose());
+  EXPECT_EQ(clean.flags, std::vector<uint32_t>(9, 0x10));
+  EXPECT_EQ(Idx1Assignment(clean.run),
+            (Lines{"          '01wb': 4 Index Entries", "          '00dc': 5 Index Entries"}));
+
+  // Absolute offsets: the same matches, no message.
+  Bytes absolute = original;
+  for (size_t row = 0; row < 9; ++row) {
+    SetRowOffset(absolute, row, RowOffset(original, row) + kSampleListType);
+  }
+  const Outcome absoluteRun = ParseBytes(absolute, Verbose());
+  EXPECT_EQ(absoluteRun.flags, clean.flags);
+  EXPECT_EQ(Idx1Assignment(absoluteRun.run), Idx1Assignment(clean.run));
+
+  // The third row (the second '00dc') 4 bytes early.
+  Bytes shifted = original;
+  SetRowOffset(shifted, 2, RowOffset(original, 2) - 4);
+  const Lines shiftedBlock = Idx1Assignment(ParseBytes(shifted, Verbose()).run);
+  EXPECT_EQ(Lines(shiftedBlock.begin() + 2, shiftedBlock.end()),
+            (Lines{"          *** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!",
+                   "            Index Entry #1", "              assigned: 1, flags: 0x00000010",
+                   "              Segment: 1", "              Offset: 5156",
+                   "              Size: 3080", "              Position: 15100",
+                   "              Entry Offset (5160) misaligned to 'movi' Offset (5156)!"}));
+
+  // The rows in reverse order.
+  Bytes reversed = original;
+  for (size_t row = 0; row < 9; ++row) {
+    std::memcpy(reversed.data() + kSampleRows + 16 * row,
+                original.data() + kSampleRows + 16 * (8 - row), 16);
+  }
+  const Outcome reversedRun = ParseBytes(reversed);
+  Lines orderMessages;
+  for (const std::string& message : Messages(reversedRun.run)) {
+    if (message.find("Index") != std::string::npos) orderMessages.push_back(message);
+  }
+  EXPECT_EQ(orderMessages, (Lines{"*** Error: Index Sequence out of order ('01wb')!",
+                                  "*** Error: Index Sequence out of order ('00dc')!"}));
+  EXPECT_EQ(reversedRun.flags, clean.flags);
+
+  // A frame dropped by the scan: the fourth '00dc' chunk's id is garbage,
+  // which also costs the '01wb' chunk before it.
+  Bytes dropped = original;
+  std::memcpy(dropped.data() + kSampleListType + RowOffset(original, 4), "zzzz", 4);
+  const Lines droppedBlock = Idx1Assignment(ParseBytes(dropped, Verbose()).run);
+  EXPECT_EQ(Lines(droppedBlock.begin() + 2, droppedBlock.end()),
+            (Lines{"          *** Error: Not all Index Entries matched a 'movi' Entry ('01wb')!",
+                   "            Index Entry #1", "              assigned: 0, flags: 0x00000010",
+                   "              Segment: 1", "              Offset: 8252",
+                   "              Size: 2048", "              Position: 18196",
+                   "              *** Warning: Entry not assigned!",
+                   "          *** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!",
+                   "            Index Entry #2", "              assigned: 0, flags: 0x00000010",
+                   "              Segment: 1", "              Offset: 10308",
+                   "              Size: 3076", "              Position: 20252",
+                   "              *** Warning: Entry not assigned!"}));
+}
+
+// ---------------------------------------------------------------------------
+// OpenDML indexes
+
+TEST(CAVIParserIndexTest, SuperAndStandardIndexesAreDumpedAndMatched) {
+  Spec spec = TwoStreams();
+  spec.standardIndexes = true;
+  spec.odmlHeader = true;
+  spec.odmlFrames = 4;
+  spec.idx1 = Idx1Kind::kNone;
+  RunOptions options;
+  options.indxTraceLimit = 2;
+  const Outcome run = ParseSpec(spec, options);
+  // The 'movi' list type word lies at 684; 'ix00' follows the data at 16464.
+  EXPECT_EQ(Below(run.run, "'indx' (40): AVI Stream Index"),
+            (Lines{"            00 LongsPerEntry: 4", "            02 IndexSubType: 0 Default Frames",
+                   "            03 IndexType: 0 IndexOfIndexes", "            04 EntriesInUse: 1",
+                   "            08 ChunkId: '00dc'", "            12 Reserved1: 0",
+                   "            16 Reserved2: 0", "            20 Reserved3: 0",
+                   "            'indx' Entry #0", "              00 Offset: 17148",
+                   "              08 Size: 64", "              12 Duration: 4"}));
+  EXPECT_EQ(Below(run.run, "'ix00' (56): 'movi' Entry #8"),
+            (Lines{"          00 LongsPerEntry: 2", "          02 IndexSubType: 0 Default Frames",
+                   "          03 IndexType: 1 IndexOfChunks Standard Frame",
+                   "          04 EntriesInUse: 4", "          08 ChunkId: '00dc'",
+                   "          12 BaseOffset: 684", "          20 Reserved3: 0",
+                   "          'indx' Entry #0", "            00 Offset: 12",
+                   "            04 Size: 100 Keyframe", "            -> Position: 696",
+                   "          'indx' Entry #1", "            00 Offset: 4128",
+                   "            04 Size: 90 NON-Keyframe", "            -> Position: 4812"}));
+  EXPECT_EQ(run.flags, kIndexedFlags);
+  EXPECT_TRUE(Below(run.run, "Assign Index to 'movi'-Entries").empty());
+}
+
+// A standard index chunk for the end of the 'movi' list.
+Bytes IndexChunk(const std::string& id, uint16_t longs, uint8_t subType, uint8_t type,
+                 uint32_t inUse, const std::string& chunkId, const Bytes& rest) {
+  return testsupport::ChunkBuilder().Chunk(
+      id, Concat({Le16(longs), Bytes{subType, type}, Le32(inUse), TextBytes(chunkId), rest}));
+}
+
+TEST(CAVIParserIndexTest, StandardIndexChunksAreChecked) {
+  Spec spec = TwoStreams();
+  spec.idx1 = Idx1Kind::kNone;
+  const uint32_t base = static_cast<uint32_t>(avitest::Build(spec).moviTypePos);
+  spec.moviExtra = Concat({
+      IndexChunk("ix00", 2, 0, 1, 0, "00dc", Bytes(20000 - 12, 0)),
+      IndexChunk("ix01", 4, 0, 0, 0, "01wb", Bytes(12, 0)),
+      // Claims 1000 entries and holds two (the first two frames).
+      IndexChunk("ix00", 2, 0, 1, 1000, "00dc",
+                 Concat({Le32(base), Bytes(8, 0), Le32(12), Le32(100), Le32(4128),
+                         Le32(90 | 0x80000000u)})),
+      IndexChunk("ix00", 8, 0, 0x80, 1, "tcdl", Bytes(12 + 32, 0)),
+      IndexChunk("ix00", 8, 0, 0x80, 1, "time", Bytes(12 + 32, 0)),
+      IndexChunk("ix00", 7, 0, 0x80, 0, "time", Bytes(12, 0)),
+  });
+  const Outcome run = ParseSpec(spec);
+  ParseRun movi;
+  movi.lines = MoviList(run.run);
+  EXPECT_EQ(Messages(movi),
+            (Lines{"*** Error: Wrong Index size!",
+                   "*** Error: Wrong Location of IndexOfIndexes, should be in Header!",
+                   "*** Error: Wrong FOURCC, should be 'tcdl' for IndexOfDiscontinuedTimecode!",
+                   "*** Error: Unknown LongsPerEntry!", "*** Error: Wrong IndexOfTimecode!"}));
+  EXPECT_EQ(CountStartingWith(run.run, "'indx' Entry #"), 2u + 1u + 1u);
+  EXPECT_EQ(Below(run.run, "'ix00' (56): 'movi' Entry #11"),
+            (Lines{"          00 LongsPerEntry: 8", "          02 IndexSubType: 0 Default Frames",
+                   "          03 IndexType: 128 IndexIsData TimcodeDiscontinuity",
+                   "          04 EntriesInUse: 1", "          08 ChunkId: 'tcdl'",
+                   "          12 Reserved1: 0", "          16 Reserved2: 0",
+                   "          20 Reserved3: 0", "          'indx' Entry #0",
+                   "            00 Tick: 0", "            04 time.FrameRate: 0 30/Drop Frame",
+                   "            06 time.FrameFract: 0", "            08 time.Frames: 0",
+                   "            12 SMPTEFlags: 0x00000000", "            16 User: 0",
+                   "            20 ReelId: \"\""}));
+  EXPECT_TRUE(Contains(Below(run.run, "Statistics"),
+                       "          'ix00': 5 (Dropped: 0), 'Idx1': 0 (Key: 0), ODML: 4!"));
+}
+
+TEST(CAVIParserIndexTest, StandardIndexOffsetsBeyondFourGigabytesDoNotWrap) {
+  Spec spec = TwoStreams();
+  spec.idx1 = Idx1Kind::kNone;
+  const uint64_t base = avitest::Build(spec).moviTypePos + (uint64_t{1} << 32);
+  // Modulo 2^32 its entry would name the payload of the first chunk.
+  spec.moviExtra = IndexChunk("ix00", 2, 0, 1, 1, "00dc",
+                              Concat({Le32(static_cast<uint32_t>(base)),
+                                      Le32(static_cast<uint32_t>(base >> 32)), Le32(0), Le32(12),
+                                      Le32(100)}));
+  const Bytes bytes = avitest::Build(spec).bytes;
+  const Outcome small = ParseBytes(bytes);
+  EXPECT_EQ(small.flags[0], 0x10u);
+
+  testsupport::ScratchDir dir;
+  const std::string path = dir.Write("large.avi", bytes);
+  std::error_code error;
+  std::filesystem::resize_file(path, (uint64_t{1} << 32) + 4096, error);
+  if (error) GTEST_SKIP() << "no sparse file: " << error.message();
+  std::vector<uint32_t> flags;
+  const ParseRun large = testsupport::RunParserOnFile<CAVIParser>(
+      path, RunOptions(), [&](CAVIParser& parser) {
+        for (const MoviEntry& entry : parser.Model().movi) flags.push_back(entry.flags);
+      });
+  ASSERT_EQ(flags.size(), 8u);
+  EXPECT_EQ(flags[0], 0u);
+  EXPECT_TRUE(Contains(Messages(large),
+                       "*** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!"));
+}
+
+TEST(CAVIParserIndexTest, SwitchXiTakesTheFramesFromTheStandardIndexes) {
+  Spec spec = TwoStreams();
+  spec.standardIndexes = true;
+  spec.odmlHeader = true;
+  RunOptions options;
+  options.switchXi = true;
+  const Outcome run = ParseSpec(spec, options);
+  // The first stream's super index leads to its frames only.
+  ASSERT_EQ(run.movi.size(), 4u);
+  const uint64_t offsets[] = {4, 4120, 8226, 12352};
+  const uint32_t sizes[] = {100, 90, 110, 95};
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(run.movi[i].chunkId, FourCC("00dc"));
+    EXPECT_EQ(run.movi[i].offset, offsets[i]);
+    EXPECT_EQ(run.movi[i].payloadPosition, 684 + offsets[i] + 8);
+    EXPECT_EQ(run.movi[i].size, sizes[i]);
+    EXPECT_EQ(run.movi[i].segment, 1);
+    EXPECT_EQ(run.movi[i].flags, kIndexedFlags[2 * i]);
+  }
+  EXPECT_EQ(CountStartingWith(run.run, "Statistics"), 0u);
+
+  // A super index entry beyond the end of the file is reported and passed.
+  spec.standardIndexes = false;
+  const testsupport::ChunkBuilder riff;
+  spec.streams[0].extra = riff.Chunk(
+      "indx", Concat({Le16(4), Bytes{0, 0}, Le32(1), TextBytes("00dc"), Bytes(12, 0),
+                      Le32(0xFFFFFF00), Le32(7), Le32(16384), Le32(4)}));
+  const Outcome beyond = ParseSpec(spec, options);
+  EXPECT_TRUE(beyond.movi.empty());
+  EXPECT_TRUE(Contains(Messages(beyond.run), "*** Error: Super Index Entry Offset beyond File Size!"));
+}
+
+// ---------------------------------------------------------------------------
+// Many entries
+
+TEST(CAVIParserIndexTest, AnIndexThatMustBeUsedIsMatchedInLinearTime) {
+  // Every entry searches from the start of the list when the main header
+  // says the index must be used: 200000 entries would take billions of
+  // steps if each walked the list from there.
+  const size_t count = 200000;
+  Spec spec = avitest::VideoAudioSpec(std::vector<Chunk>(count, Chunk{"00dc", 2, true}));
+  spec.streams.resize(1);
+  spec.mainFlags |= 0x20;
+  const Bytes bytes = avitest::Build(spec).bytes;
+  RunOptions options;
+  options.verbosity = 0;
+  const auto start = std::chrono::steady_clock::now();
+  const Outcome run = ParseBytes(bytes, options);
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+  // Linear: well under a second (a few seconds in sanitizer builds);
+  // quadratic: half a minute and more.
+  EXPECT_LT(elapsed.count(), 15.0);
+  ASSERT_EQ(run.flags.size(), count);
+  EXPECT_EQ(static_cast<size_t>(std::count(run.flags.begin(), run.flags.end(), 0x10u)), count);
+  EXPECT_FALSE(Contains(Messages(run.run),
+                        "*** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!"));
+}
+
+}  // namespace
