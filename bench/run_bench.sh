@@ -9,6 +9,8 @@
 #   WORK       where the files are written (default: /tmp/clipsmith-bench);
 #              each file is removed after its row unless KEEP=1
 #   RUNS       timed runs per command, the best is reported (default: 3)
+#   GENFLAGS   options for the generator, e.g. "--idx1 --odml" for files with
+#              an 'idx1' index and OpenDML indexes (default: none)
 #
 # Every command runs once untimed first, so that all rows read from the page
 # cache. Peak memory is the maximum resident set size reported by
@@ -21,6 +23,7 @@ CLIPSMITH=${CLIPSMITH:-$ROOT/build/clipsmith}
 WORK=${WORK:-/tmp/clipsmith-bench}
 RUNS=${RUNS:-3}
 KEEP=${KEEP:-0}
+GENFLAGS=${GENFLAGS:-}
 COUNTS=${*:-250000 1000000 4000000}
 
 [ -x "$CLIPSMITH" ] || { echo "no program at $CLIPSMITH (set CLIPSMITH)" >&2; exit 1; }
@@ -59,8 +62,12 @@ measure() {
 echo "| chunks | file | command | wall s | user s | sys s | peak MB | bytes/chunk |"
 echo "|---:|---:|---|---:|---:|---:|---:|---:|"
 for n in $COUNTS; do
-  file=$WORK/synthetic_$n.avi
-  [ -f "$file" ] || "$GENERATOR" "$file" "$n"
+  # Files made with other options get other names, so a kept file is never
+  # reused for the wrong options.
+  suffix=$(echo "$GENFLAGS" | tr -d ' -')
+  file=$WORK/synthetic_$n${suffix:+_$suffix}.avi
+  # shellcheck disable=SC2086  # GENFLAGS holds several options
+  [ -f "$file" ] || "$GENERATOR" "$file" "$n" $GENFLAGS
   size=$(stat -c %s "$file")
   sizeText=$(awk "BEGIN {printf \"%.1f GB\", $size / 1e9}")
   # row LABEL "wall user sys kb"

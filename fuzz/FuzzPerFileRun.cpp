@@ -1,7 +1,8 @@
-// libFuzzer target: the per-file run (probe, dispatch, parse, report) on an
+// libFuzzer target: the per-file run (probe, dispatch, parse, report and, for
+// half of the inputs, the writer of a repaired AVI into a scratch file) on an
 // arbitrary file. The report goes to a sink that discards it; the options are
 // varied with the last two bytes of the input so that verbose and quiet
-// report paths and the index checks are all exercised.
+// report paths, the index checks and the writer are all exercised.
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -44,15 +45,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::fclose(file);
 
   RunOptions options;
+  std::string output;
   if (size >= 2) {
     static const uint32_t kVerbosities[] = {0, 1, 2, 3, 4, 6};
     options.verbosity = kVerbosities[data[size - 1] % 6];
     options.checkIndexes = (data[size - 2] & 1) == 0;
     options.subchunkEnforcesParentSize = (data[size - 2] & 2) != 0;
+    if ((data[size - 2] & 4) != 0) output = path + ".out.avi";
+    if ((data[size - 2] & 8) != 0) options.writeIdx1 = true;
+    if ((data[size - 2] & 16) != 0) options.moviChunkLimit = 1048576;
   }
   DiscardBuffer discard;
   std::ostream sink(&discard);
-  ReportOutput output(sink, sink, ConsoleState{});
-  FormatProbe::RunFile(path, std::string(), options, output);
+  ReportOutput report(sink, sink, ConsoleState{});
+  FormatProbe::RunFile(path, output, options, report);
   return 0;
 }
