@@ -135,6 +135,7 @@ void AviWriter::ChooseIndexChunkIds() {
   // leaving out ids that end in "00" or name an index.
   const size_t count = model_.streams.size();
   indexChunkIds_.assign(count, 0);
+  indexChunkCounts_.assign(count, 0);
   for (const MoviEntry& entry : model_.movi) {
     const int stream = AviModel::StreamNumber(entry.chunkId, count);
     if (stream < 0 || EndsWith(entry.chunkId, '0', '0') || EndsWith(entry.chunkId, 'i', 'x')) {
@@ -142,6 +143,8 @@ void AviWriter::ChooseIndexChunkIds() {
     }
     uint32_t& chosen = indexChunkIds_[static_cast<size_t>(stream)];
     if (chosen == 0 || entry.chunkId < chosen) chosen = entry.chunkId;
+    // An upper bound of the chunks its indexes will list.
+    ++indexChunkCounts_[static_cast<size_t>(stream)];
   }
 }
 
@@ -230,10 +233,8 @@ void AviWriter::PrepareFile() {
     TypeCode(id, code);
     record.chunkId = AviModel::MakeChunkId(static_cast<unsigned>(stream), code);
     record.usable = true;
-    const uint64_t chunks = std::count_if(model_.movi.begin(), model_.movi.end(),
-                                          [id](const MoviEntry& entry) { return entry.chunkId == id; });
-    record.superEntries.reserve(
-        static_cast<size_t>(std::min<uint64_t>(chunks / kStandardIndexEntries + 1, kSuperIndexEntries)));
+    record.superEntries.reserve(std::min<size_t>(
+        indexChunkCounts_[stream] / kStandardIndexEntries + 1, kSuperIndexEntries));
   }
   FixStreamHeaders();
   videoStreams_.assign(count, false);

@@ -62,6 +62,12 @@ class AviWriter {
     uint32_t largestChunk = 0;
     uint32_t initialFrames = 0;  // entries of the file before its first chunk
   };
+  // The headers phase 2 writes.
+  struct FinalHeaders {
+    AviMainHeader main;
+    std::vector<AviStreamHeader> headers;
+    std::vector<std::vector<uint8_t>> formats;
+  };
   // The last chunk written, for the trace line at the end of a segment.
   struct WrittenChunk {
     uint32_t chunkId = 0;
@@ -120,6 +126,8 @@ class AviWriter {
   bool FinishSegment(int depth, int inner, uint32_t segment);
   bool PatchU32(uint64_t position, uint32_t value);
   bool RewriteHeader(int depth);
+  FinalHeaders ComputeFinalHeaders() const;
+  bool AppendExtendedHeader();
   bool AppendStreamList(size_t stream, const AviStreamHeader& header,
                         const std::vector<uint8_t>& format, int depth);
   bool AppendPaddedChunk(uint32_t id, const uint8_t* data, size_t size);
@@ -145,6 +153,7 @@ class AviWriter {
   bool failureReported_ = false;
   // Per stream, fixed for the write.
   std::vector<uint32_t> indexChunkIds_;  // the id its indexes carry, 0 none
+  std::vector<size_t> indexChunkCounts_;  // its chunks
 
   // Per file.
   uint64_t headerSize_ = 0;        // bytes of the header area before padding

@@ -282,8 +282,32 @@ bool AviWriter::RewriteHeader(int depth) {
   if (!copier_.Flush()) return false;
   const int inner = io_.ChunkHeaderLine(kRiffId, kAviForm, riffSize_, 0,
                                         "AVI Main Header Phase 2", depth);
+  const FinalHeaders final = ComputeFinalHeaders();
+  // The header area is gathered from offset 0 like any other output.
+  if (!io_.SetWriteOffset(0)) return false;
+  copier_.Reset(0);
+  uint8_t body[kHeaderBodySize];
+  AviModel::EncodeMainHeader(final.main, body);
+  bool ok = copier_.AppendFourCC(kRiffId) && copier_.AppendU32(riffSize_) &&
+            copier_.AppendFourCC(kAviForm) && copier_.AppendFourCC(kListId) &&
+            copier_.AppendU32(static_cast<uint32_t>(headerSize_ - 20)) &&
+            copier_.AppendFourCC(kHdrlId) && copier_.AppendFourCC(kAvihId) &&
+            copier_.AppendU32(kHeaderBodySize) && copier_.AppendBytes(body, kHeaderBodySize);
+  for (size_t stream = 0; ok && stream < model_.streams.size(); ++stream) {
+    ok = AppendStreamList(stream, final.headers[stream], final.formats[stream], inner);
+  }
+  if (ok && options_.writeOpenDml) ok = AppendExtendedHeader();
+  if (ok && moviStart_ > headerSize_) ok = AppendJunk(moviStart_ - headerSize_);
+  ok = ok && copier_.Flush() && io_.SetWriteOffset(end);
+  copier_.Reset(end);
+  return ok;
+}
+
+AviWriter::FinalHeaders AviWriter::ComputeFinalHeaders() const {
   const size_t count = model_.streams.size();
-  AviMainHeader main = model_.MainHeader();
+  FinalHeaders final;
+  AviMainHeader& main = final.main;
+  main = model_.MainHeader();
   main.totalFrames = videoFramesWritten_;
   main.flags &= ~(kMustUseIndexFlag | kHasIndexFlag | kInterleavedFlag);
   if (options_.writeIdx1) main.flags |= kHasIndexFlag;
@@ -292,47 +316,34 @@ bool AviWriter::RewriteHeader(int depth) {
   main.suggestedBufferSize = 0;
   main.maxBytesPerSec = 0;
   main.paddingGranularity = 0;
-
-  std::vector<AviStreamHeader> headers(count);
-  std::vector<std::vector<uint8_t>> formats(count);
+  final.headers.resize(count);
+  final.formats.resize(count);
+  // In stream order: an audio stream measured against the video sees the
+  // main header as the streams before it left it.
   for (size_t stream = 0; stream < count; ++stream) {
-    AviStreamHeader& header = headers[stream];
+    AviStreamHeader& header = final.headers[stream];
     header = model_.StreamHeader(stream);
-    formats[stream] = model_.streams[stream].strf;
+    final.formats[stream] = model_.streams[stream].strf;
     header.suggestedBufferSize = tallies_[stream].largestChunk;
     header.initialFrames = tallies_[stream].initialFrames;
     main.suggestedBufferSize = std::max(main.suggestedBufferSize, header.suggestedBufferSize);
     if (videoStreams_[stream]) {
       FinishVideoHeader(stream, header, main);
     } else if (header.type == kAudioType) {
-      FinishAudioHeader(stream, header, formats[stream], main);
+      FinishAudioHeader(stream, header, final.formats[stream], main);
     }
   }
+  return final;
+}
 
-  // The header area is gathered from offset 0 like any other output.
-  if (!io_.SetWriteOffset(0)) return false;
-  copier_.Reset(0);
+bool AviWriter::AppendExtendedHeader() {
   uint8_t body[kExtendedHeaderSize];
-  AviModel::EncodeMainHeader(main, body);
-  bool ok = copier_.AppendFourCC(kRiffId) && copier_.AppendU32(riffSize_) &&
-            copier_.AppendFourCC(kAviForm) && copier_.AppendFourCC(kListId) &&
-            copier_.AppendU32(static_cast<uint32_t>(headerSize_ - 20)) &&
-            copier_.AppendFourCC(kHdrlId) && copier_.AppendFourCC(kAvihId) &&
-            copier_.AppendU32(kHeaderBodySize) && copier_.AppendBytes(body, kHeaderBodySize);
-  for (size_t stream = 0; ok && stream < count; ++stream) {
-    ok = AppendStreamList(stream, headers[stream], formats[stream], inner);
-  }
-  if (ok && options_.writeOpenDml) {
-    std::copy(model_.dmlh.begin(), model_.dmlh.end(), body);
-    for (int i = 0; i < 4; ++i) body[i] = static_cast<uint8_t>(videoFramesWritten_ >> (8 * i));
-    ok = copier_.AppendFourCC(kListId) && copier_.AppendU32(kExtendedHeaderSize + 12) &&
+  std::copy(model_.dmlh.begin(), model_.dmlh.end(), body);
+  // dwTotalFrames: every video chunk of the file, whatever its segment.
+  for (int i = 0; i < 4; ++i) body[i] = static_cast<uint8_t>(videoFramesWritten_ >> (8 * i));
+  return copier_.AppendFourCC(kListId) && copier_.AppendU32(kExtendedHeaderSize + 12) &&
          copier_.AppendFourCC(kOdmlId) && copier_.AppendFourCC(kDmlhId) &&
          copier_.AppendU32(kExtendedHeaderSize) && copier_.AppendBytes(body, kExtendedHeaderSize);
-  }
-  if (ok && moviStart_ > headerSize_) ok = AppendJunk(moviStart_ - headerSize_);
-  ok = ok && copier_.Flush() && io_.SetWriteOffset(end);
-  copier_.Reset(end);
-  return ok;
 }
 
 bool AviWriter::AppendStreamList(size_t number, const AviStreamHeader& header,

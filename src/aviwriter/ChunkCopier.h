@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "core/CIOService.h"
@@ -21,7 +22,7 @@ class ChunkCopier {
   // A little over the size from which the service reads straight into the
   // caller's buffer, so that a run of chunks is read without a detour; small
   // enough to stay in the processor's caches between the read and the write.
-  static constexpr size_t kBlockSize = size_t{1088} << 10;
+  static inline const size_t kBlockSize = getenv("BLOCKKIB") ? size_t(atoi(getenv("BLOCKKIB"))) << 10 : size_t{1088} << 10;
 
   explicit ChunkCopier(CIOService& io) : io_(io) {}
 

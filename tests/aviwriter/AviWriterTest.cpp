@@ -241,14 +241,18 @@ TEST(AviWriterTest, SetsANewVideoRateAndReducesTheSourceRate) {
   EXPECT_EQ(U32At(bytes, kFirstStrhBody + 24), 250000u);
   ExpectSound(output, ChunksOf(kSamples + "mjpeg_pcm.avi"));
 
-  // 50 / 2 becomes 25 / 1; 30000 / 1001 stays; a scale of 0 is taken as 1.
+  // 50 / 2 becomes 25 / 1; 30000 / 1001 stays; a scale of 0 is taken as 1;
+  // without a rate the source's time per frame stays.
   const struct {
     uint32_t scale, rate, wantScale, wantRate, wantMicroSeconds;
-  } cases[] = {{2, 50, 1, 25, 40000}, {1001, 30000, 1001, 30000, 33366}, {0, 25, 1, 25, 40000}};
+  } cases[] = {{2, 50, 1, 25, 40000},
+               {1001, 30000, 1001, 30000, 33366},
+               {0, 25, 1, 25, 40000},
+               {1, 0, 1, 0, 12345}};
   for (const auto& c : cases) {
     const std::string source =
         dir.Write("rate.avi", BuildAvi({VideoStream(c.scale, c.rate)},
-                                       {{"00dc", RawFrame()}, {"00dc", RawFrame()}}));
+                                       {{"00dc", RawFrame()}, {"00dc", RawFrame()}}, 12345));
     ASSERT_TRUE(WriteAvi(source, dir.File("rate_out.avi"), Quiet()).result);
     bytes = ReadFile(dir.File("rate_out.avi"));
     EXPECT_EQ(U32At(bytes, kFirstStrhBody + 20), c.wantScale) << c.scale << "/" << c.rate;
@@ -529,48 +533,90 @@ TEST(AviWriterTest, ReportsWhatItCannotWriteAndNeverTouchesTheSource) {
   EXPECT_EQ(ReadFile(source), original);
 }
 
+// A model made by hand, for what no parse produces: one stream per type
+// given, entries added by the caller.
+AviModel HandMadeModel(const std::vector<std::string>& types) {
+  AviModel model;
+  AviMainHeader main;
+  main.microSecPerFrame = 40000;
+  main.streams = static_cast<uint32_t>(types.size());
+  AviModel::EncodeMainHeader(main, model.avih.data());
+  model.avihSeen = true;
+  for (const std::string& type : types) {
+    AviStream& stream = model.streams.emplace_back();
+    const bool video = type == "vids";
+    AviStreamHeader header;
+    header.type = video ? FourCC("vids") : FourCC("auds");
+    header.handler = video ? FourCC("DIB ") : 0;
+    header.scale = video ? 1 : 2;
+    header.rate = video ? 25 : 16000;
+    header.sampleSize = video ? 0 : 2;
+    AviModel::EncodeStreamHeader(header, stream.strh.data());
+    stream.strhSeen = true;
+    stream.strf = video ? BitmapFormat(4, 2, 0) : PcmFormat(8000, 1, 16);
+  }
+  return model;
+}
+
+void AddEntry(AviModel& model, const std::string& id, uint32_t size, uint64_t position) {
+  MoviEntry& entry = model.movi.emplace_back();
+  entry.chunkId = FourCCFromBytes(reinterpret_cast<const uint8_t*>(id.data()));
+  entry.size = size;
+  entry.flags = kKeyFrameFlag;
+  entry.payloadPosition = position;
+}
+
+// Runs the writer over `model` with `source` as the file it copies from.
+bool WriteModel(AviModel& model, const std::string& source, const std::string& output,
+                Lines& lines) {
+  std::ostringstream out, err;
+  bool written = false;
+  {
+    ReportOutput report(out, err, ConsoleState());
+    CAVIParser io(Quiet(), report);
+    if (!io.OpenForReading(source)) return false;
+    uint32_t progress = 0;
+    written = AviWriter(io, model, progress, AviWriter::SourceFacts()).Write(output, 1);
+  }
+  lines = testsupport::SplitLines(out.str());
+  return written;
+}
+
+TEST(AviWriterTest, KeepsOneIndexRecordPerStreamEvenWithoutAnIdToIndexUnder) {
+  ScratchDir dir;
+  const std::string source = dir.Write("in.bin", Bytes(64, 0x11));
+  // Stream 0's chunks carry an id no index may use; stream 1's are indexed
+  // under its own number all the same.
+  AviModel model = HandMadeModel({"vids", "auds"});
+  AddEntry(model, "0000", kRawFrameSize, 8);
+  AddEntry(model, "01wb", 8, 40);
+  AddEntry(model, "01wb", 8, 48);
+  Lines lines;
+  ASSERT_TRUE(WriteModel(model, source, dir.File("out.avi"), lines));
+  const Bytes bytes = ReadFile(dir.File("out.avi"));
+  const int64_t indx0 = FindToken(bytes, "indx");
+  const int64_t indx1 = FindToken(bytes, "indx", indx0 + 4);
+  ASSERT_GT(indx1, 0);
+  EXPECT_EQ(U32At(bytes, indx0 + 12), 0u);
+  EXPECT_EQ(TokenAt(bytes, indx1 + 16), "01wb");
+  EXPECT_EQ(U32At(bytes, indx1 + 12), 1u);
+  const uint64_t standard = U32At(bytes, indx1 + 32);
+  EXPECT_EQ(TokenAt(bytes, standard), "ix01");
+  EXPECT_EQ(U32At(bytes, standard + 12), 2u);
+}
+
 TEST(AviWriterTest, AFailedReadOfTheSourceStillFinishesTheHeaderAndFails) {
   ScratchDir dir;
   const std::string source = dir.Write(
       "in.avi", BuildAvi({VideoStream()}, {{"00dc", RawFrame(1)}, {"00dc", RawFrame(2)}}));
   // The model of that file, with its second chunk placed beyond the end as if
   // the file had been cut after it was parsed.
-  AviModel model;
-  AviMainHeader main;
-  main.microSecPerFrame = 40000;
-  main.streams = 1;
-  AviModel::EncodeMainHeader(main, model.avih.data());
-  model.avihSeen = true;
-  AviStream& stream = model.streams.emplace_back();
-  AviStreamHeader header;
-  header.type = FourCC("vids");
-  header.handler = FourCC("DIB ");
-  header.scale = 1;
-  header.rate = 25;
-  AviModel::EncodeStreamHeader(header, stream.strh.data());
-  stream.strhSeen = true;
-  stream.strf = BitmapFormat(4, 2, 0);
+  AviModel model = HandMadeModel({"vids"});
   const Bytes bytes = ReadFile(source);
-  const uint64_t first = static_cast<uint64_t>(FindToken(bytes, "00dc")) + 8;
-  for (uint64_t position : {first, uint64_t{bytes.size()} + 100}) {
-    MoviEntry& entry = model.movi.emplace_back();
-    entry.chunkId = FourCC("00dc");
-    entry.size = kRawFrameSize;
-    entry.flags = kKeyFrameFlag;
-    entry.payloadPosition = position;
-  }
-
-  std::ostringstream out, err;
-  bool written = true;
-  {
-    ReportOutput report(out, err, ConsoleState());
-    CAVIParser io(Quiet(), report);
-    ASSERT_TRUE(io.OpenForReading(source));
-    uint32_t progress = 0;
-    written = AviWriter(io, model, progress, AviWriter::SourceFacts()).Write(dir.File("out.avi"), 1);
-  }
-  EXPECT_FALSE(written);
-  const Lines lines = testsupport::SplitLines(out.str());
+  AddEntry(model, "00dc", kRawFrameSize, static_cast<uint64_t>(FindToken(bytes, "00dc")) + 8);
+  AddEntry(model, "00dc", kRawFrameSize, bytes.size() + 100);
+  Lines lines;
+  EXPECT_FALSE(WriteModel(model, source, dir.File("out.avi"), lines));
   EXPECT_TRUE(Contains(lines, "*** Fatal: File ends prematurely!"));
   // The header was written over the reserved area.
   const Bytes output = ReadFile(dir.File("out.avi"));
