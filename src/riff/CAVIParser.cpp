@@ -1,4 +1,5 @@
 #include "riff/CAVIParser.h"
+#include "riff/AviIds.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,19 +12,30 @@
 
 namespace {
 
-constexpr uint32_t kRiffId = FourCC("RIFF");
+using avi::kAudsType;
+using avi::kAvihId;
+using avi::kDmlhId;
+using avi::kHdrlId;
+using avi::kIndxId;
+using avi::kJunkId;
+using avi::kJunqId;
+using avi::kListId;
+using avi::kMoviId;
+using avi::kOdmlId;
+using avi::kRecId;
+using avi::kRiffId;
+using avi::kStrdId;
+using avi::kStrfId;
+using avi::kStrhId;
+using avi::kStrlId;
+using avi::kStrnId;
+
 constexpr uint32_t kRifxId = FourCC("RIFX");
-constexpr uint32_t kListId = FourCC("LIST");
 constexpr uint32_t kReversedListId = FourCC("TSIL");
-constexpr uint32_t kJunkId = FourCC("JUNK");
-constexpr uint32_t kJunqId = FourCC("JUNQ");
-constexpr uint32_t kRecId = FourCC("rec ");
 constexpr uint32_t kAviForm = FourCC("AVI ");
 constexpr uint32_t kAvixForm = FourCC("AVIX");
 constexpr uint32_t kIndxForm = FourCC("INDX");
 constexpr uint32_t kMenuForm = FourCC("menu");
-constexpr uint32_t kHdrlId = FourCC("hdrl");
-constexpr uint32_t kMoviId = FourCC("movi");
 constexpr uint32_t kIdx1Id = FourCC("idx1");
 constexpr uint32_t kIdxxId = FourCC("idxx");
 constexpr uint32_t kInfoId = FourCC("INFO");
@@ -31,20 +43,10 @@ constexpr uint32_t kUnfoId = FourCC("UNFO");
 constexpr uint32_t kPrmiId = FourCC("PRMI");
 constexpr uint32_t kTdatId = FourCC("Tdat");
 constexpr uint32_t kUvioId = FourCC("uvio");
-constexpr uint32_t kAvihId = FourCC("avih");
-constexpr uint32_t kStrlId = FourCC("strl");
-constexpr uint32_t kOdmlId = FourCC("odml");
-constexpr uint32_t kDmlhId = FourCC("dmlh");
 constexpr uint32_t kVedtId = FourCC("vedt");
 constexpr uint32_t kSegmId = FourCC("segm");
-constexpr uint32_t kStrhId = FourCC("strh");
-constexpr uint32_t kStrfId = FourCC("strf");
-constexpr uint32_t kStrdId = FourCC("strd");
-constexpr uint32_t kStrnId = FourCC("strn");
 constexpr uint32_t kVprpId = FourCC("vprp");
-constexpr uint32_t kIndxId = FourCC("indx");
 constexpr uint32_t kStrcId = FourCC("strc");
-constexpr uint32_t kAudsType = FourCC("auds");
 
 constexpr size_t kMainHeaderSize = 56;
 constexpr size_t kStreamHeaderSize = 56;

@@ -26,12 +26,15 @@
 #include "core/FourCC.h"
 #include "riff/AviHeaderDumper.h"
 #include "riff/CAVIParser.h"
+#include "riff/AviIds.h"
 
 namespace {
 
-constexpr uint32_t kRiffId = FourCC("RIFF");
-constexpr uint32_t kRecId = FourCC("rec ");
-constexpr uint32_t kIndxId = FourCC("indx");
+using avi::kIndxId;
+using avi::kMustUseIndexFlag;
+using avi::kRecId;
+using avi::kRiffId;
+
 constexpr uint32_t kTimeId = FourCC("time");
 constexpr uint32_t kTcdlId = FourCC("tcdl");
 
@@ -43,7 +46,6 @@ constexpr uint64_t kIdx1EntrySize = 16;
 // Entries read per block.
 constexpr uint64_t kIdx1BlockEntries = 4096;
 constexpr uint32_t kListFlag = 0x1;
-constexpr uint32_t kMustUseIndexFlag = 0x20;
 // With relative offsets an entry's offset is 8 below its payload's offset
 // from the list type word.
 constexpr int64_t kRelativeSkew = -8;

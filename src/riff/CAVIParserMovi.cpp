@@ -23,22 +23,25 @@
 #include "core/StructDesc.h"
 #include "core/StructureDumper.h"
 #include "riff/CAVIParser.h"
+#include "riff/AviIds.h"
 
 namespace {
 
-constexpr uint32_t kListId = FourCC("LIST");
-constexpr uint32_t kJunkId = FourCC("JUNK");
-constexpr uint32_t kJunqId = FourCC("JUNQ");
-constexpr uint32_t kRiffId = FourCC("RIFF");
-constexpr uint32_t kIdx1Id = FourCC("idx1");
-constexpr uint32_t kRecId = FourCC("rec ");
+using avi::kAudsType;
+using avi::kIavsType;
+using avi::kInterleavedFlag;
+using avi::kJunkId;
+using avi::kJunqId;
+using avi::kListId;
+using avi::kMidsType;
+using avi::kRecId;
+using avi::kRiffId;
+using avi::kTxtsType;
+using avi::kVidsType;
 
-constexpr uint32_t kAudsType = FourCC("auds");
-constexpr uint32_t kVidsType = FourCC("vids");
-constexpr uint32_t kIavsType = FourCC("iavs");
+constexpr uint32_t kIdx1Id = FourCC("idx1");
+
 constexpr uint32_t kSubsType = FourCC("subs");
-constexpr uint32_t kTxtsType = FourCC("txts");
-constexpr uint32_t kMidsType = FourCC("mids");
 
 // Garbled data is searched in blocks of this size.
 constexpr uint64_t kRecoveryBlock = 0x80000;
@@ -51,7 +54,6 @@ constexpr uint32_t kMinimumParsedEntries = 25;
 // Bytes shown around the position where a read of the list failed.
 constexpr uint32_t kErrorContextWindow = 128;
 // The main header flag of files whose audio and video are interleaved.
-constexpr uint32_t kInterleavedFlag = 0x100;
 
 // Results of the scan's steps besides the chunk results of CRIFFParser.
 constexpr int kResyncToken = 100;  // the token is no chunk id

@@ -12,18 +12,20 @@
 #include "core/FourCC.h"
 #include "riff/AviHeaderDumper.h"
 #include "riff/CAVIParser.h"
+#include "riff/AviIds.h"
 
 namespace {
 
-constexpr uint32_t kIndxId = FourCC("indx");
-constexpr uint32_t kVidsType = FourCC("vids");
-constexpr uint32_t kIavsType = FourCC("iavs");
-constexpr uint32_t kAudsType = FourCC("auds");
-constexpr uint32_t kTxtsType = FourCC("txts");
-constexpr uint32_t kMidsType = FourCC("mids");
+using avi::kAudsType;
+using avi::kIavsType;
+using avi::kIndxId;
+using avi::kInterleavedFlag;
+using avi::kMidsType;
+using avi::kMustUseIndexFlag;
+using avi::kTxtsType;
+using avi::kVidsType;
 
-constexpr uint32_t kMustUseIndexFlag = 0x20;
-constexpr uint32_t kIsInterleavedFlag = 0x100;
+
 constexpr uint32_t kPaletteChangesFlag = 0x10000;
 // A suggested buffer this much above the largest chunk is still fine.
 constexpr uint64_t kBufferSlack = 16;
@@ -168,7 +170,7 @@ void CAVIParser::ReportOverhead(int depth) {
 }
 
 void CAVIParser::ReportInterleaving(bool decidable, int depth) {
-  const bool flagged = (model_.MainHeader().flags & kIsInterleavedFlag) != 0;
+  const bool flagged = (model_.MainHeader().flags & kInterleavedFlag) != 0;
   if (model_.interleaved && !flagged) {
     report_.PlainLine("Audio/Video interleaved, but ISINTERLEAVED not set!", depth);
   } else if (decidable && !model_.interleaved && flagged) {
