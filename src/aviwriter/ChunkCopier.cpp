@@ -151,7 +151,13 @@ bool ChunkCopier::Flush() {
   if (!ReadPending()) return false;
   extendableAt_ = SIZE_MAX;
   if (fill_ == 0) return true;
-  if (!io_.Write(Block(), static_cast<uint32_t>(fill_), false)) return false;
+  // The block itself is handed to the write in flight: the data is not
+  // copied again, and the next block is taken fresh (the allocator gives back
+  // the storage of the blocks already written).
+  block_.resize(fill_);
+  const bool ok = io_.Write(std::move(block_), false);
+  block_ = std::vector<uint8_t>();
+  if (!ok) return false;
   flushedEnd_ += fill_;
   fill_ = 0;
   return true;

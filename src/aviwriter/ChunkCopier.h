@@ -1,18 +1,17 @@
 #pragma once
-// Gathers the bytes of an output AVI file into large blocks before they go to
-// the output's single write in flight, so that a 'movi' list of many small
+// Gathers the bytes of an output AVI file into large blocks that are handed
+// to the output's single write in flight, so that a 'movi' list of many small
 // chunks costs one write per block instead of several per chunk.
 //
 // Chunks whose payloads follow one another in the source (header, payload
 // and pad byte, the usual layout) are read with one read of the whole run
 // straight into the block; the chunk headers and pad bytes inside the run are
 // then put back as this file wants them, so the output never depends on what
-// the source held there. A chunk larger than a block is copied by the output
-// service in bounded blocks.
+// the source held there. A chunk larger than a block passes through the block
+// in pieces, so no chunk size decides how much memory is used.
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <vector>
 
 #include "core/CIOService.h"
@@ -22,7 +21,7 @@ class ChunkCopier {
   // A little over the size from which the service reads straight into the
   // caller's buffer, so that a run of chunks is read without a detour; small
   // enough to stay in the processor's caches between the read and the write.
-  static inline const size_t kBlockSize = getenv("BLOCKKIB") ? size_t(atoi(getenv("BLOCKKIB"))) << 10 : size_t{1088} << 10;
+  static constexpr size_t kBlockSize = size_t{1088} << 10;
 
   explicit ChunkCopier(CIOService& io) : io_(io) {}
 

@@ -265,12 +265,12 @@ TEST(AviWriterTest, FixesPcmAudioScaleAndMeasuresTheRate) {
   ScratchDir dir;
   // One second of video (25 frames) and one second of 8000 Hz 16-bit audio
   // whose header claims a scale of 0.
-  std::vector<ChunkSpec> chunks;
+  std::vector<ChunkPlan> chunks;
   for (int i = 0; i < 25; ++i) {
     chunks.push_back({"00dc", RawFrame()});
     chunks.push_back({"01wb", Bytes(640, 0)});
   }
-  StreamSpec audio = PcmStream(8000);
+  StreamPlan audio = PcmStream(8000);
   audio.scale = 0;
   const std::string source = dir.Write("in.avi", BuildAvi({VideoStream(), audio}, chunks));
   // Behind the first stream list ('strh', 'strf' and 'indx').
@@ -400,7 +400,7 @@ TEST(AviWriterTest, RepairsTruncatedAndGarbledCaptures) {
 
 TEST(AviWriterTest, StartsASecondStandardIndexAfter2044Chunks) {
   ScratchDir dir;
-  std::vector<ChunkSpec> chunks(2045, ChunkSpec{"00dc", RawFrame()});
+  std::vector<ChunkPlan> chunks(2045, ChunkPlan{"00dc", RawFrame()});
   chunks[0].keyFrame = false;
   chunks[5].keyFrame = false;
   const std::string source = dir.Write("many.avi", BuildAvi({VideoStream()}, chunks));

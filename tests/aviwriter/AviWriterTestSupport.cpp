@@ -22,7 +22,7 @@ namespace {
 
 const ChunkBuilder riff;
 
-Bytes Strh(const StreamSpec& stream, uint32_t length) {
+Bytes Strh(const StreamPlan& stream, uint32_t length) {
   return Concat({TextBytes(stream.type), TextBytes(stream.handler), Le32(0), Le16(0), Le16(0),
                  Le32(0), Le32(stream.scale), Le32(stream.rate), Le32(0), Le32(length), Le32(0),
                  Le32(0xFFFFFFFF), Le32(stream.sampleSize), Le16(0), Le16(0), Le16(0), Le16(0)});
@@ -43,28 +43,28 @@ Bytes PcmFormat(uint32_t samplesPerSecond, uint16_t channels, uint16_t bits) {
                  Le32(samplesPerSecond * blockAlign), Le16(blockAlign), Le16(bits)});
 }
 
-StreamSpec VideoStream(uint32_t scale, uint32_t rate) {
+StreamPlan VideoStream(uint32_t scale, uint32_t rate) {
   return {"vids", "DIB ", scale, rate, 0, BitmapFormat(4, 2, 0)};
 }
 
 Bytes RawFrame(uint8_t fill) { return Bytes(kRawFrameSize, fill); }
 
-StreamSpec PcmStream(uint32_t samplesPerSecond) {
+StreamPlan PcmStream(uint32_t samplesPerSecond) {
   return {"auds", std::string("\x01\0\0\0", 4), 2, samplesPerSecond * 2, 2,
           PcmFormat(samplesPerSecond, 1, 16)};
 }
 
-Bytes BuildAvi(const std::vector<StreamSpec>& streams, const std::vector<ChunkSpec>& chunks,
+Bytes BuildAvi(const std::vector<StreamPlan>& streams, const std::vector<ChunkPlan>& chunks,
                uint32_t microSecPerFrame, bool withIdx1) {
   uint32_t videoFrames = 0;
-  for (const ChunkSpec& chunk : chunks) videoFrames += chunk.id[0] == '0' && chunk.id[1] == '0';
+  for (const ChunkPlan& chunk : chunks) videoFrames += chunk.id[0] == '0' && chunk.id[1] == '0';
   std::vector<Bytes> header = {riff.Chunk(
       "avih", Concat({Le32(microSecPerFrame), Le32(0), Le32(0), Le32(withIdx1 ? 0x10 : 0),
                       Le32(videoFrames), Le32(0), Le32(static_cast<uint32_t>(streams.size())),
                       Le32(0), Le32(32), Le32(16), Le32(0), Le32(0), Le32(0), Le32(0)}))};
   for (size_t i = 0; i < streams.size(); ++i) {
     uint32_t length = 0;
-    for (const ChunkSpec& chunk : chunks) {
+    for (const ChunkPlan& chunk : chunks) {
       length += static_cast<uint32_t>(chunk.id[1] - '0') == i;
     }
     header.push_back(riff.List("strl", {riff.Chunk("strh", Strh(streams[i], length)),
@@ -73,7 +73,7 @@ Bytes BuildAvi(const std::vector<StreamSpec>& streams, const std::vector<ChunkSp
   std::vector<Bytes> movi;
   Bytes index;
   uint32_t offset = 4;  // from the 'movi' FourCC
-  for (const ChunkSpec& chunk : chunks) {
+  for (const ChunkPlan& chunk : chunks) {
     movi.push_back(riff.Chunk(chunk.id, chunk.payload));
     index = Concat({index, TextBytes(chunk.id), Le32(chunk.keyFrame ? 0x10 : 0), Le32(offset),
                     Le32(static_cast<uint32_t>(chunk.payload.size()))});

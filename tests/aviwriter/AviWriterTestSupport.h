@@ -16,7 +16,7 @@ namespace avitest {
 using testsupport::Bytes;
 
 // One stream of a built AVI file.
-struct StreamSpec {
+struct StreamPlan {
   std::string type;     // "vids", "auds"
   std::string handler;  // four characters
   uint32_t scale = 1;
@@ -25,7 +25,7 @@ struct StreamSpec {
   Bytes format;
 };
 
-struct ChunkSpec {
+struct ChunkPlan {
   std::string id;  // "00dc", "01wb", ...
   Bytes payload;
   bool keyFrame = true;
@@ -36,13 +36,13 @@ struct ChunkSpec {
 constexpr size_t kRawFrameSize = 24;
 Bytes BitmapFormat(uint32_t width, uint32_t height, uint32_t compression);
 Bytes PcmFormat(uint32_t samplesPerSecond, uint16_t channels, uint16_t bits);
-StreamSpec VideoStream(uint32_t scale = 1, uint32_t rate = 25);
+StreamPlan VideoStream(uint32_t scale = 1, uint32_t rate = 25);
 Bytes RawFrame(uint8_t fill = 0x40);
-StreamSpec PcmStream(uint32_t samplesPerSecond = 8000);
+StreamPlan PcmStream(uint32_t samplesPerSecond = 8000);
 
 // A RIFF 'AVI ' file: header list, one 'movi' list and, when asked, an
 // 'idx1' index of all chunks with their key-frame flags.
-Bytes BuildAvi(const std::vector<StreamSpec>& streams, const std::vector<ChunkSpec>& chunks,
+Bytes BuildAvi(const std::vector<StreamPlan>& streams, const std::vector<ChunkPlan>& chunks,
                uint32_t microSecPerFrame = 40000, bool withIdx1 = true);
 
 Bytes ReadFile(const std::string& path);
