@@ -5,11 +5,13 @@
 #include <algorithm>
 
 #include "aviwriter/AviWriter.h"
+#include "riff/AviIds.h"
 #include "core/FourCC.h"
 
 namespace {
 
-constexpr uint32_t kIndxId = FourCC("indx");
+using avi::kIndxId;
+
 constexpr uint32_t kIdx1Id = FourCC("idx1");
 constexpr uint8_t kIndexOfIndexes = 0;
 constexpr uint8_t kIndexOfChunks = 1;

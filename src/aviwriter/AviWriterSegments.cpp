@@ -3,31 +3,33 @@
 #include <algorithm>
 
 #include "aviwriter/AviWriter.h"
+#include "riff/AviIds.h"
 #include "core/FourCC.h"
 
 namespace {
 
-constexpr uint32_t kRiffId = FourCC("RIFF");
-constexpr uint32_t kListId = FourCC("LIST");
-constexpr uint32_t kJunkId = FourCC("JUNK");
+using avi::kAudsType;
+using avi::kAvihId;
+using avi::kDmlhId;
+using avi::kHasIndexFlag;
+using avi::kHdrlId;
+using avi::kInterleavedFlag;
+using avi::kJunkId;
+using avi::kListId;
+using avi::kMoviId;
+using avi::kMustUseIndexFlag;
+using avi::kOdmlId;
+using avi::kRiffId;
+using avi::kStrdId;
+using avi::kStrfId;
+using avi::kStrhId;
+using avi::kStrlId;
+using avi::kStrnId;
+
 constexpr uint32_t kAviForm = FourCC("AVI ");
 constexpr uint32_t kAvixForm = FourCC("AVIX");
-constexpr uint32_t kHdrlId = FourCC("hdrl");
-constexpr uint32_t kAvihId = FourCC("avih");
-constexpr uint32_t kStrlId = FourCC("strl");
-constexpr uint32_t kStrhId = FourCC("strh");
-constexpr uint32_t kStrfId = FourCC("strf");
-constexpr uint32_t kStrnId = FourCC("strn");
-constexpr uint32_t kStrdId = FourCC("strd");
-constexpr uint32_t kOdmlId = FourCC("odml");
-constexpr uint32_t kDmlhId = FourCC("dmlh");
-constexpr uint32_t kMoviId = FourCC("movi");
-constexpr uint32_t kAudioType = FourCC("auds");
 
 // Main header flags.
-constexpr uint32_t kHasIndexFlag = 0x10;
-constexpr uint32_t kMustUseIndexFlag = 0x20;
-constexpr uint32_t kInterleavedFlag = 0x100;
 
 constexpr uint32_t kHeaderBodySize = 56;
 constexpr uint32_t kExtendedHeaderSize = 248;
@@ -329,7 +331,7 @@ AviWriter::FinalHeaders AviWriter::ComputeFinalHeaders() const {
     main.suggestedBufferSize = std::max(main.suggestedBufferSize, header.suggestedBufferSize);
     if (videoStreams_[stream]) {
       FinishVideoHeader(stream, header, main);
-    } else if (header.type == kAudioType) {
+    } else if (header.type == kAudsType) {
       FinishAudioHeader(stream, header, final.formats[stream], main);
     }
   }

@@ -7,14 +7,16 @@
 #include <limits>
 
 #include "aviwriter/AviWriter.h"
+#include "riff/AviIds.h"
 #include "core/ByteReader.h"
 #include "core/FourCC.h"
 
 namespace {
 
-constexpr uint32_t kVideoType = FourCC("vids");
+using avi::kAudsType;
+using avi::kVidsType;
+
 constexpr uint32_t kInterleavedType = FourCC("iavs");
-constexpr uint32_t kAudioType = FourCC("auds");
 constexpr uint32_t kFourBlanks = 0x20202020;
 constexpr uint16_t kPcmFormatTag = 1;
 
@@ -82,7 +84,7 @@ uint64_t RoundUpEven(uint64_t size) { return size + (size & 1u); }
 bool AviWriter::IsVideo(size_t stream) const {
   if (stream >= model_.streams.size()) return false;
   const uint32_t type = model_.StreamHeader(stream).type;
-  return type == kVideoType || type == kInterleavedType;
+  return type == kVidsType || type == kInterleavedType;
 }
 
 // ---------------------------------------------------------------------------
@@ -93,7 +95,7 @@ void AviWriter::FixStreamHeaders() {
   for (size_t number = 0; number < model_.streams.size(); ++number) {
     AviStream& stream = model_.streams[number];
     AviStreamHeader header = model_.StreamHeader(number);
-    if (header.type == kVideoType && options_.switchQ1) {
+    if (header.type == kVidsType && options_.switchQ1) {
       // The audio goes with the DV frames now.
       model_.interleaved = false;
       if (header.handler == 0 || header.handler == FourCC("dvsd") ||
@@ -101,9 +103,9 @@ void AviWriter::FixStreamHeaders() {
         ConvertToInterleavedDv(stream, header);
       }
     }
-    if (header.type == kVideoType || header.type == kInterleavedType) {
+    if (header.type == kVidsType || header.type == kInterleavedType) {
       FixVideoFormat(stream, header, main);
-    } else if (header.type == kAudioType) {
+    } else if (header.type == kAudsType) {
       FixAudioFormat(stream, header);
     }
     AviModel::EncodeStreamHeader(header, stream.strh.data());
@@ -168,7 +170,7 @@ void AviWriter::FixVideoFormat(AviStream& stream, AviStreamHeader& header, AviMa
   header.frameTop = 0;
   header.frameRight = static_cast<int16_t>(width);
   header.frameBottom = static_cast<int16_t>(height);
-  if (options_.switchQ2 && header.type == kInterleavedType) header.type = kVideoType;
+  if (options_.switchQ2 && header.type == kInterleavedType) header.type = kVidsType;
 }
 
 void AviWriter::FixAudioFormat(AviStream& stream, AviStreamHeader& header) {
