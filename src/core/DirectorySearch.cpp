@@ -78,16 +78,16 @@ bool DirectorySearch::WildcardMatch(const std::string& pattern, const std::strin
   return p == pattern.size();
 }
 
-bool DirectorySearch::Find(const std::string& specification, std::vector<DirectoryEntry>& entries) {
+bool DirectorySearch::Find(const std::string& filePattern, std::vector<DirectoryEntry>& entries) {
   entries.clear();
-  const size_t slash = specification.rfind('/');
-  const std::string directory = slash == std::string::npos ? "" : specification.substr(0, slash + 1);
-  const std::string pattern = specification.substr(directory.size());
+  const size_t slash = filePattern.rfind('/');
+  const std::string directory = slash == std::string::npos ? "" : filePattern.substr(0, slash + 1);
+  const std::string pattern = filePattern.substr(directory.size());
   if (pattern.empty()) return false;
 
   if (!HasWildcards(pattern)) {
     struct stat info;
-    if (::stat(specification.c_str(), &info) != 0) return false;
+    if (::stat(filePattern.c_str(), &info) != 0) return false;
     entries.push_back(DescribeEntry(directory, pattern));
     return true;
   }

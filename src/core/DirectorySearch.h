@@ -1,5 +1,5 @@
 #pragma once
-// Lists the directory entries that match a file specification whose last
+// Lists the directory entries that match a file name pattern whose last
 // component may hold the wildcards * and ? (matched case-insensitively for
 // ASCII, as on the file systems media files usually come from). Results are
 // sorted by name, ignoring ASCII case.
@@ -16,7 +16,7 @@ struct DirectoryEntry {
 class DirectorySearch {
  public:
   // False when nothing matches (or the directory cannot be read).
-  static bool Find(const std::string& specification, std::vector<DirectoryEntry>& entries);
+  static bool Find(const std::string& filePattern, std::vector<DirectoryEntry>& entries);
   static bool WildcardMatch(const std::string& pattern, const std::string& name);
   static bool HasWildcards(const std::string& text);
 };

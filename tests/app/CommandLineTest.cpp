@@ -223,7 +223,7 @@ TEST(CommandLineFiles, SearchKeepsOnlyRegularFilesInNameOrder) {
   EXPECT_EQ(parsed.jobs[0].output, "");
   EXPECT_EQ(parsed.jobs[1].source, dir.File("b.avi"));
 
-  // A specification matching only a directory gives no job and no message.
+  // A file pattern matching only a directory gives no job and no message.
   Parsed onlyDirectory = Parse({dir.File("d.av?")});
   EXPECT_EQ(onlyDirectory.result.status, kRunJobs);
   EXPECT_TRUE(onlyDirectory.jobs.empty());

@@ -51,7 +51,7 @@ struct Idx1Row {
 
 enum class Idx1Kind { kNone, kRelative, kAbsolute };
 
-struct Spec {
+struct Layout {
   uint32_t mainFlags = 0x10;  // has index
   uint32_t totalFrames = 0;
   std::vector<Stream> streams;
@@ -78,9 +78,9 @@ inline Bytes Id(const std::string& text) {
   return TextBytes(four);
 }
 
-inline Bytes MainHeader(const Spec& spec) {
-  return Concat({Le32(40000), Le32(0), Le32(0), Le32(spec.mainFlags), Le32(spec.totalFrames),
-                 Le32(0), Le32(static_cast<uint32_t>(spec.streams.size())), Le32(0), Le32(160),
+inline Bytes MainHeader(const Layout& layout) {
+  return Concat({Le32(40000), Le32(0), Le32(0), Le32(layout.mainFlags), Le32(layout.totalFrames),
+                 Le32(0), Le32(static_cast<uint32_t>(layout.streams.size())), Le32(0), Le32(160),
                  Le32(120), Le32(0), Le32(0), Le32(0), Le32(0)});
 }
 
@@ -106,12 +106,12 @@ inline uint32_t StreamOf(const std::string& id) {
 
 // A standard index over the chunks of `stream` (ids '##..'), base offset the
 // 'movi' list type word.
-inline Bytes StandardIndexBody(const Spec& spec, const Built& built, uint32_t stream) {
+inline Bytes StandardIndexBody(const Layout& layout, const Built& built, uint32_t stream) {
   Bytes entries;
   uint32_t count = 0;
   std::string chunkId;
-  for (size_t i = 0; i < spec.chunks.size(); ++i) {
-    const Chunk& chunk = spec.chunks[i];
+  for (size_t i = 0; i < layout.chunks.size(); ++i) {
+    const Chunk& chunk = layout.chunks[i];
     if (StreamOf(chunk.id) != stream) continue;
     if (chunkId.empty()) chunkId = chunk.id;
     const Bytes entry = Concat({Le32(static_cast<uint32_t>(built.offsets[i] + 8)),
@@ -130,10 +130,10 @@ inline std::string IndexChunkId(uint32_t stream) {
 }
 
 // The super index of `stream`: one entry for its standard index.
-inline Bytes SuperIndexBody(const Spec& spec, uint32_t stream, uint64_t indexPos,
+inline Bytes SuperIndexBody(const Layout& layout, uint32_t stream, uint64_t indexPos,
                             uint32_t indexSize, uint32_t entries) {
   std::string chunkId = "00dc";
-  for (const Chunk& chunk : spec.chunks) {
+  for (const Chunk& chunk : layout.chunks) {
     if (StreamOf(chunk.id) == stream) {
       chunkId = chunk.id;
       break;
@@ -144,71 +144,71 @@ inline Bytes SuperIndexBody(const Spec& spec, uint32_t stream, uint64_t indexPos
                  Le32(indexSize), Le32(entries)});
 }
 
-inline Built Build(const Spec& spec) {
+inline Built Build(const Layout& layout) {
   const testsupport::ChunkBuilder riff;
   Built built;
   // Pass 1 places everything with the index contents still zero; pass 2
   // fills them in (their sizes do not change).
-  std::vector<Bytes> superIndexes(spec.streams.size(), Bytes(24 + 16, 0));
-  std::vector<uint64_t> indexPositions(spec.streams.size(), 0);
-  std::vector<Bytes> standardBodies(spec.streams.size());
+  std::vector<Bytes> superIndexes(layout.streams.size(), Bytes(24 + 16, 0));
+  std::vector<uint64_t> indexPositions(layout.streams.size(), 0);
+  std::vector<Bytes> standardBodies(layout.streams.size());
   for (int pass = 0; pass < 2; ++pass) {
-    std::vector<Bytes> header = {riff.Chunk("avih", MainHeader(spec))};
-    for (size_t s = 0; s < spec.streams.size(); ++s) {
-      std::vector<Bytes> list = {riff.Chunk("strh", StreamHeader(spec.streams[s])),
-                                 riff.Chunk("strf", StreamFormat(spec.streams[s]))};
-      if (spec.standardIndexes && spec.superIndexes) {
+    std::vector<Bytes> header = {riff.Chunk("avih", MainHeader(layout))};
+    for (size_t s = 0; s < layout.streams.size(); ++s) {
+      std::vector<Bytes> list = {riff.Chunk("strh", StreamHeader(layout.streams[s])),
+                                 riff.Chunk("strf", StreamFormat(layout.streams[s]))};
+      if (layout.standardIndexes && layout.superIndexes) {
         list.push_back(riff.Chunk("indx", superIndexes[s]));
       }
-      list.push_back(spec.streams[s].extra);
+      list.push_back(layout.streams[s].extra);
       header.push_back(riff.List("strl", list));
     }
-    if (spec.odmlHeader) {
+    if (layout.odmlHeader) {
       header.push_back(
-          riff.List("odml", {riff.Chunk("dmlh", Concat({Le32(spec.odmlFrames), Bytes(244, 0)}))}));
+          riff.List("odml", {riff.Chunk("dmlh", Concat({Le32(layout.odmlFrames), Bytes(244, 0)}))}));
     }
     const Bytes hdrl = riff.List("hdrl", header);
     built.moviTypePos = 12 + hdrl.size() + 8;
     built.offsets.clear();
     std::vector<Bytes> movi;
     uint64_t offset = 4;
-    for (const Chunk& chunk : spec.chunks) {
+    for (const Chunk& chunk : layout.chunks) {
       built.offsets.push_back(offset);
       movi.push_back(riff.Chunk(chunk.id, Bytes(chunk.size, 0x11)));
       offset += movi.back().size();
     }
-    if (spec.standardIndexes) {
-      for (uint32_t s = 0; s < spec.streams.size(); ++s) {
-        standardBodies[s] = StandardIndexBody(spec, built, s);
+    if (layout.standardIndexes) {
+      for (uint32_t s = 0; s < layout.streams.size(); ++s) {
+        standardBodies[s] = StandardIndexBody(layout, built, s);
         indexPositions[s] = built.moviTypePos + offset;
         movi.push_back(riff.Chunk(IndexChunkId(s), standardBodies[s]));
         offset += movi.back().size();
       }
     }
-    movi.push_back(spec.moviExtra);
+    movi.push_back(layout.moviExtra);
     std::vector<Bytes> segment = {hdrl, riff.List("movi", movi)};
-    if (spec.idx1 != Idx1Kind::kNone) {
+    if (layout.idx1 != Idx1Kind::kNone) {
       std::vector<Idx1Row> rows;
-      const uint64_t base = spec.idx1 == Idx1Kind::kAbsolute ? built.moviTypePos : 0;
-      for (size_t i = 0; i < spec.chunks.size(); ++i) {
-        const Chunk& chunk = spec.chunks[i];
+      const uint64_t base = layout.idx1 == Idx1Kind::kAbsolute ? built.moviTypePos : 0;
+      for (size_t i = 0; i < layout.chunks.size(); ++i) {
+        const Chunk& chunk = layout.chunks[i];
         rows.push_back({chunk.id, chunk.key ? 0x10u : 0u,
                         static_cast<uint32_t>(base + built.offsets[i]), chunk.size});
       }
-      if (spec.editIdx1) spec.editIdx1(rows);
+      if (layout.editIdx1) layout.editIdx1(rows);
       Bytes body;
       for (const Idx1Row& row : rows) {
         const Bytes entry = Concat({Id(row.id), Le32(row.flags), Le32(row.offset), Le32(row.length)});
         body.insert(body.end(), entry.begin(), entry.end());
       }
-      body.insert(body.end(), spec.idx1Tail.begin(), spec.idx1Tail.end());
+      body.insert(body.end(), layout.idx1Tail.begin(), layout.idx1Tail.end());
       segment.push_back(riff.Chunk("idx1", body));
     }
     built.bytes = riff.Riff("AVI ", segment);
-    if (spec.standardIndexes) {
-      for (uint32_t s = 0; s < spec.streams.size(); ++s) {
+    if (layout.standardIndexes) {
+      for (uint32_t s = 0; s < layout.streams.size(); ++s) {
         const uint32_t entries = static_cast<uint32_t>((standardBodies[s].size() - 24) / 8);
-        superIndexes[s] = SuperIndexBody(spec, s, indexPositions[s],
+        superIndexes[s] = SuperIndexBody(layout, s, indexPositions[s],
                                          static_cast<uint32_t>(standardBodies[s].size() + 8),
                                          entries);
       }
@@ -221,8 +221,8 @@ inline Built Build(const Spec& spec) {
 
 // A video stream of `frames` frames and an audio stream, with headers that
 // agree with `chunks`.
-inline Spec VideoAudioSpec(const std::vector<Chunk>& chunks) {
-  Spec spec;
+inline Layout VideoAudioLayout(const std::vector<Chunk>& chunks) {
+  Layout layout;
   uint32_t frames = 0;
   uint32_t audioBytes = 0;
   uint32_t largestVideo = 0;
@@ -236,8 +236,8 @@ inline Spec VideoAudioSpec(const std::vector<Chunk>& chunks) {
       largestAudio = std::max(largestAudio, chunk.size);
     }
   }
-  spec.mainFlags = 0x110;  // has index, interleaved
-  spec.totalFrames = frames;
+  layout.mainFlags = 0x110;  // has index, interleaved
+  layout.totalFrames = frames;
   Stream video;
   video.length = frames;
   video.suggestedBuffer = largestVideo;
@@ -250,9 +250,9 @@ inline Spec VideoAudioSpec(const std::vector<Chunk>& chunks) {
   audio.length = audioBytes / 2;
   audio.suggestedBuffer = largestAudio;
   audio.avgBytesPerSec = 16000;
-  spec.streams = {video, audio};
-  spec.chunks = chunks;
-  return spec;
+  layout.streams = {video, audio};
+  layout.chunks = chunks;
+  return layout;
 }
 
 }  // namespace avitest

@@ -24,7 +24,7 @@ using avitest::Built;
 using avitest::Chunk;
 using avitest::Idx1Kind;
 using avitest::Idx1Row;
-using avitest::Spec;
+using avitest::Layout;
 using testsupport::Bytes;
 using testsupport::Concat;
 using testsupport::Le16;
@@ -36,8 +36,8 @@ using Lines = std::vector<std::string>;
 // Two streams, interleaved: four video frames (the 2nd and 4th not key
 // frames) and four audio chunks. The 'movi' list type word lies at 320; the
 // chunks at offsets 4, 112, 4120, 4218, 8226, 8344, 12352 and 12456 from it.
-Spec TwoStreams() {
-  return avitest::VideoAudioSpec({{"00dc", 100}, {"01wb", 4000}, {"00dc", 90, false},
+Layout TwoStreams() {
+  return avitest::VideoAudioLayout({{"00dc", 100}, {"01wb", 4000}, {"00dc", 90, false},
                                   {"01wb", 4000}, {"00dc", 110}, {"01wb", 4000},
                                   {"00dc", 95, false}, {"01wb", 4000}});
 }
@@ -77,8 +77,8 @@ Outcome ParseBytes(const Bytes& bytes, const RunOptions& options = RunOptions())
   return outcome;
 }
 
-Outcome ParseSpec(const Spec& spec, const RunOptions& options = RunOptions()) {
-  return ParseBytes(avitest::Build(spec).bytes, options);
+Outcome ParseLayout(const Layout& layout, const RunOptions& options = RunOptions()) {
+  return ParseBytes(avitest::Build(layout).bytes, options);
 }
 
 std::string Trimmed(const std::string& line) {
@@ -149,10 +149,10 @@ size_t CountStartingWith(const ParseRun& run, const std::string& prefix) {
 // 'idx1'
 
 TEST(CAVIParserIndexTest, RelativeAndAbsoluteOffsetsGiveTheSameEntries) {
-  Spec absolute = TwoStreams();
+  Layout absolute = TwoStreams();
   absolute.idx1 = Idx1Kind::kAbsolute;
-  const Outcome relativeRun = ParseSpec(TwoStreams());
-  const Outcome absoluteRun = ParseSpec(absolute);
+  const Outcome relativeRun = ParseLayout(TwoStreams());
+  const Outcome absoluteRun = ParseLayout(absolute);
   EXPECT_EQ(relativeRun.flags, kIndexedFlags);
   EXPECT_EQ(absoluteRun.flags, kIndexedFlags);
   EXPECT_EQ(Below(relativeRun.run, "'idx1' Entry #2"),
@@ -170,7 +170,7 @@ TEST(CAVIParserIndexTest, RelativeAndAbsoluteOffsetsGiveTheSameEntries) {
   // Without index checks nothing is read, matched or flagged.
   RunOptions unchecked;
   unchecked.checkIndexes = false;
-  const Outcome uncheckedRun = ParseSpec(TwoStreams(), unchecked);
+  const Outcome uncheckedRun = ParseLayout(TwoStreams(), unchecked);
   EXPECT_TRUE(uncheckedRun.flags.empty());
   EXPECT_EQ(CountStartingWith(uncheckedRun.run, "'idx1' Entry #"), 0u);
   EXPECT_EQ(CountStartingWith(uncheckedRun.run, "Assign Index"), 0u);
@@ -178,9 +178,9 @@ TEST(CAVIParserIndexTest, RelativeAndAbsoluteOffsetsGiveTheSameEntries) {
 
 TEST(CAVIParserIndexTest, EntriesThatMissTheirChunkAreReported) {
   // Four bytes beyond: inside the chunk of the same id, not assigned.
-  Spec late = TwoStreams();
+  Layout late = TwoStreams();
   late.editIdx1 = [](std::vector<Idx1Row>& rows) { rows[2].offset += 4; };
-  const Outcome lateRun = ParseSpec(late, Verbose());
+  const Outcome lateRun = ParseLayout(late, Verbose());
   EXPECT_EQ(Idx1Assignment(lateRun.run),
             (Lines{"          '01wb': 4 Index Entries", "          '00dc': 4 Index Entries",
                    "          *** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!",
@@ -191,20 +191,20 @@ TEST(CAVIParserIndexTest, EntriesThatMissTheirChunkAreReported) {
                    "              *** Warning: Entry not assigned!"}));
 
   // A wrong id or length on an entry that matches.
-  Spec mislabelled = TwoStreams();
+  Layout mislabelled = TwoStreams();
   mislabelled.editIdx1 = [](std::vector<Idx1Row>& rows) {
     rows[1].id = "00dc";
     rows[4].length = 111;
   };
-  const Lines block = Idx1Assignment(ParseSpec(mislabelled, Verbose()).run);
+  const Lines block = Idx1Assignment(ParseLayout(mislabelled, Verbose()).run);
   EXPECT_TRUE(Contains(block, "              Entry Type ('00dc') mismatches 'movi' Type ('01wb')!"));
   EXPECT_TRUE(Contains(block, "              Entry Size (111) mismatches 'movi' Size (110)!"));
 }
 
 TEST(CAVIParserIndexTest, EntriesInReverseOrderAreReportedAndStillMatched) {
-  Spec reversed = TwoStreams();
+  Layout reversed = TwoStreams();
   reversed.editIdx1 = [](std::vector<Idx1Row>& rows) { std::reverse(rows.begin(), rows.end()); };
-  const Outcome run = ParseSpec(reversed);
+  const Outcome run = ParseLayout(reversed);
   const Lines block = Idx1Assignment(run.run);
   const Lines expectedStart = {
       "          *** Error: Index Sequence out of order ('01wb')!",
@@ -242,18 +242,18 @@ TEST(CAVIParserIndexTest, EntriesInReverseOrderAreReportedAndStillMatched) {
 
   // A file that says its index must be used may list chunks in any order.
   reversed.mainFlags |= 0x20;
-  const Outcome mustUse = ParseSpec(reversed);
+  const Outcome mustUse = ParseLayout(reversed);
   EXPECT_TRUE(Contains(Messages(mustUse.run), "*** Info: Index Sequence out of order ('01wb')!"));
   EXPECT_FALSE(Contains(Messages(mustUse.run), "*** Error: Index Sequence out of order ('01wb')!"));
   EXPECT_EQ(mustUse.flags, kIndexedFlags);
 }
 
 TEST(CAVIParserIndexTest, AnUnknownSkewLeavesTheIndexOut) {
-  Spec skewed = TwoStreams();
+  Layout skewed = TwoStreams();
   skewed.editIdx1 = [](std::vector<Idx1Row>& rows) {
     for (Idx1Row& row : rows) row.offset += 1000000;
   };
-  const Outcome run = ParseSpec(skewed);
+  const Outcome run = ParseLayout(skewed);
   const Lines idx1 = Below(run.run, "'idx1' (128): AVI Old Index Chunk");
   const Lines expectedStart = {
       "        'idx1' Entry #0",
@@ -278,8 +278,8 @@ TEST(CAVIParserIndexTest, AnUnknownSkewLeavesTheIndexOut) {
 }
 
 TEST(CAVIParserIndexTest, EntryChecksAndTraceLimits) {
-  Spec spec = TwoStreams();
-  spec.editIdx1 = [](std::vector<Idx1Row>& rows) {
+  Layout layout = TwoStreams();
+  layout.editIdx1 = [](std::vector<Idx1Row>& rows) {
     rows.insert(rows.begin(), Idx1Row{"rec ", 0x1, 0, 0});  // the skew is decided after it
     rows.push_back({"rec ", 0x10, 4, 100});
     rows.push_back({"00dc", 0x11, 4, 100});
@@ -287,7 +287,7 @@ TEST(CAVIParserIndexTest, EntryChecksAndTraceLimits) {
   };
   RunOptions limited;
   limited.idx1TraceLimit = 2;
-  const Outcome run = ParseSpec(spec, limited);
+  const Outcome run = ParseLayout(layout, limited);
   const Lines idx1 = Entries(Below(run.run, "'idx1' (192): AVI Old Index Chunk"));
   const Lines expectedTail = {
       "        'idx1' Entry #9",
@@ -318,7 +318,7 @@ TEST(CAVIParserIndexTest, EntryChecksAndTraceLimits) {
   // A limit of 0 skips the index unread.
   RunOptions silent;
   silent.idx1TraceLimit = 0;
-  const Outcome skipped = ParseSpec(TwoStreams(), silent);
+  const Outcome skipped = ParseLayout(TwoStreams(), silent);
   EXPECT_EQ(CountStartingWith(skipped.run, "'idx1' Entry #"), 0u);
   EXPECT_EQ(skipped.flags, std::vector<uint32_t>(8, 0));
   EXPECT_TRUE(Contains(Below(skipped.run, "Statistics"),
@@ -327,9 +327,9 @@ TEST(CAVIParserIndexTest, EntryChecksAndTraceLimits) {
 
 TEST(CAVIParserIndexTest, AnIndexEndsAtAFollowingSegmentOrWithItsLeftOverBytes) {
   // Left-over bytes after the last entry.
-  Spec tail = TwoStreams();
+  Layout tail = TwoStreams();
   tail.idx1Tail = Bytes(5, 0);
-  const Lines idx1 = Below(ParseSpec(tail).run, "'idx1' (133): AVI Old Index Chunk");
+  const Lines idx1 = Below(ParseLayout(tail).run, "'idx1' (133): AVI Old Index Chunk");
   ASSERT_GE(idx1.size(), 2u);
   EXPECT_EQ(idx1[idx1.size() - 2], "        *** Error: Chunk Size mismatch!");
   EXPECT_EQ(idx1.back(), "        Assign Index to 'movi'-Entries");
@@ -436,14 +436,14 @@ TEST(CAVIParserIndexTest, DamagedIndexesOfARealFileGiveTheirMessages) {
 // OpenDML indexes
 
 TEST(CAVIParserIndexTest, SuperAndStandardIndexesAreDumpedAndMatched) {
-  Spec spec = TwoStreams();
-  spec.standardIndexes = true;
-  spec.odmlHeader = true;
-  spec.odmlFrames = 4;
-  spec.idx1 = Idx1Kind::kNone;
+  Layout layout = TwoStreams();
+  layout.standardIndexes = true;
+  layout.odmlHeader = true;
+  layout.odmlFrames = 4;
+  layout.idx1 = Idx1Kind::kNone;
   RunOptions options;
   options.indxTraceLimit = 2;
-  const Outcome run = ParseSpec(spec, options);
+  const Outcome run = ParseLayout(layout, options);
   // The 'movi' list type word lies at 684; 'ix00' follows the data at 16464.
   EXPECT_EQ(Below(run.run, "'indx' (40): AVI Stream Index"),
             (Lines{"            00 LongsPerEntry: 4", "            02 IndexSubType: 0 Default Frames",
@@ -473,10 +473,10 @@ Bytes IndexChunk(const std::string& id, uint16_t longs, uint8_t subType, uint8_t
 }
 
 TEST(CAVIParserIndexTest, StandardIndexChunksAreChecked) {
-  Spec spec = TwoStreams();
-  spec.idx1 = Idx1Kind::kNone;
-  const uint32_t base = static_cast<uint32_t>(avitest::Build(spec).moviTypePos);
-  spec.moviExtra = Concat({
+  Layout layout = TwoStreams();
+  layout.idx1 = Idx1Kind::kNone;
+  const uint32_t base = static_cast<uint32_t>(avitest::Build(layout).moviTypePos);
+  layout.moviExtra = Concat({
       IndexChunk("ix00", 2, 0, 1, 0, "00dc", Bytes(20000 - 12, 0)),
       IndexChunk("ix01", 4, 0, 0, 0, "01wb", Bytes(12, 0)),
       // Claims 1000 entries and holds two (the first two frames).
@@ -487,7 +487,7 @@ TEST(CAVIParserIndexTest, StandardIndexChunksAreChecked) {
       IndexChunk("ix00", 8, 0, 0x80, 1, "time", Bytes(12 + 32, 0)),
       IndexChunk("ix00", 7, 0, 0x80, 0, "time", Bytes(12, 0)),
   });
-  const Outcome run = ParseSpec(spec);
+  const Outcome run = ParseLayout(layout);
   ParseRun movi;
   movi.lines = MoviList(run.run);
   EXPECT_EQ(Messages(movi),
@@ -511,15 +511,15 @@ TEST(CAVIParserIndexTest, StandardIndexChunksAreChecked) {
 }
 
 TEST(CAVIParserIndexTest, StandardIndexOffsetsBeyondFourGigabytesDoNotWrap) {
-  Spec spec = TwoStreams();
-  spec.idx1 = Idx1Kind::kNone;
-  const uint64_t base = avitest::Build(spec).moviTypePos + (uint64_t{1} << 32);
+  Layout layout = TwoStreams();
+  layout.idx1 = Idx1Kind::kNone;
+  const uint64_t base = avitest::Build(layout).moviTypePos + (uint64_t{1} << 32);
   // Modulo 2^32 its entry would name the payload of the first chunk.
-  spec.moviExtra = IndexChunk("ix00", 2, 0, 1, 1, "00dc",
+  layout.moviExtra = IndexChunk("ix00", 2, 0, 1, 1, "00dc",
                               Concat({Le32(static_cast<uint32_t>(base)),
                                       Le32(static_cast<uint32_t>(base >> 32)), Le32(0), Le32(12),
                                       Le32(100)}));
-  const Bytes bytes = avitest::Build(spec).bytes;
+  const Bytes bytes = avitest::Build(layout).bytes;
   const Outcome small = ParseBytes(bytes);
   EXPECT_EQ(small.flags[0], 0x10u);
 
@@ -540,12 +540,12 @@ TEST(CAVIParserIndexTest, StandardIndexOffsetsBeyondFourGigabytesDoNotWrap) {
 }
 
 TEST(CAVIParserIndexTest, SwitchXiTakesTheFramesFromTheStandardIndexes) {
-  Spec spec = TwoStreams();
-  spec.standardIndexes = true;
-  spec.odmlHeader = true;
+  Layout layout = TwoStreams();
+  layout.standardIndexes = true;
+  layout.odmlHeader = true;
   RunOptions options;
   options.switchXi = true;
-  const Outcome run = ParseSpec(spec, options);
+  const Outcome run = ParseLayout(layout, options);
   // The first stream's super index leads to its frames only.
   ASSERT_EQ(run.movi.size(), 4u);
   const uint64_t offsets[] = {4, 4120, 8226, 12352};
@@ -561,12 +561,12 @@ TEST(CAVIParserIndexTest, SwitchXiTakesTheFramesFromTheStandardIndexes) {
   EXPECT_EQ(CountStartingWith(run.run, "Statistics"), 0u);
 
   // A super index entry beyond the end of the file is reported and passed.
-  spec.standardIndexes = false;
+  layout.standardIndexes = false;
   const testsupport::ChunkBuilder riff;
-  spec.streams[0].extra = riff.Chunk(
+  layout.streams[0].extra = riff.Chunk(
       "indx", Concat({Le16(4), Bytes{0, 0}, Le32(1), TextBytes("00dc"), Bytes(12, 0),
                       Le32(0xFFFFFF00), Le32(7), Le32(16384), Le32(4)}));
-  const Outcome beyond = ParseSpec(spec, options);
+  const Outcome beyond = ParseLayout(layout, options);
   EXPECT_TRUE(beyond.movi.empty());
   EXPECT_TRUE(Contains(Messages(beyond.run), "*** Error: Super Index Entry Offset beyond File Size!"));
 }
@@ -579,10 +579,10 @@ TEST(CAVIParserIndexTest, AnIndexThatMustBeUsedIsMatchedInLinearTime) {
   // says the index must be used: 200000 entries would take billions of
   // steps if each walked the list from there.
   const size_t count = 200000;
-  Spec spec = avitest::VideoAudioSpec(std::vector<Chunk>(count, Chunk{"00dc", 2, true}));
-  spec.streams.resize(1);
-  spec.mainFlags |= 0x20;
-  const Bytes bytes = avitest::Build(spec).bytes;
+  Layout layout = avitest::VideoAudioLayout(std::vector<Chunk>(count, Chunk{"00dc", 2, true}));
+  layout.streams.resize(1);
+  layout.mainFlags |= 0x20;
+  const Bytes bytes = avitest::Build(layout).bytes;
   RunOptions options;
   options.verbosity = 0;
   const auto start = std::chrono::steady_clock::now();

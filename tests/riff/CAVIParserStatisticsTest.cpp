@@ -20,7 +20,7 @@ namespace {
 
 using avitest::Chunk;
 using avitest::Idx1Kind;
-using avitest::Spec;
+using avitest::Layout;
 using testsupport::Bytes;
 using testsupport::Concat;
 using testsupport::Le16;
@@ -93,8 +93,8 @@ Outcome ParseBytes(const Bytes& bytes, const RunOptions& options = RunOptions())
   return outcome;
 }
 
-Outcome ParseSpec(const Spec& spec, const RunOptions& options = RunOptions()) {
-  return ParseBytes(avitest::Build(spec).bytes, options);
+Outcome ParseLayout(const Layout& layout, const RunOptions& options = RunOptions()) {
+  return ParseBytes(avitest::Build(layout).bytes, options);
 }
 
 Outcome ParseSample(const std::string& file) {
@@ -104,8 +104,8 @@ Outcome ParseSample(const std::string& file) {
 
 // Four video frames and four audio chunks of one second of 16000 bytes/s,
 // headers in agreement with them.
-Spec TwoStreams() {
-  return avitest::VideoAudioSpec({{"00dc", 100}, {"01wb", 4000}, {"00dc", 90, false},
+Layout TwoStreams() {
+  return avitest::VideoAudioLayout({{"00dc", 100}, {"01wb", 4000}, {"00dc", 90, false},
                                   {"01wb", 4000}, {"00dc", 110}, {"01wb", 4000},
                                   {"00dc", 95, false}, {"01wb", 4000}});
 }
@@ -222,10 +222,10 @@ TEST(CAVIParserStatisticsTest, AnEncoderOpenDmlFileIsCountedWhole) {
 TEST(CAVIParserStatisticsTest, AgreeingHeadersGiveOnlyTheTables) {
   RunOptions verbose;
   verbose.verbosity = 3;
-  Spec spec = TwoStreams();
-  spec.streams[1].initialFrames = 1;
-  spec.moviExtra = testsupport::ChunkBuilder().Chunk("JUNK", Bytes(100, 0));
-  const Outcome outcome = ParseSpec(spec, verbose);
+  Layout layout = TwoStreams();
+  layout.streams[1].initialFrames = 1;
+  layout.moviExtra = testsupport::ChunkBuilder().Chunk("JUNK", Bytes(100, 0));
+  const Outcome outcome = ParseLayout(layout, verbose);
   // 17028 bytes, 16395 of them payload; the junk is wasted.
   EXPECT_EQ(outcome.statistics,
             (Lines{"    Statistics", "      Overhead Size 633, approx. 4% (including wasted 108)",
@@ -239,31 +239,31 @@ TEST(CAVIParserStatisticsTest, AgreeingHeadersGiveOnlyTheTables) {
 }
 
 TEST(CAVIParserStatisticsTest, InterleavingIsSetAgainstTheMainHeaderFlag) {
-  Spec apart = avitest::VideoAudioSpec({{"00dc", 100}, {"00dc", 100}, {"01wb", 8000},
+  Layout apart = avitest::VideoAudioLayout({{"00dc", 100}, {"00dc", 100}, {"01wb", 8000},
                                         {"01wb", 8000}});
-  const Outcome apartRun = ParseSpec(apart);
+  const Outcome apartRun = ParseLayout(apart);
   EXPECT_FALSE(apartRun.interleaved);
   EXPECT_EQ(apartRun.statistics[1], "      Audio/Video not interleaved, but ISINTERLEAVED set!");
   EXPECT_EQ(apartRun.initialFrames, (std::vector<uint32_t>{0, 2}));
   EXPECT_TRUE(Contains(apartRun.statistics,
                        "        Initial Frames detected 2, AVIStreamHeader Initial Frames: 0!"));
 
-  Spec together = TwoStreams();
+  Layout together = TwoStreams();
   together.mainFlags = 0x10;
-  const Outcome togetherRun = ParseSpec(together);
+  const Outcome togetherRun = ParseLayout(together);
   EXPECT_TRUE(togetherRun.interleaved);
   EXPECT_EQ(togetherRun.statistics[1], "      Audio/Video interleaved, but ISINTERLEAVED not set!");
 }
 
 TEST(CAVIParserStatisticsTest, TheMustUseIndexFlagIsSetAgainstTheIndexOrder) {
-  Spec ordered = TwoStreams();
+  Layout ordered = TwoStreams();
   ordered.mainFlags |= 0x20;
-  EXPECT_EQ(ParseSpec(ordered).statistics[1],
+  EXPECT_EQ(ParseLayout(ordered).statistics[1],
             "      Index does not define out-of-sequence/duplicate frames, but AVIF_MUSTUSEINDEX is "
             "set in AVIMainHeader!");
 
   // Two frames in each chunk, found through an OpenDML index alone.
-  Spec packed = avitest::VideoAudioSpec({{"00dc", 200}, {"00dc", 200}});
+  Layout packed = avitest::VideoAudioLayout({{"00dc", 200}, {"00dc", 200}});
   packed.streams.resize(1);
   packed.mainFlags = 0x30;
   packed.odmlHeader = true;
@@ -276,7 +276,7 @@ TEST(CAVIParserStatisticsTest, TheMustUseIndexFlagIsSetAgainstTheIndexOrder) {
   packed.moviExtra = testsupport::ChunkBuilder().Chunk(
       "ix00", Concat({Le16(2), Bytes{0, 1}, Le32(4), TextBytes("00dc"), Le32(base), Le32(0),
                       Le32(0), entries}));
-  const Outcome packedRun = ParseSpec(packed);
+  const Outcome packedRun = ParseLayout(packed);
   EXPECT_EQ(packedRun.statistics[1],
             "      This may be a low-overhead AVI (multiple frames in one chunk)!");
   EXPECT_EQ(std::count_if(packedRun.statistics.begin(), packedRun.statistics.end(),
@@ -291,23 +291,23 @@ TEST(CAVIParserStatisticsTest, TheMustUseIndexFlagIsSetAgainstTheIndexOrder) {
 
 TEST(CAVIParserStatisticsTest, OpenDmlIndexesAreSetAgainstEachOther) {
   // Standard indexes without super indexes, with the OpenDML header.
-  Spec standardOnly = TwoStreams();
+  Layout standardOnly = TwoStreams();
   standardOnly.standardIndexes = true;
   standardOnly.superIndexes = false;
   standardOnly.odmlHeader = true;
   standardOnly.odmlFrames = 4;
-  EXPECT_EQ(StreamBlock(ParseSpec(standardOnly).statistics, 0),
+  EXPECT_EQ(StreamBlock(ParseLayout(standardOnly).statistics, 0),
             (Lines{"        No 'indx'-Entries detected, but 'ix##'-Entries!",
                    "        No 'indx'-Entries detected, but ODML-Header found!", kTableHeader,
                    "          'ix00': 1 (Dropped: 0), 'Idx1': 0 (Key: 0), ODML: 4!",
                    "          '00dc': 4 (Dropped: 0), 'Idx1': 4 (Key: 2), ODML: 0!"}));
 
   // A super index without standard indexes or the OpenDML header.
-  Spec superOnly = TwoStreams();
+  Layout superOnly = TwoStreams();
   superOnly.streams[0].extra = testsupport::ChunkBuilder().Chunk(
       "indx", Concat({Le16(4), Bytes{0, 0}, Le32(1), TextBytes("00dc"), Bytes(12, 0), Le32(0),
                       Le32(0), Le32(16384), Le32(4)}));
-  const Lines block = StreamBlock(ParseSpec(superOnly).statistics, 0);
+  const Lines block = StreamBlock(ParseLayout(superOnly).statistics, 0);
   ASSERT_GE(block.size(), 2u);
   EXPECT_EQ(Lines(block.begin(), block.begin() + 2),
             (Lines{"        'indx'-Entries detected, but no 'ix##'-Entries!",
@@ -315,11 +315,11 @@ TEST(CAVIParserStatisticsTest, OpenDmlIndexesAreSetAgainstEachOther) {
 }
 
 TEST(CAVIParserStatisticsTest, VideoCountsAreSetAgainstTheHeaders) {
-  Spec spec = TwoStreams();
-  spec.totalFrames = 5;
-  spec.streams[0].length = 3;
-  spec.streams[0].suggestedBuffer = 110 + 17;
-  EXPECT_EQ(StreamBlock(ParseSpec(spec).statistics, 0),
+  Layout layout = TwoStreams();
+  layout.totalFrames = 5;
+  layout.streams[0].length = 3;
+  layout.streams[0].suggestedBuffer = 110 + 17;
+  EXPECT_EQ(StreamBlock(ParseLayout(layout).statistics, 0),
             (Lines{kTableHeader, "          '00dc': 4 (Dropped: 0), 'Idx1': 4 (Key: 2), ODML: 0!",
                    "        Video Frames detected: 4 AVIMainHeader Frames: 5!",
                    "        Video Frames detected: 4 AVIStreamHeader Length: 3!",
@@ -327,11 +327,11 @@ TEST(CAVIParserStatisticsTest, VideoCountsAreSetAgainstTheHeaders) {
 
   // With the OpenDML header its frame count is the one that counts; a
   // buffer 16 bytes above the largest frame is fine.
-  spec.odmlHeader = true;
-  spec.odmlFrames = 7;
-  spec.streams[0].length = 4;
-  spec.streams[0].suggestedBuffer = 110 + 16;
-  EXPECT_EQ(StreamBlock(ParseSpec(spec).statistics, 0),
+  layout.odmlHeader = true;
+  layout.odmlFrames = 7;
+  layout.streams[0].length = 4;
+  layout.streams[0].suggestedBuffer = 110 + 16;
+  EXPECT_EQ(StreamBlock(ParseLayout(layout).statistics, 0),
             (Lines{"        No 'indx'-Entries detected, but ODML-Header found!", kTableHeader,
                    "          '00dc': 4 (Dropped: 0), 'Idx1': 4 (Key: 2), ODML: 0!",
                    "        Video Frames detected: 4 AVIExtHeader Frames: 7!"}));
@@ -340,30 +340,30 @@ TEST(CAVIParserStatisticsTest, VideoCountsAreSetAgainstTheHeaders) {
 TEST(CAVIParserStatisticsTest, PaletteChangesAndDroppedFramesAreCounted) {
   // Three dropped frames (size 0, listed with length 0) and a palette change
   // in a 24-bit stream whose header does not announce it.
-  Spec spec = avitest::VideoAudioSpec({{"00dc", 100}, {"00dc", 0}, {"00pc", 4}, {"00dc", 0},
+  Layout layout = avitest::VideoAudioLayout({{"00dc", 100}, {"00dc", 0}, {"00pc", 4}, {"00dc", 0},
                                        {"00dc", 0}, {"00dc", 100}});
-  spec.streams.resize(1);
-  spec.totalFrames = 5;
-  spec.streams[0].length = 5;
-  EXPECT_EQ(StreamBlock(ParseSpec(spec).statistics, 0),
+  layout.streams.resize(1);
+  layout.totalFrames = 5;
+  layout.streams[0].length = 5;
+  EXPECT_EQ(StreamBlock(ParseLayout(layout).statistics, 0),
             (Lines{kTableHeader, "          '00dc': 5 (Dropped: 3), 'Idx1': 5 (Key: 5), ODML: 0!",
                    "          '00pc': 1 (Dropped: 0), 'Idx1': 1 (Key: 1), ODML: 0!",
                    "        Stream contains AVIPaletteChanges, but AVIStreamHeader-Flag is not set!",
                    "        Stream contains AVIPaletteChanges, but there are more than "
                    "8-bit-colors in AVIStreamFormat-Header set!"}));
 
-  Spec flagged = TwoStreams();
+  Layout flagged = TwoStreams();
   flagged.streams[0].flags = 0x10000;
   EXPECT_TRUE(Contains(
-      StreamBlock(ParseSpec(flagged).statistics, 0),
+      StreamBlock(ParseLayout(flagged).statistics, 0),
       "        Stream contains no AVIPaletteChanges, but AVIStreamHeader-Flag is set!"));
 }
 
 TEST(CAVIParserStatisticsTest, AudioTotalsAreSetAgainstTheHeaders) {
-  Spec spec = TwoStreams();
-  spec.streams[1].length = 8001;
-  spec.streams[1].avgBytesPerSec = 15980;
-  EXPECT_EQ(StreamBlock(ParseSpec(spec).statistics, 1),
+  Layout layout = TwoStreams();
+  layout.streams[1].length = 8001;
+  layout.streams[1].avgBytesPerSec = 15980;
+  EXPECT_EQ(StreamBlock(ParseLayout(layout).statistics, 1),
             (Lines{"        Initial Frames detected 1, AVIStreamHeader Initial Frames: 0!",
                    kTableHeader, "          '01wb': 4 (Dropped: 0), 'Idx1': 4 (Key: 4), ODML: 0!",
                    "        'auds'-Stream Payload Total Size in Bytes: 16000!",
@@ -371,29 +371,29 @@ TEST(CAVIParserStatisticsTest, AudioTotalsAreSetAgainstTheHeaders) {
                    "        Avg Bytes/sec: 15998, StreamHeader Avg Bytes/sec: 15980!"}));
 
   // Ten bytes per second off is close enough.
-  spec.streams[1].length = 8000;
-  spec.streams[1].avgBytesPerSec = 15990;
-  EXPECT_EQ(StreamBlock(ParseSpec(spec).statistics, 1).back(),
+  layout.streams[1].length = 8000;
+  layout.streams[1].avgBytesPerSec = 15990;
+  EXPECT_EQ(StreamBlock(ParseLayout(layout).statistics, 1).back(),
             "        'auds'-Stream Payload Total Size in Bytes: 16000!");
 
   // The product does not wrap.
-  spec.streams[1].length = 0xFFFFFFFF;
-  spec.streams[1].scale = 0xFFFFFFFF;
-  EXPECT_TRUE(Contains(StreamBlock(ParseSpec(spec).statistics, 1),
+  layout.streams[1].length = 0xFFFFFFFF;
+  layout.streams[1].scale = 0xFFFFFFFF;
+  EXPECT_TRUE(Contains(StreamBlock(ParseLayout(layout).statistics, 1),
                        "        Mismatching 'strh' Length: 4294967295 * Scale: 4294967295 = "
                        "18446744065119617025!"));
 }
 
 TEST(CAVIParserStatisticsTest, StreamTypesAndPartialParsing) {
-  Spec spec = TwoStreams();
-  avitest::Stream secondVideo = spec.streams[0];
-  avitest::Stream secondAudio = spec.streams[1];
-  avitest::Stream text = spec.streams[1];
+  Layout layout = TwoStreams();
+  avitest::Stream secondVideo = layout.streams[0];
+  avitest::Stream secondAudio = layout.streams[1];
+  avitest::Stream text = layout.streams[1];
   text.type = "txts";
-  avitest::Stream unknown = spec.streams[1];
+  avitest::Stream unknown = layout.streams[1];
   unknown.type = "xyzw";
-  spec.streams = {spec.streams[0], spec.streams[1], secondVideo, secondAudio, text, unknown};
-  const Lines statistics = ParseSpec(spec).statistics;
+  layout.streams = {layout.streams[0], layout.streams[1], secondVideo, secondAudio, text, unknown};
+  const Lines statistics = ParseLayout(layout).statistics;
   EXPECT_EQ(StreamBlock(statistics, 2),
             (Lines{"        More than one 'vids'/'iavs'-Stream detected!",
                    "        Detected no chunks at all for this stream!",
@@ -412,7 +412,7 @@ TEST(CAVIParserStatisticsTest, StreamTypesAndPartialParsing) {
   // Partial parsing leaves the tables and counts of video and audio out.
   RunOptions partial;
   partial.moviParseLimit = 1;
-  const Lines partialStatistics = ParseSpec(TwoStreams(), partial).statistics;
+  const Lines partialStatistics = ParseLayout(TwoStreams(), partial).statistics;
   EXPECT_TRUE(StreamBlock(partialStatistics, 0).empty());
   EXPECT_EQ(StreamBlock(partialStatistics, 1),
             (Lines{"        Initial Frames detected 1, AVIStreamHeader Initial Frames: 0!"}));
