@@ -165,7 +165,7 @@ bool CAVIParser::RunTopLevel(int depth) {
       break;
     }
     pending = false;
-    ChooseByteOrder(token);
+    ApplyRiffByteOrder(token);
     if (token == kRiffId || token == kRifxId) {
       if (HandleTopLevelSegment(token, inner) == kStop) {
         ok = false;
@@ -201,18 +201,6 @@ bool CAVIParser::RunTopLevel(int depth) {
   }
   if (aviSegmentSeen_ && !options_.switchXi) RunStatistics(inner);
   return ok;
-}
-
-void CAVIParser::ChooseByteOrder(uint32_t token) {
-  const uint32_t order = options_.byteOrder;
-  const bool automatic = order != 1 && order != 2;
-  if (order == 2 || (automatic && token == kRifxId)) {
-    wordAligned_ = true;
-    bigEndian_ = true;
-  } else if (order == 1 || (automatic && token == kRiffId)) {
-    wordAligned_ = true;
-    bigEndian_ = false;
-  }
 }
 
 bool CAVIParser::ReadRawSize(uint32_t& size, int depth) {
@@ -386,14 +374,7 @@ int CAVIParser::HandleMoviList(const SubChunk& chunk, uint16_t segment, SegmentF
   flags.movi = true;
   moviListPosition_ = chunk.BodyStart();
   const int result = ScanMovi(chunk.size - 4, segment, inner);
-  if (result == kStop) return kStop;
-  if (IsMetCode(result)) {
-    GiveBackRest(chunk, remaining);
-  } else if (!FinishChunk(chunk, 0)) {
-    return kStop;
-  }
-  AssignIndexToMovi(inner);
-  return kHandled;
+  return FinishIndexedChunk(chunk, result, remaining, inner);
 }
 
 int CAVIParser::HandleIdx1(const SubChunk& chunk, uint16_t segment, SegmentFlags& flags,
@@ -405,13 +386,18 @@ int CAVIParser::HandleIdx1(const SubChunk& chunk, uint16_t segment, SegmentFlags
   flags.idx1 = true;
   idx1Met_ = true;
   const int result = ParseIdx1(chunk.size, inner);
+  return FinishIndexedChunk(chunk, result, remaining, inner);
+}
+
+int CAVIParser::FinishIndexedChunk(const SubChunk& chunk, int result, uint64_t& remaining,
+                                   int depth) {
   if (result == kStop) return kStop;
   if (IsMetCode(result)) {
     GiveBackRest(chunk, remaining);
   } else if (!FinishChunk(chunk, 0)) {
     return kStop;
   }
-  AssignIndexToMovi(inner);
+  AssignIndexToMovi(depth);
   return kHandled;
 }
 

@@ -184,8 +184,6 @@ class CAVIParser : public CRIFFParser {
   };
 
   bool RunTopLevel(int depth);
-  // The byte order of the file, from a top-level token or the options.
-  void ChooseByteOrder(uint32_t token);
   // A top-level `RIFF`/`RIFX` chunk, token just read.
   int HandleTopLevelSegment(uint32_t token, int depth);
   // A chunk id at top level that is not a segment; false ends the walk.
@@ -205,6 +203,10 @@ class CAVIParser : public CRIFFParser {
                      uint64_t& remaining, int depth);
   int HandleIdx1(const SubChunk& chunk, uint16_t segment, SegmentFlags& flags, uint64_t& remaining,
                  int depth);
+  // After a 'movi' list or 'idx1' chunk: steps over what is left of it (or
+  // hands back the rest when it ran into a following header, `result`) and
+  // matches the index entries collected so far against the chunks found.
+  int FinishIndexedChunk(const SubChunk& chunk, int result, uint64_t& remaining, int depth);
   // Room for the 'movi' entries the headers announce.
   void ReserveMoviEntries();
 

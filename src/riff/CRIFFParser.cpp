@@ -216,7 +216,7 @@ bool CRIFFParser::RunDriver(int depth) {
   return true;
 }
 
-void CRIFFParser::ApplyByteOrder(uint32_t token) {
+void CRIFFParser::ApplyRiffByteOrder(uint32_t token) {
   const uint32_t order = options_.byteOrder;
   const bool automatic = order != 1 && order != 2;
   if (order == 2 || (automatic && token == kRifxId)) {
@@ -225,7 +225,13 @@ void CRIFFParser::ApplyByteOrder(uint32_t token) {
   } else if (order == 1 || (automatic && token == kRiffId)) {
     wordAligned_ = true;
     bigEndian_ = false;
-  } else if (automatic && (token == kFormId || token == kCatId)) {
+  }
+}
+
+void CRIFFParser::ApplyByteOrder(uint32_t token) {
+  ApplyRiffByteOrder(token);
+  const bool automatic = options_.byteOrder != 1 && options_.byteOrder != 2;
+  if (automatic && (token == kFormId || token == kCatId)) {
     // IFF stores its numbers big-endian; it has no pad bytes of its own here.
     bigEndian_ = true;
   }

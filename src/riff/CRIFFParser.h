@@ -87,6 +87,10 @@ class CRIFFParser : public CParser {
   bool DumpTextChunk(uint32_t token, uint32_t size, const std::string& name, int depth);
   bool DumpWideTextChunk(uint32_t token, uint32_t size, const std::string& name, int depth);
 
+  // Sets the word-aligned and big-endian flags from a top-level `RIFF` or
+  // `RIFX` token, or from the byte order forced by the options.
+  void ApplyRiffByteOrder(uint32_t token);
+
   // Bytes of the file that carry no media data.
   uint64_t overheadSize_ = 0;
   // Nested forms opened by the unknown-form handler.
