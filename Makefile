@@ -27,13 +27,18 @@ test-asan:
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
-fuzz:
+# The fuzzer is seeded with the samples, tests/data and every file the test
+# suite builds (kept by the suite when CLIPSMITH_SEED_DIR is set). A single
+# allocation over 64 MB or a run over 5 s counts as a finding.
+fuzz: build
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCLIPSMITH_FUZZ=ON -DCLIPSMITH_TESTS=OFF \
 	  -DCLIPSMITH_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target clipsmith_fuzz
-	mkdir -p $(FUZZ_BUILD)/corpus
-	./$(FUZZ_BUILD)/clipsmith_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -timeout=10 \
-	  -rss_limit_mb=2048 $(FUZZ_BUILD)/corpus examples tests/data
+	mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/seeds
+	CLIPSMITH_SEED_DIR=$(abspath $(FUZZ_BUILD)/seeds) ./$(BUILD)/clipsmith_tests >/dev/null 2>&1 || true
+	./$(FUZZ_BUILD)/clipsmith_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -timeout=5 \
+	  -malloc_limit_mb=64 -rss_limit_mb=2048 -artifact_prefix=$(FUZZ_BUILD)/ \
+	  $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/seeds examples tests/data
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

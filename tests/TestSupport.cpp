@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 namespace testsupport {
@@ -85,11 +87,25 @@ ScratchDir::~ScratchDir() {
 std::string ScratchDir::File(const std::string& name) const { return (path_ / name).string(); }
 
 std::string ScratchDir::Write(const std::string& name, const Bytes& bytes) const {
+  KeepAsFuzzSeed(bytes);
   const std::string path = File(name);
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file.write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
   return path;
+}
+
+void KeepAsFuzzSeed(const Bytes& bytes) {
+  const char* dir = std::getenv("CLIPSMITH_SEED_DIR");
+  if (dir == nullptr || *dir == '\0' || bytes.empty()) return;
+  // FNV-1a over the bytes: the same file built twice is kept once.
+  uint64_t hash = 14695981039346656037ull;
+  for (uint8_t byte : bytes) hash = (hash ^ byte) * 1099511628211ull;
+  char name[32];
+  std::snprintf(name, sizeof name, "seed-%016llx", static_cast<unsigned long long>(hash));
+  std::ofstream file(std::filesystem::path(dir) / name, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {

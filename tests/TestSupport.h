@@ -105,6 +105,11 @@ class ScratchDir {
 
 std::vector<std::string> SplitLines(const std::string& text);
 
+// When CLIPSMITH_SEED_DIR names a directory, every file a test builds is
+// also kept there under a name taken from its contents: `make fuzz` runs the
+// suite that way so that the damaged files the tests make seed the fuzzer.
+void KeepAsFuzzSeed(const Bytes& bytes);
+
 // The outcome of one parse: Parse's result and the report lines. Line 0 is
 // the source path (it names the scratch directory); `Body()` leaves it out.
 struct ParseRun {

@@ -332,9 +332,10 @@ class CAVIParser : public CRIFFParser {
   // The bytes behind the type word of the list whose type word is at
   // `listTypePos`, read from its size word (the position is kept).
   uint64_t PeekListBodySize(uint64_t listTypePos);
-  // switchXi: the MoviEntry records of one standard index the super index
-  // points to at `position`.
-  void FollowStandardIndex(uint64_t position, int depth);
+  // switchXi: the MoviEntry records of the standard index the super index
+  // points to at `position`; false when that chunk overlaps one already read
+  // (recorded in `followed`, start to end).
+  bool FollowStandardIndex(uint64_t position, std::map<uint64_t, uint64_t>& followed, int depth);
   void NumberSegmentsByBaseOffset(size_t first);
 
   // Reserves the IndexEntry lists for the `entries` entries of the 'idx1'

@@ -15,6 +15,7 @@
 // describe a chunk really present is reported.
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <new>
@@ -590,26 +591,46 @@ bool CAVIParser::BuildEntriesFromSuperIndex(int depth) {
   }
   const size_t first = model_.movi.size();
   TryReserve(model_.movi, first + std::min(expected, FileSize() / 16));
-  for (uint64_t position : positions) FollowStandardIndex(position, depth);
+  // Each standard index is read once: a super index that names one chunk
+  // many times, or chunks that overlap, would otherwise multiply the frames
+  // (and the memory) without bound.
+  std::map<uint64_t, uint64_t> followed;
+  uint32_t repeated = 0;
+  for (uint64_t position : positions) {
+    if (!FollowStandardIndex(position, followed, depth)) ++repeated;
+  }
+  if (repeated > 0) {
+    report_.Message("Super Index Entries repeating a Standard Index ignored (" + Num(repeated) +
+                        ")!",
+                    depth, kError);
+  }
   NumberSegmentsByBaseOffset(first);
   return true;
 }
 
-void CAVIParser::FollowStandardIndex(uint64_t position, int depth) {
+bool CAVIParser::FollowStandardIndex(uint64_t position, std::map<uint64_t, uint64_t>& followed,
+                                     int depth) {
   const uint64_t fileSize = FileSize();
   if (position > fileSize || fileSize - position < 8) {
     report_.Message("Super Index Entry Offset beyond File Size!", depth, kError);
-    return;
+    return true;
   }
   uint8_t head[8];
-  if (!ReadAt(position, head, sizeof head)) return;
+  if (!ReadAt(position, head, sizeof head)) return true;
   const uint32_t size = ByteReader(head + 4, 4, bigEndian_).U32();
   // Bounded by the chunk and the file before anything is allocated.
   const uint64_t count = std::min<uint64_t>(size, fileSize - position - 8);
+  const uint64_t end = position + 8 + count;
+  const auto next = followed.lower_bound(position);
+  if ((next != followed.end() && next->first < end) ||
+      (next != followed.begin() && std::prev(next)->second > position)) {
+    return false;
+  }
+  followed.emplace(position, end);
   std::vector<uint8_t> body(static_cast<size_t>(count));
-  if (count > 0 && !ReadAt(position + 8, body.data(), count)) return;
+  if (count > 0 && !ReadAt(position + 8, body.data(), count)) return true;
   const OdmlIndexHeader header = ReadOdmlIndexHeader(body);
-  if (header.longsPerEntry != 2 || header.type != kIndexOfChunks) return;
+  if (header.longsPerEntry != 2 || header.type != kIndexOfChunks) return true;
   ByteReader in(body.data(), body.size(), bigEndian_);
   in.Seek(kOdmlHeaderSize);
   uint32_t outside = 0;
@@ -636,6 +657,7 @@ void CAVIParser::FollowStandardIndex(uint64_t position, int depth) {
     report_.Message("Standard Index Entries outside the File ignored (" + Num(outside) + ")!",
                     depth, kError);
   }
+  return true;
 }
 
 void CAVIParser::NumberSegmentsByBaseOffset(size_t first) {

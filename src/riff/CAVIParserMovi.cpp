@@ -45,6 +45,7 @@ constexpr uint32_t kSubsType = FourCC("subs");
 
 // Garbled data is searched in blocks of this size.
 constexpr uint64_t kRecoveryBlock = 0x80000;
+constexpr uint64_t kFirstRecoveryBlock = 64;
 // A chunk header line whose size field shows "no size".
 constexpr uint32_t kNoChunkSize = 0xFFFFFFFF;
 // Entries this large always get their header line.
@@ -725,16 +726,22 @@ bool CAVIParser::SearchChunkId(int depth, uint64_t start, uint64_t end, uint64_t
   const uint64_t stop = std::min(end, FileSize());
   const uint64_t range = stop > start ? stop - start : 0;
   report_.Message("Garbled Data found!", depth, kError);
-  std::vector<uint8_t> block(static_cast<size_t>(std::min(range, kRecoveryBlock)));
+  // Most searches end within a few bytes: the blocks start small and double
+  // (64, 64, 128, ... bytes up to 512 KiB at a time), so that a file of many
+  // garbled chunks costs no more than its own bytes. Each 512 KiB searched
+  // is one progress tick.
+  std::vector<uint8_t> block;
   uint32_t window = 0;
   uint64_t searched = 0;
   uint64_t foundEnd = 0;
   bool readable = Seek(start);
   while (readable && searched < range && foundEnd == 0) {
-    const uint64_t count = std::min(range - searched, kRecoveryBlock);
+    const uint64_t ramp = std::max(searched, kFirstRecoveryBlock);
+    const uint64_t count = std::min({range - searched, ramp, kRecoveryBlock});
+    if (block.size() < count) block.resize(static_cast<size_t>(count));
     readable = ReadChecked(block.data(), count, depth, true);
     if (!readable) break;
-    report_.ProgressTick(progressCounter_);
+    if (searched % kRecoveryBlock == 0) report_.ProgressTick(progressCounter_);
     for (size_t i = 0; i < count; ++i) {
       // The newest byte enters at the top: the window reads as a token in
       // file order.

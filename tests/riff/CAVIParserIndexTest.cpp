@@ -569,6 +569,31 @@ TEST(CAVIParserIndexTest, SwitchXiTakesTheFramesFromTheStandardIndexes) {
   const Outcome beyond = ParseLayout(layout, options);
   EXPECT_TRUE(beyond.movi.empty());
   EXPECT_TRUE(Contains(Messages(beyond.run), "*** Error: Super Index Entry Offset beyond File Size!"));
+
+  // A super index naming one standard index twice, and once more 8 bytes
+  // into it, yields its frames once.
+  layout.standardIndexes = true;
+  layout.superIndexes = false;
+  const auto superIndex = [&](uint32_t indexPos) {
+    Bytes entries;
+    for (uint32_t position : {indexPos, indexPos, indexPos + 8}) {
+      entries = Concat({entries, Le32(position), Le32(0), Le32(64), Le32(4)});
+    }
+    return riff.Chunk("indx", Concat({Le16(4), Bytes{0, 0}, Le32(3), TextBytes("00dc"),
+                                      Bytes(12, 0), entries}));
+  };
+  const auto indexPosition = [](const Bytes& bytes) {
+    const char* tag = "ix00";
+    return static_cast<uint32_t>(std::search(bytes.begin(), bytes.end(), tag, tag + 4) -
+                                 bytes.begin());
+  };
+  // The super index has the same size whatever it points to.
+  layout.streams[0].extra = superIndex(0);
+  layout.streams[0].extra = superIndex(indexPosition(avitest::Build(layout).bytes));
+  const Outcome repeated = ParseLayout(layout, options);
+  EXPECT_EQ(repeated.movi.size(), 4u);
+  EXPECT_TRUE(Contains(Messages(repeated.run),
+                       "*** Error: Super Index Entries repeating a Standard Index ignored (2)!"));
 }
 
 // ---------------------------------------------------------------------------

@@ -1,0 +1,344 @@
+// Time and memory bounds on hostile input. Every file here is about 1 MB and
+// claims sizes, counts and nesting far beyond what it holds; the tool must
+// report it within 2 seconds and 200 MB at default options. The files are
+// run through the real executable so that time and peak memory are the
+// process's own. A second group shows that a 4 GB size claimed by a 1 KB
+// file never becomes an allocation of that size, wherever the claim sits.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "AllocationProbe.h"
+#include "TestSupport.h"
+#include "app/ChildProcess.h"
+#include "app/FormatProbe.h"
+#include "core/ReportOutput.h"
+#include "core/RunOptions.h"
+#include "riff/AviIndexTestFiles.h"
+
+namespace {
+
+using testsupport::Bytes;
+using testsupport::ChunkBuilder;
+using testsupport::Concat;
+using testsupport::Le32;
+using testsupport::ScratchDir;
+using testsupport::TextBytes;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
+constexpr size_t kMegabyte = 1000000;
+// The sanitizer build is unoptimised and instruments every access; its
+// shadow memory makes the resident set meaningless.
+constexpr double kSecondsAllowed = kSanitized ? 20.0 : 2.0;
+constexpr long kPeakKiBAllowed = 200 * 1000;
+
+Bytes RandomBytes(size_t count, uint32_t seed) {
+  std::mt19937 random(seed);
+  Bytes bytes(count);
+  for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(random());
+  return bytes;
+}
+
+Bytes Repeat(const Bytes& unit, size_t totalBytes) {
+  Bytes bytes;
+  bytes.reserve(totalBytes + unit.size());
+  while (bytes.size() + unit.size() <= totalBytes) bytes.insert(bytes.end(), unit.begin(), unit.end());
+  return bytes;
+}
+
+avitest::Layout EmptyChunks(size_t count) {
+  avitest::Layout layout;
+  layout.streams = {avitest::Stream()};
+  layout.chunks.assign(count, avitest::Chunk{"00dc", 0, true});
+  return layout;
+}
+
+size_t Find(const Bytes& bytes, const char* tag) {
+  const auto found = std::search(bytes.begin(), bytes.end(), tag, tag + std::strlen(tag));
+  return static_cast<size_t>(found - bytes.begin());
+}
+
+// A RIFF form whose body is `body`, with a size that claims it all.
+Bytes Form(const char* token, const char* form, const Bytes& body) {
+  return Concat({TextBytes(token), Le32(static_cast<uint32_t>(body.size() + 4)), TextBytes(form),
+                 body});
+}
+
+// `depth` lists, each holding the next; sizes consistent.
+Bytes NestedLists(size_t depth) {
+  Bytes bytes;
+  bytes.reserve(depth * 12);
+  for (size_t level = 0; level < depth; ++level) {
+    const Bytes head = Concat({TextBytes("LIST"), Le32(static_cast<uint32_t>(4 + 12 * (depth - level - 1))),
+                               TextBytes("nest")});
+    bytes.insert(bytes.end(), head.begin(), head.end());
+  }
+  return bytes;
+}
+
+// A header list with `count` stream lists whose headers claim the largest
+// values everywhere.
+Bytes ManyStreams(size_t count) {
+  const ChunkBuilder riff;
+  Bytes strh = Concat({TextBytes("vids"), TextBytes("dvsd"), Bytes(48, 0xFF)});
+  Bytes strf = Concat({Le32(40), Bytes(36, 0xFF)});
+  const Bytes strl = riff.List("strl", {riff.Chunk("strh", strh), riff.Chunk("strf", strf)});
+  const Bytes avih = riff.Chunk("avih", Bytes(56, 0xFF));
+  const Bytes lists = Repeat(strl, std::min(count * strl.size(), kMegabyte - 200));
+  return Form("RIFF", "AVI ", riff.List("hdrl", {avih, lists}));
+}
+
+struct HostileFile {
+  const char* name;
+  Bytes bytes;
+  std::vector<std::string> extraArgs;
+  bool writes = false;  // also writes a repaired file
+};
+
+// A super index of `count` entries that all name the one standard index of
+// a file of 20,000 frames.
+Bytes RepeatedSuperIndex(uint32_t count) {
+  avitest::Layout layout = EmptyChunks(20000);
+  layout.standardIndexes = true;
+  layout.superIndexes = false;
+  layout.idx1 = avitest::Idx1Kind::kNone;
+  const ChunkBuilder riff;
+  const auto indx = [&](uint64_t position) {
+    const Bytes entries = Repeat(
+        Concat({Le32(static_cast<uint32_t>(position)), Le32(0), Le32(160032), Le32(20000)}),
+        16 * size_t{count});
+    return riff.Chunk("indx", Concat({testsupport::Le16(4), Bytes{0, 0}, Le32(count),
+                                      TextBytes("00dc"), Bytes(12, 0), entries}));
+  };
+  layout.streams[0].extra = indx(0);
+  const Bytes first = avitest::Build(layout).bytes;
+  layout.streams[0].extra = indx(Find(first, "ix00"));
+  return avitest::Build(layout).bytes;
+}
+
+std::vector<HostileFile> HostileFiles() {
+  const ChunkBuilder riff;
+  std::vector<HostileFile> files;
+  files.push_back({"random.bin", RandomBytes(kMegabyte, 1), {}});
+  files.push_back({"riff-random.avi",
+                   Concat({TextBytes("RIFF"), Le32(0xFFFFFFFF), TextBytes("AVI "),
+                           RandomBytes(kMegabyte, 2)}),
+                   {}});
+  {
+    // 40,000 frames of 0 bytes, indexed in order, in reverse order (which
+    // makes every match start from the beginning), and all at one offset.
+    avitest::Layout inOrder = EmptyChunks(40000);
+    files.push_back({"idx1-in-order.avi", avitest::Build(inOrder).bytes, {}});
+    avitest::Layout reversed = EmptyChunks(40000);
+    reversed.mainFlags = 0x30;  // has index, must use index
+    reversed.editIdx1 = [](std::vector<avitest::Idx1Row>& rows) {
+      std::reverse(rows.begin(), rows.end());
+    };
+    files.push_back({"idx1-reversed.avi", avitest::Build(reversed).bytes, {}});
+    avitest::Layout oneOffset = EmptyChunks(40000);
+    oneOffset.editIdx1 = [](std::vector<avitest::Idx1Row>& rows) {
+      for (avitest::Idx1Row& row : rows) row.offset = rows.back().offset;
+    };
+    files.push_back({"idx1-one-offset.avi", avitest::Build(oneOffset).bytes, {}});
+  }
+  {
+    // The same standard index five times over in one 'movi' list.
+    avitest::Layout layout = EmptyChunks(20000);
+    layout.standardIndexes = true;
+    layout.idx1 = avitest::Idx1Kind::kNone;
+    const avitest::Built built = avitest::Build(layout);
+    const Bytes index = riff.Chunk("ix00", avitest::StandardIndexBody(layout, built, 0));
+    layout.moviExtra = Concat({index, index, index, index});
+    files.push_back({"ix-repeated.avi", avitest::Build(layout).bytes, {}});
+  }
+  {
+    // Frames whose sizes overrun the list, one after another: every one
+    // sends the scan into its recovery.
+    avitest::Layout layout = EmptyChunks(1);
+    layout.idx1 = avitest::Idx1Kind::kNone;
+    layout.moviExtra = Repeat(Concat({TextBytes("00dc"), Le32(0x7FFFFFF0), Bytes(8, 0x5A)}),
+                              kMegabyte - 400);
+    files.push_back({"overrunning-frames.avi", avitest::Build(layout).bytes, {}});
+    layout.moviExtra = RandomBytes(kMegabyte - 400, 3);
+    files.push_back({"garbage-movi.avi", avitest::Build(layout).bytes, {}});
+  }
+  files.push_back({"super-index-repeated.avi", RepeatedSuperIndex(40000), {"-xi"}, true});
+  files.push_back({"nested-lists.avi", Form("RIFF", "AVI ", NestedLists(80000)), {}});
+  files.push_back({"nested-lists.riff", Form("RIFF", "TEST", NestedLists(80000)), {}});
+  files.push_back({"many-streams.avi", ManyStreams(8000), {}});
+  files.push_back({"many-chunks.wav",
+                   Form("RIFF", "WAVE",
+                        Repeat(Concat({TextBytes("abcd"), Le32(0)}), kMegabyte - 100)),
+                   {}});
+  files.push_back({"random.iff", Form("FORM", "8SVX", RandomBytes(kMegabyte - 100, 4)), {}});
+  {
+    // DV frames of noise: every frame goes through the DV analysis.
+    avitest::Layout layout;
+    avitest::Stream video;
+    video.handler = "dvsd";
+    layout.streams = {video};
+    layout.chunks.assign(6, avitest::Chunk{"00dc", 144000, true});
+    Bytes bytes = avitest::Build(layout).bytes;
+    const Bytes noise = RandomBytes(bytes.size(), 5);
+    // Noise in the frame bodies only: the chunk filler bytes are 0x11.
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      if (bytes[i] == 0x11) bytes[i] = noise[i];
+    }
+    files.push_back({"dv-noise.avi", bytes, {}});
+  }
+  return files;
+}
+
+TEST(ResourceBoundsTest, HostileMegabyteFilesStayWithinTimeAndMemory) {
+  ScratchDir dir;
+  for (const HostileFile& file : HostileFiles()) {
+    ASSERT_LE(file.bytes.size(), 1048576u) << file.name;
+    std::vector<std::string> args = {CLIPSMITH_BINARY};
+    args.insert(args.end(), file.extraArgs.begin(), file.extraArgs.end());
+    args.push_back(dir.Write(file.name, file.bytes));
+    if (file.writes) args.insert(args.end(), {"-o", dir.File("repaired.avi")});
+    const apptest::ChildOutcome run = apptest::ChildProcess::Run(args, 5 * kSecondsAllowed);
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(run.exitStatus, 0) << file.name;
+    EXPECT_LT(run.seconds, kSecondsAllowed) << file.name;
+    if (!kSanitized) {
+      EXPECT_LT(run.peakKiB, kPeakKiBAllowed) << file.name;
+    }
+    EXPECT_NE(run.out.find("Total Files processed: 1,"), std::string::npos) << file.name;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// A 4 GB claim in a 1 KB file
+
+constexpr uint32_t kClaim = 0xFFFFFFF0;
+constexpr size_t kLargestAllowed = 8 * 1048576;
+
+void PutLe32(Bytes& bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+
+// A small OpenDML AVI with idx1, two streams, standard and super indexes.
+Bytes SmallAvi() {
+  avitest::Layout layout = avitest::VideoAudioLayout(
+      {{"00dc", 16, true}, {"01wb", 8, true}, {"00dc", 16, false}, {"01wb", 8, true}});
+  layout.standardIndexes = true;
+  layout.odmlHeader = true;
+  layout.odmlFrames = 2;
+  return avitest::Build(layout).bytes;
+}
+
+struct Claim {
+  const char* where;
+  const char* tag;
+  int offsetFromTag;  // where the claimed value sits relative to the tag
+};
+
+// Sizes of chunks and lists, then counts and sizes inside index entries.
+const Claim kAviClaims[] = {
+    {"RIFF size", "RIFF", 4},          {"hdrl size", "hdrl", -4},
+    {"avih size", "avih", 4},          {"stream count", "avih", 8 + 24},
+    {"strl size", "strl", -4},         {"strh size", "strh", 4},
+    {"strh length", "strh", 8 + 32},   {"strh buffer size", "strh", 8 + 36},
+    {"strf size", "strf", 4},          {"bitmap colours", "strf", 8 + 32},
+    {"indx size", "indx", 4},          {"indx entries", "indx", 8 + 4},
+    {"super entry size", "indx", 8 + 24 + 8},
+    {"super entry duration", "indx", 8 + 24 + 12},
+    {"odml size", "odml", -4},         {"dmlh size", "dmlh", 4},
+    {"movi size", "movi", -4},         {"frame size", "00dc", 4},
+    {"ix00 size", "ix00", 4},          {"ix00 entries", "ix00", 8 + 4},
+    {"idx1 size", "idx1", 4},          {"idx1 length", "idx1", 8 + 12},
+};
+
+Bytes WithClaim(Bytes bytes, const Claim& claim) {
+  const size_t tag = Find(bytes, claim.tag);
+  EXPECT_LT(tag, bytes.size()) << claim.where;
+  if (tag < bytes.size()) PutLe32(bytes, tag + claim.offsetFromTag, kClaim);
+  bytes.resize(1024, 0);
+  return bytes;
+}
+
+struct Setting {
+  const char* name;
+  RunOptions options;
+  bool write;
+};
+
+std::vector<Setting> Settings() {
+  std::vector<Setting> settings;
+  settings.push_back({"defaults", RunOptions(), false});
+  RunOptions debug;
+  debug.verbosity = 6;
+  settings.push_back({"-v6", debug, false});
+  RunOptions unchecked;
+  unchecked.checkIndexes = false;
+  unchecked.verbosity = 0;
+  settings.push_back({"-c -v0", unchecked, false});
+  RunOptions writer;
+  writer.writeIdx1 = true;
+  settings.push_back({"-rx", writer, true});
+  RunOptions fromIndex;
+  fromIndex.switchXi = true;
+  settings.push_back({"-xi", fromIndex, true});
+  RunOptions split;
+  split.splitSize = 4096;
+  split.switchQ2 = true;
+  settings.push_back({"-sf -q2", split, true});
+  return settings;
+}
+
+size_t LargestAllocationOfRun(const std::string& path, const Setting& setting,
+                              const ScratchDir& dir) {
+  std::ostringstream out, err;
+  ReportOutput report(out, err, ConsoleState());
+  const std::string output = setting.write ? dir.File("out.avi") : std::string();
+  const testsupport::AllocationProbe probe;
+  FormatProbe::RunFile(path, output, setting.options, report);
+  return probe.LargestRequest();
+}
+
+TEST(ResourceBoundsTest, AClaimedFourGigabyteSizeAllocatesNothingOfThatSize) {
+  ScratchDir dir;
+  const Bytes base = SmallAvi();
+  ASSERT_LE(base.size(), 1024u);
+  const std::vector<Setting> settings = Settings();
+  for (const Claim& claim : kAviClaims) {
+    const std::string path = dir.Write("claim.avi", WithClaim(base, claim));
+    for (const Setting& setting : settings) {
+      EXPECT_LT(LargestAllocationOfRun(path, setting, dir), kLargestAllowed)
+          << claim.where << " with " << setting.name;
+    }
+  }
+  // The same in the generic chunk walker: a WAVE file's chunks and INFO list.
+  const ChunkBuilder riff;
+  const Bytes wave = riff.Riff(
+      "WAVE", {riff.Chunk("fmt ", Concat({testsupport::Le16(1), testsupport::Le16(1), Le32(8000),
+                                          Le32(16000), testsupport::Le16(2),
+                                          testsupport::Le16(16)})),
+               riff.List("INFO", {riff.Chunk("INAM", TextBytes("name"))}),
+               riff.Chunk("data", Bytes(64, 0))});
+  const Claim kWaveClaims[] = {{"RIFF size", "RIFF", 4}, {"fmt size", "fmt ", 4},
+                               {"INFO size", "INFO", -4}, {"INAM size", "INAM", 4},
+                               {"data size", "data", 4}};
+  for (const Claim& claim : kWaveClaims) {
+    const std::string path = dir.Write("claim.wav", WithClaim(wave, claim));
+    for (const Setting& setting : settings) {
+      EXPECT_LT(LargestAllocationOfRun(path, setting, dir), kLargestAllowed)
+          << claim.where << " with " << setting.name;
+    }
+  }
+}
+
+}  // namespace
