@@ -71,13 +71,21 @@ int Driver::Run(const std::vector<std::string>& args, ReportOutput& output,
     default: PrintUsage(output, true); return kExitUsage;
   }
   if (jobs.empty()) return kExitOk;
+  return RunJobs(jobs, options, output, waitForEnter);
+}
 
+int Driver::RunJobs(const std::vector<Job>& jobs, const RunOptions& options,
+                    ReportOutput& output, const std::function<void()>& waitForEnter) {
   const bool console = output.Console().stdoutIsConsole;
   const double frequency = static_cast<double>(MonotonicClock::Frequency());
   RunTotals totals;
+  bool anyFailed = false;
   for (size_t i = 0; i < jobs.size(); ++i) {
     const uint64_t start = MonotonicClock::Now();
-    totals.size += FormatProbe::RunFile(jobs[i].source, jobs[i].output, options, output);
+    const JobOutcome outcome =
+        FormatProbe::RunFile(jobs[i].source, jobs[i].output, options, output);
+    totals.size += outcome.size;
+    anyFailed = anyFailed || outcome.failed;
     ++totals.files;
     const uint64_t end = MonotonicClock::Now();
     if (frequency > 0) totals.seconds += static_cast<double>(end - start) / frequency;
@@ -91,5 +99,5 @@ int Driver::Run(const std::vector<std::string>& args, ReportOutput& output,
   } else {
     output.Error("\n");
   }
-  return kExitOk;
+  return anyFailed ? kExitJobFailed : kExitOk;
 }

@@ -147,34 +147,39 @@ ProbeRow FormatProbe::ChooseRow(const uint8_t (&probe)[kProbeSize], const RunOpt
   return ProbeRow::kUnrecognised;
 }
 
-uint64_t FormatProbe::RunFile(const std::string& source, const std::string& output,
-                              RunOptions options, ReportOutput& report) {
+JobOutcome FormatProbe::RunFile(const std::string& source, const std::string& output,
+                               RunOptions options, ReportOutput& report) {
   report.Line("");
   // Bytes a short or unopenable file does not have stay zero, and only the
   // bytes really read are shown in the report.
   uint8_t probe[kProbeSize] = {};
   size_t probeLength = 0;
-  uint64_t size = 0;
+  JobOutcome outcome;
+  bool opened = false;
   {
     CIOService io(options, report);
     FileRecord record;
     if (io.OpenForReading(record, source)) {
-      size = io.FileSize(record);
-      probeLength = size < kProbeSize ? static_cast<size_t>(size) : kProbeSize;
+      opened = true;
+      outcome.size = io.FileSize(record);
+      probeLength = outcome.size < kProbeSize ? static_cast<size_t>(outcome.size) : kProbeSize;
       const bool read = io.Read(record, probe, probeLength);
       io.Close(record);
-      if (!read) return 0;
+      if (!read) return JobOutcome{0, true};
     }
   }
 
   const ParserRow* row = FindParserRow(ChooseRow(probe, options));
   if (!row) {
+    // An unopenable file is reported here too, as a file of no bytes.
     ReportUnrecognised(source, probe, probeLength, options, report);
-    return size;
+    outcome.failed = !opened;
+    return outcome;
   }
   std::unique_ptr<CParser> parser = row->make(options, report);
   parser->Parse(source, row->takesOutput ? output : std::string());
-  return size;
+  outcome.failed = parser->JobFailed();
+  return outcome;
 }
 
 void FormatProbe::ReportUnrecognised(const std::string& source,

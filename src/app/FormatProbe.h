@@ -22,14 +22,19 @@ enum class ProbeRow {
   kUnrecognised = 9,
 };
 
+// How one job went.
+struct JobOutcome {
+  uint64_t size = 0;    // of the source; 0 when it cannot be opened or read
+  bool failed = false;  // the source could not be read or the output not written
+};
+
 class FormatProbe {
  public:
   static constexpr size_t kProbeSize = 12;
 
-  // Runs one job; returns the size of the source file (0 when it cannot be
-  // opened or its first bytes cannot be read).
-  static uint64_t RunFile(const std::string& source, const std::string& output,
-                          RunOptions options, ReportOutput& report);
+  // Runs one job.
+  static JobOutcome RunFile(const std::string& source, const std::string& output,
+                            RunOptions options, ReportOutput& report);
 
   // The row a file with these first bytes goes to. Bytes a short file does
   // not have are passed as zero.

@@ -1,5 +1,6 @@
 // Entry point: console set-up, the run, and the exit status.
 
+#include <cerrno>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -7,6 +8,7 @@
 #include "app/Driver.h"
 #include "core/Console.h"
 #include "core/ReportOutput.h"
+#include "core/SystemError.h"
 
 int main(int argc, char** argv) {
   Console::Prepare();
@@ -20,6 +22,13 @@ int main(int argc, char** argv) {
     ReportOutput output(std::cout, std::cerr, console);
     status = Driver::Run(args, output, &Console::WaitForEnter);
     output.Flush();
+    // A report that could not be written is a failed run. A reader that
+    // stopped early (a closed pipe) needs no message.
+    const int error = output.WriteError();
+    if (error != 0) {
+      if (error != EPIPE) std::cerr << SystemError::Text(error) << '\n';
+      if (status == 0) status = Driver::kExitJobFailed;
+    }
   }
   return status;
 }

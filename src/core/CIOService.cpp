@@ -275,16 +275,27 @@ bool CIOService::Extend(int64_t count) {
     }
     target = offset + forward;
   }
-  // A device or pipe has no end to move: cutting at the current offset is a
-  // no-op there, while a gap or a cut would silently lose bytes.
+  // A device or pipe has no end to move: growing writes the zero bytes a
+  // regular file would read there, and a cut would silently lose bytes.
   if (!output_.file.IsRegularFile()) {
-    if (count != 0) return ReportSystemError(false, ESPIPE);
-    return true;
+    if (count < 0) return ReportSystemError(false, ESPIPE);
+    return WriteZeros(target - offset) && WaitForPendingWrite();
   }
   output_.writeOffset = target;
   output_.positionCounter += static_cast<uint64_t>(count);
   int error = 0;
   if (!output_.file.Truncate(target, error)) return ReportSystemError(false, error);
+  return true;
+}
+
+bool CIOService::WriteZeros(uint64_t count) {
+  while (count > 0) {
+    const uint64_t block = std::min<uint64_t>(count, kCopyBlock);
+    std::vector<uint8_t> zeros = output_.writer->TakeSpareBuffer();
+    zeros.assign(static_cast<size_t>(block), 0);
+    if (!Write(std::move(zeros), true)) return false;
+    count -= block;
+  }
   return true;
 }
 

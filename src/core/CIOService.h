@@ -55,7 +55,8 @@ class CIOService {
   bool Write(const void* data, uint32_t count, bool countBytes);
   bool Write(std::vector<uint8_t>&& block, bool countBytes);
   bool WaitForPendingWrite();
-  // Moves the write offset by `count` and ends the file there.
+  // Moves the write offset by `count` and ends the file there. On a device
+  // or pipe only growing works: zero bytes are written.
   bool Extend(int64_t count);
   // Moves the write offset without changing the end of the file.
   bool SetWriteOffset(uint64_t offset);
@@ -82,6 +83,7 @@ class CIOService {
   bool FillWindow(FileRecord& record, uint64_t position, int& error);
   bool OutputReady();
   bool ReportWriteError(int code);
+  bool WriteZeros(uint64_t count);
 
   bool writeErrorReported_ = false;
 };

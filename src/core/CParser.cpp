@@ -50,6 +50,8 @@ bool CParser::RunParse(const std::string& sourcePath, const std::string& outputP
   if (OpenForReading(sourcePath)) {
     walk(depth);
     CloseInput();
+  } else {
+    MarkJobFailed();
   }
   report_.PlainLine(verdict_, depth);
   return true;

@@ -17,6 +17,11 @@ class CParser : public CIOService {
 
   virtual bool Parse(const std::string& sourcePath, const std::string& outputPath) = 0;
 
+  // After Parse: true when the job did not do what was asked of it, that is
+  // the source could not be opened or an output asked for was not written.
+  // A damaged source that was read to its end is a report, not a failure.
+  bool JobFailed() const { return jobFailed_; }
+
   // Called by the structure dumper for a field of type SubObject. `payload`
   // holds `payloadSize` bytes; the sub-object starts at `offset` and covers
   // `size` bytes (already cut to the payload). Returns the bytes consumed.
@@ -46,10 +51,14 @@ class CParser : public CIOService {
   bool RunParse(const std::string& sourcePath, const std::string& outputPath,
                 const std::function<void(int depth)>& walk);
   int OpeningLine(int depth);
+  void MarkJobFailed() { jobFailed_ = true; }
 
   std::string sourcePath_;
   std::string outputPath_;
   uint64_t counterA_ = 0;
   uint64_t counterB_ = 0;
   std::string verdict_;
+
+ private:
+  bool jobFailed_ = false;
 };

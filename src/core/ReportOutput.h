@@ -36,9 +36,16 @@ class ReportOutput {
 
   const ConsoleState& Console() const { return console_; }
 
+  // The host's error code of the first report write that failed (a full
+  // disk, a closed pipe), 0 while every write has succeeded.
+  int WriteError() const { return writeError_; }
+
  private:
   std::ostream& out_;
   std::ostream& err_;
   ConsoleState console_;
   bool suppressed_ = false;
+  int writeError_ = 0;
+
+  void NoteWriteFailure();
 };

@@ -127,7 +127,10 @@ bool CAVIParser::Parse(const std::string& sourcePath, const std::string& outputP
   RunParse(sourcePath, outputPath, [this, &ok](int depth) {
     ok = RunTopLevel(depth);
     // The input must still be open: the writer copies the chunks from it.
-    if (!outputPath_.empty()) ok = WriteOutput(depth + 1) && ok;
+    if (!outputPath_.empty() && !WriteOutput(depth + 1)) {
+      MarkJobFailed();
+      ok = false;
+    }
   });
   return ok;
 }

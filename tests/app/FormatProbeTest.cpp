@@ -63,7 +63,7 @@ class FormatProbeRun : public ::testing::Test {
     apptest::WriteText(path_, content);
     RunOptions options;
     options.verbosity = verbosity;
-    size_ = FormatProbe::RunFile(path_, "", options, captured_.output);
+    size_ = FormatProbe::RunFile(path_, "", options, captured_.output).size;
     return captured_.Lines();
   }
 
@@ -155,9 +155,11 @@ TEST_F(FormatProbeRun, ShortFilesShowOnlyTheirOwnBytes) {
   EXPECT_EQ(Run("PK").back(), "  This might be a .ZIP file.");
 }
 
-TEST_F(FormatProbeRun, MissingFileCountsAsEmpty) {
+TEST_F(FormatProbeRun, MissingFileCountsAsEmptyAndFails) {
   const std::string missing = dir_.File("absent.avi");
-  EXPECT_EQ(FormatProbe::RunFile(missing, "", RunOptions(), captured_.output), 0u);
+  const JobOutcome outcome = FormatProbe::RunFile(missing, "", RunOptions(), captured_.output);
+  EXPECT_EQ(outcome.size, 0u);
+  EXPECT_TRUE(outcome.failed);
   const std::vector<std::string> lines = captured_.Lines();
   ASSERT_GE(lines.size(), 4u);
   EXPECT_EQ(lines.back(), "  This file is not recognized.");

@@ -234,13 +234,15 @@ TEST_F(IOServiceFixture, SetWriteOffsetPatchesWithoutCuttingTheFile) {
   EXPECT_EQ(ReadFile(dir / "out"), expected);
 }
 
-TEST_F(IOServiceFixture, DeviceOutputTakesWritesButNoGaps) {
+TEST_F(IOServiceFixture, DeviceOutputGrowsByZerosButIsNeverCut) {
   ASSERT_TRUE(io.CreateForWriting("/dev/null"));
   ASSERT_TRUE(io.Write("data", 4, true));
   EXPECT_TRUE(io.Extend(0));
+  EXPECT_TRUE(io.Extend(10));
+  EXPECT_EQ(io.WriteOffset(), 14u);
   EXPECT_EQ(Text(), "");
-  EXPECT_FALSE(io.Extend(10));
-  EXPECT_NE(Text(), "");
+  EXPECT_FALSE(io.Extend(-2));
+  EXPECT_EQ(Text(), SystemError::Text(ESPIPE));
 }
 
 TEST_F(IOServiceFixture, ExistingOutputIsReplaced) {

@@ -123,9 +123,10 @@ TEST(CAVIParserProbeTest, TheProbeHandsAviFilesToTheAviParser) {
   std::ostringstream err;
   {
     ReportOutput output(out, err, ConsoleState());
-    const uint64_t size =
+    const JobOutcome outcome =
         FormatProbe::RunFile(SamplePath("rawvideo.avi"), std::string(), RunOptions(), output);
-    EXPECT_EQ(size, 21208u);
+    EXPECT_EQ(outcome.size, 21208u);
+    EXPECT_FALSE(outcome.failed);
   }
   const Lines lines = testsupport::SplitLines(out.str());
   EXPECT_NE(std::find(lines.begin(), lines.end(),
