@@ -1,0 +1,50 @@
+#pragma once
+// The options a fuzz input runs with, taken from its last three bytes, so
+// that one corpus reaches the quiet and the verbose report paths, the index
+// checks, the frame list built from the OpenDML index and every writer
+// choice. The fuzzer and the replay of kept inputs in the test suite share
+// this mapping, so a kept input runs exactly as it did when it was found.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/RunOptions.h"
+
+struct FuzzJob {
+  RunOptions options;
+  bool writes = false;  // a repaired file is written into a scratch file
+};
+
+inline FuzzJob FuzzJobFor(const uint8_t* data, size_t size) {
+  FuzzJob job;
+  if (size < 3) return job;
+  static const uint32_t kVerbosities[] = {0, 1, 2, 3, 4, 6};
+  RunOptions& options = job.options;
+  const uint8_t level = data[size - 1];
+  const uint8_t parse = data[size - 2];
+  const uint8_t write = data[size - 3];
+  options.verbosity = kVerbosities[level % 6];
+  options.checkIndexes = (parse & 1) == 0;
+  options.subchunkEnforcesParentSize = (parse & 2) != 0;
+  job.writes = (parse & 4) != 0;
+  if ((parse & 8) != 0) options.writeIdx1 = true;
+  if ((parse & 16) != 0) options.moviChunkLimit = 1048576;
+  if ((parse & 32) != 0) options.switchXi = true;
+  if ((parse & 64) != 0) options.moviParseLimit = 30;
+  if ((parse & 128) != 0) options.byteOrder = 1 + level / 6 % 2;
+  // The writer's own choices: DV conversions, cuts, a new rate, stripped
+  // streams, split files.
+  if ((write & 1) != 0) options.switchQ1 = true;
+  if ((write & 2) != 0) options.switchQ2 = true;
+  if ((write & 4) != 0) options.firstFrame = 2;
+  if ((write & 8) != 0) options.lastFrame = 5;
+  if ((write & 16) != 0) options.videoFps = 12.5;
+  if ((write & 32) != 0) options.strippedStreams.insert(1);
+  if ((write & 64) != 0) options.splitSize = 65536;
+  if ((write & 128) != 0) {
+    options.writeOpenDml = false;
+    options.fixAudioScale = true;
+    options.ignoreIdx1Order = true;
+  }
+  return job;
+}
