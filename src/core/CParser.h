@@ -18,8 +18,8 @@ class CParser : public CIOService {
   virtual bool Parse(const std::string& sourcePath, const std::string& outputPath) = 0;
 
   // After Parse: true when the job did not do what was asked of it, that is
-  // the source could not be opened or an output asked for was not written.
-  // A damaged source that was read to its end is a report, not a failure.
+  // the source could not be opened or the output this parser writes was not
+  // written. A damaged source read to its end is a report, not a failure.
   bool JobFailed() const { return jobFailed_; }
 
   // Called by the structure dumper for a field of type SubObject. `payload`
