@@ -50,8 +50,6 @@ namespace testsupport {
 
 AllocationProbe::AllocationProbe() { Largest().store(0, std::memory_order_relaxed); }
 
-size_t AllocationProbe::LargestRequest() const {
-  return Largest().load(std::memory_order_relaxed);
-}
+size_t AllocationProbe::LargestRequest() const { return Largest().load(std::memory_order_relaxed); }
 
 }  // namespace testsupport

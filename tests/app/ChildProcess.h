@@ -13,9 +13,9 @@ struct ChildOutcome {
   bool timedOut = false;  // killed at the deadline
   int exitStatus = -1;    // -1 when it did not exit normally
   double seconds = 0.0;
-  long peakKiB = 0;       // peak resident set
-  std::string out;        // standard output
-  std::string err;        // standard error
+  long peakKiB = 0;  // peak resident set
+  std::string out;   // standard output
+  std::string err;   // standard error
 };
 
 class ChildProcess {

@@ -165,17 +165,24 @@ std::vector<BatchFile> MixedFiles(size_t count) {
     const std::vector<uint8_t>& sample = samples[i % samples.size()];
     std::vector<uint8_t> bytes;
     switch (i % 5) {
-      case 0: bytes = sample; break;
-      case 1: bytes.assign(sample.begin(), sample.begin() + random() % sample.size()); break;
+      case 0:
+        bytes = sample;
+        break;
+      case 1:
+        bytes.assign(sample.begin(), sample.begin() + random() % sample.size());
+        break;
       case 2:
         bytes = sample;
-        for (int k = 0; k < 40; ++k) bytes[random() % bytes.size()] = static_cast<uint8_t>(random());
+        for (int k = 0; k < 40; ++k) {
+          bytes[random() % bytes.size()] = static_cast<uint8_t>(random());
+        }
         break;
       case 3:
         bytes.resize(random() % 5000);
         for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(random());
         break;
-      default: break;  // empty
+      default:
+        break;  // empty
     }
     char name[32];
     std::snprintf(name, sizeof name, "file%03zu.%s", i, i % 3 == 0 ? "avi" : "bin");
@@ -233,9 +240,9 @@ TEST(BatchRobustness, TwoHundredMixedFilesAreAllReportedWithCorrectTotals) {
   const std::string report = Joined(lines);
   EXPECT_EQ(Occurrences(report, SystemError::Text(ENOENT)), vanished);
   EXPECT_EQ(Occurrences(report, SystemError::Text(EACCES)), unreadable);
-  const std::string totals = "Total Files processed: 200, Total Size: " +
-                             std::to_string(readableBytes) + " (" +
-                             std::to_string(readableBytes / 1048576) + "MB)";
+  const std::string totals =
+      "Total Files processed: 200, Total Size: " + std::to_string(readableBytes) + " (" +
+      std::to_string(readableBytes / 1048576) + "MB)";
   EXPECT_NE(report.find(totals), std::string::npos) << totals;
 }
 

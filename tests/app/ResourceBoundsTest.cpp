@@ -53,7 +53,9 @@ Bytes RandomBytes(size_t count, uint32_t seed) {
 Bytes Repeat(const Bytes& unit, size_t totalBytes) {
   Bytes bytes;
   bytes.reserve(totalBytes + unit.size());
-  while (bytes.size() + unit.size() <= totalBytes) bytes.insert(bytes.end(), unit.begin(), unit.end());
+  while (bytes.size() + unit.size() <= totalBytes) {
+    bytes.insert(bytes.end(), unit.begin(), unit.end());
+  }
   return bytes;
 }
 
@@ -71,8 +73,8 @@ size_t Find(const Bytes& bytes, const char* tag) {
 
 // A RIFF form whose body is `body`, with a size that claims it all.
 Bytes Form(const char* token, const char* form, const Bytes& body) {
-  return Concat({TextBytes(token), Le32(static_cast<uint32_t>(body.size() + 4)), TextBytes(form),
-                 body});
+  return Concat(
+      {TextBytes(token), Le32(static_cast<uint32_t>(body.size() + 4)), TextBytes(form), body});
 }
 
 // `depth` lists, each holding the next; sizes consistent.
@@ -80,8 +82,9 @@ Bytes NestedLists(size_t depth) {
   Bytes bytes;
   bytes.reserve(depth * 12);
   for (size_t level = 0; level < depth; ++level) {
-    const Bytes head = Concat({TextBytes("LIST"), Le32(static_cast<uint32_t>(4 + 12 * (depth - level - 1))),
-                               TextBytes("nest")});
+    const Bytes head =
+        Concat({TextBytes("LIST"), Le32(static_cast<uint32_t>(4 + 12 * (depth - level - 1))),
+                TextBytes("nest")});
     bytes.insert(bytes.end(), head.begin(), head.end());
   }
   return bytes;
@@ -115,9 +118,9 @@ Bytes RepeatedSuperIndex(uint32_t count) {
   layout.idx1 = avitest::Idx1Kind::kNone;
   const ChunkBuilder riff;
   const auto indx = [&](uint64_t position) {
-    const Bytes entries = Repeat(
-        Concat({Le32(static_cast<uint32_t>(position)), Le32(0), Le32(160032), Le32(20000)}),
-        16 * size_t{count});
+    const Bytes entries =
+        Repeat(Concat({Le32(static_cast<uint32_t>(position)), Le32(0), Le32(160032), Le32(20000)}),
+               16 * size_t{count});
     return riff.Chunk("indx", Concat({testsupport::Le16(4), Bytes{0, 0}, Le32(count),
                                       TextBytes("00dc"), Bytes(12, 0), entries}));
   };
@@ -131,10 +134,10 @@ std::vector<HostileFile> HostileFiles() {
   const ChunkBuilder riff;
   std::vector<HostileFile> files;
   files.push_back({"random.bin", RandomBytes(kMegabyte, 1), {}});
-  files.push_back({"riff-random.avi",
-                   Concat({TextBytes("RIFF"), Le32(0xFFFFFFFF), TextBytes("AVI "),
-                           RandomBytes(kMegabyte, 2)}),
-                   {}});
+  files.push_back(
+      {"riff-random.avi",
+       Concat({TextBytes("RIFF"), Le32(0xFFFFFFFF), TextBytes("AVI "), RandomBytes(kMegabyte, 2)}),
+       {}});
   {
     // 40,000 frames of 0 bytes, indexed in order, in reverse order (which
     // makes every match start from the beginning), and all at one offset.
@@ -167,8 +170,8 @@ std::vector<HostileFile> HostileFiles() {
     // sends the scan into its recovery.
     avitest::Layout layout = EmptyChunks(1);
     layout.idx1 = avitest::Idx1Kind::kNone;
-    layout.moviExtra = Repeat(Concat({TextBytes("00dc"), Le32(0x7FFFFFF0), Bytes(8, 0x5A)}),
-                              kMegabyte - 400);
+    layout.moviExtra =
+        Repeat(Concat({TextBytes("00dc"), Le32(0x7FFFFFF0), Bytes(8, 0x5A)}), kMegabyte - 400);
     files.push_back({"overrunning-frames.avi", avitest::Build(layout).bytes, {}});
     layout.moviExtra = RandomBytes(kMegabyte - 400, 3);
     files.push_back({"garbage-movi.avi", avitest::Build(layout).bytes, {}});
@@ -177,10 +180,10 @@ std::vector<HostileFile> HostileFiles() {
   files.push_back({"nested-lists.avi", Form("RIFF", "AVI ", NestedLists(80000)), {}});
   files.push_back({"nested-lists.riff", Form("RIFF", "TEST", NestedLists(80000)), {}});
   files.push_back({"many-streams.avi", ManyStreams(8000), {}});
-  files.push_back({"many-chunks.wav",
-                   Form("RIFF", "WAVE",
-                        Repeat(Concat({TextBytes("abcd"), Le32(0)}), kMegabyte - 100)),
-                   {}});
+  files.push_back(
+      {"many-chunks.wav",
+       Form("RIFF", "WAVE", Repeat(Concat({TextBytes("abcd"), Le32(0)}), kMegabyte - 100)),
+       {}});
   files.push_back({"random.iff", Form("FORM", "8SVX", RandomBytes(kMegabyte - 100, 4)), {}});
   {
     // DV frames of noise: every frame goes through the DV analysis.
@@ -229,7 +232,6 @@ void PutLe32(Bytes& bytes, size_t at, uint32_t value) {
   for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
-
 // A small OpenDML AVI with idx1, two streams, standard and super indexes.
 Bytes SmallAvi() {
   avitest::Layout layout = avitest::VideoAudioLayout(
@@ -248,18 +250,28 @@ struct Claim {
 
 // Sizes of chunks and lists, then counts and sizes inside index entries.
 const Claim kAviClaims[] = {
-    {"RIFF size", "RIFF", 4},          {"hdrl size", "hdrl", -4},
-    {"avih size", "avih", 4},          {"stream count", "avih", 8 + 24},
-    {"strl size", "strl", -4},         {"strh size", "strh", 4},
-    {"strh length", "strh", 8 + 32},   {"strh buffer size", "strh", 8 + 36},
-    {"strf size", "strf", 4},          {"bitmap colours", "strf", 8 + 32},
-    {"indx size", "indx", 4},          {"indx entries", "indx", 8 + 4},
+    {"RIFF size", "RIFF", 4},
+    {"hdrl size", "hdrl", -4},
+    {"avih size", "avih", 4},
+    {"stream count", "avih", 8 + 24},
+    {"strl size", "strl", -4},
+    {"strh size", "strh", 4},
+    {"strh length", "strh", 8 + 32},
+    {"strh buffer size", "strh", 8 + 36},
+    {"strf size", "strf", 4},
+    {"bitmap colours", "strf", 8 + 32},
+    {"indx size", "indx", 4},
+    {"indx entries", "indx", 8 + 4},
     {"super entry size", "indx", 8 + 24 + 8},
     {"super entry duration", "indx", 8 + 24 + 12},
-    {"odml size", "odml", -4},         {"dmlh size", "dmlh", 4},
-    {"movi size", "movi", -4},         {"frame size", "00dc", 4},
-    {"ix00 size", "ix00", 4},          {"ix00 entries", "ix00", 8 + 4},
-    {"idx1 size", "idx1", 4},          {"idx1 length", "idx1", 8 + 12},
+    {"odml size", "odml", -4},
+    {"dmlh size", "dmlh", 4},
+    {"movi size", "movi", -4},
+    {"frame size", "00dc", 4},
+    {"ix00 size", "ix00", 4},
+    {"ix00 entries", "ix00", 8 + 4},
+    {"idx1 size", "idx1", 4},
+    {"idx1 length", "idx1", 8 + 12},
 };
 
 Bytes WithClaim(Bytes bytes, const Claim& claim) {
@@ -324,13 +336,15 @@ TEST(ResourceBoundsTest, AClaimedFourGigabyteSizeAllocatesNothingOfThatSize) {
   // The same in the generic chunk walker: a WAVE file's chunks and INFO list.
   const ChunkBuilder riff;
   const Bytes wave = riff.Riff(
-      "WAVE", {riff.Chunk("fmt ", Concat({testsupport::Le16(1), testsupport::Le16(1), Le32(8000),
-                                          Le32(16000), testsupport::Le16(2),
-                                          testsupport::Le16(16)})),
-               riff.List("INFO", {riff.Chunk("INAM", TextBytes("name"))}),
-               riff.Chunk("data", Bytes(64, 0))});
-  const Claim kWaveClaims[] = {{"RIFF size", "RIFF", 4}, {"fmt size", "fmt ", 4},
-                               {"INFO size", "INFO", -4}, {"INAM size", "INAM", 4},
+      "WAVE",
+      {riff.Chunk("fmt ", Concat({testsupport::Le16(1), testsupport::Le16(1), Le32(8000),
+                                  Le32(16000), testsupport::Le16(2), testsupport::Le16(16)})),
+       riff.List("INFO", {riff.Chunk("INAM", TextBytes("name"))}),
+       riff.Chunk("data", Bytes(64, 0))});
+  const Claim kWaveClaims[] = {{"RIFF size", "RIFF", 4},
+                               {"fmt size", "fmt ", 4},
+                               {"INFO size", "INFO", -4},
+                               {"INAM size", "INAM", 4},
                                {"data size", "data", 4}};
   for (const Claim& claim : kWaveClaims) {
     const std::string path = dir.Write("claim.wav", WithClaim(wave, claim));
