@@ -72,7 +72,7 @@ int CParser::ChunkHeaderLine(uint32_t id, uint32_t second, uint32_t size, uint64
                              const std::string& description, int depth) {
   return report_.ItemLine(id ? FourCCText(id) : std::string(),
                           second ? FourCCText(second) : std::string(), description,
-                          size == 0xFFFFFFFFu ? Report::kNoSize : size, position, depth,
+                          size == kNoChunkSize ? Report::kNoSize : size, position, depth,
                           options_.verbosity);
 }
 

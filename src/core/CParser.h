@@ -37,6 +37,9 @@ class CParser : public CIOService {
   bool BigEndian() const { return bigEndian_; }
   uint32_t Verbosity() const { return options_.verbosity; }
 
+  // The size that makes a chunk header line show no size at all.
+  static constexpr uint32_t kNoChunkSize = 0xFFFFFFFF;
+
   int ChunkHeaderLine(uint32_t id, uint32_t second, uint32_t size, uint64_t position,
                       const std::string& description, int depth);
   bool ReadChecked(void* dest, uint64_t count, int depth, bool countBytes);

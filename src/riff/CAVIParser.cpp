@@ -51,8 +51,6 @@ constexpr uint32_t kStrcId = FourCC("strc");
 constexpr size_t kMainHeaderSize = 56;
 constexpr size_t kStreamHeaderSize = 56;
 constexpr size_t kExtendedHeaderSize = 248;
-// A chunk header line whose size field shows "no size".
-constexpr uint32_t kNoChunkSize = 0xFFFFFFFF;
 
 const char kUnexpectedToken[] = "Unexpected Token!";
 const char kDuplicateIgnored[] = "Unexpected duplicate Token, ignored!";

@@ -39,9 +39,6 @@ using avi::kRiffId;
 constexpr uint32_t kTimeId = FourCC("time");
 constexpr uint32_t kTcdlId = FourCC("tcdl");
 
-// A chunk header line whose size field shows "no size".
-constexpr uint32_t kNoChunkSize = 0xFFFFFFFF;
-
 // 'idx1' entries: chunk id, flags, offset, length.
 constexpr uint64_t kIdx1EntrySize = 16;
 // Entries read per block.

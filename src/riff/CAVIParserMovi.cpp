@@ -46,8 +46,6 @@ constexpr uint32_t kSubsType = FourCC("subs");
 // Garbled data is searched in blocks of this size.
 constexpr uint64_t kRecoveryBlock = 0x80000;
 constexpr uint64_t kFirstRecoveryBlock = 64;
-// A chunk header line whose size field shows "no size".
-constexpr uint32_t kNoChunkSize = 0xFFFFFFFF;
 // Entries this large always get their header line.
 constexpr uint32_t kAlwaysShownSize = 1000000;
 // Partial parsing never stops before this many entries.
