@@ -5,6 +5,7 @@
 
 #include "app/SplitName.h"
 #include "core/FourCC.h"
+#include "riff/AviIds.h"
 
 namespace {
 
@@ -240,10 +241,14 @@ void AviWriter::PrepareFile() {
   videoStreams_.assign(count, false);
   intraOnlyStreams_.assign(count, false);
   for (size_t stream = 0; stream < count; ++stream) {
+    const AviStreamHeader header = model_.StreamHeader(stream);
+    // Every audio chunk can be decoded on its own, whatever flags the source
+    // had (or had none, without an index).
+    if (header.type == avi::kAudsType) intraOnlyStreams_[stream] = true;
     if (!IsVideo(stream)) continue;
     videoStreams_[stream] = true;
-    const uint32_t handler = model_.StreamHeader(stream).handler;
-    intraOnlyStreams_[stream] = handler == FourCC("dvsd") || handler == FourCC("MJPG");
+    intraOnlyStreams_[stream] =
+        header.handler == FourCC("dvsd") || header.handler == FourCC("MJPG");
   }
 }
 

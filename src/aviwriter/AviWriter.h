@@ -104,8 +104,14 @@ class AviWriter {
   // --- stream headers and formats (AviWriterStreams.cpp) ---
   bool IsVideo(size_t stream) const;
   void FixStreamHeaders();
-  void ConvertToInterleavedDv(AviStream& stream, AviStreamHeader& header);
-  std::vector<uint8_t> DvInfoFormat() const;
+  void ConvertToInterleavedDv(AviStream& stream, AviStreamHeader& header,
+                              const AviMainHeader& main);
+  void ConvertToVideoDv(AviStream& stream, AviStreamHeader& header, const AviMainHeader& main);
+  // True for the 625-line 50 Hz DV system; `dvInfo` is the stream's DV info
+  // structure when it has one.
+  bool IsPalDv(const std::vector<uint8_t>& dvInfo, const AviStreamHeader& header,
+               const AviMainHeader& main) const;
+  std::vector<uint8_t> DvInfoFormat(bool pal) const;
   void FixVideoFormat(AviStream& stream, AviStreamHeader& header, AviMainHeader& main);
   void FixAudioFormat(AviStream& stream, AviStreamHeader& header);
   void FinishVideoHeader(size_t stream, AviStreamHeader& header, AviMainHeader& main) const;

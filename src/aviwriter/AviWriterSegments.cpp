@@ -112,6 +112,9 @@ AviWriter::SegmentResult AviWriter::WriteSegment(int depth, uint32_t segment) {
       entry.chunkId = 0;  // no index walk may take it for a written chunk
       continue;
     }
+    // Every chunk of these streams (audio, intra-only video) stands alone,
+    // the first one included: no warning about it.
+    if (intraOnlyStreams_[stream]) entry.flags |= kKeyFrameFlag;
     if (fileEntries_ == 0) {
       if (options_.checkIndexes && (entry.flags & kKeyFrameFlag) == 0) {
         report_.Message("First frame is not a Keyframe (will get forced to it)!", inner, kWarning);
@@ -119,8 +122,6 @@ AviWriter::SegmentResult AviWriter::WriteSegment(int depth, uint32_t segment) {
       entry.flags |= kKeyFrameFlag;
       ComputeInitialFrames();
     }
-    // Every frame of these codecs stands alone.
-    if (intraOnlyStreams_[stream]) entry.flags |= kKeyFrameFlag;
     if (options_.writeOpenDml && !ReservePlaceholders(inner)) {
       result = SegmentResult::kFailed;
       // With a super index full, what was written is still finished.

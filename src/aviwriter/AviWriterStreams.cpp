@@ -22,7 +22,8 @@ constexpr uint16_t kPcmFormatTag = 1;
 
 // Offsets of the fields used here in the bitmap info header and the wave
 // format.
-constexpr size_t kBiSize = 0, kBiWidth = 4, kBiHeight = 8, kBiCompression = 16;
+constexpr size_t kBiSize = 0, kBiWidth = 4, kBiHeight = 8, kBiPlanes = 12, kBiBitCount = 14,
+                 kBiCompression = 16, kBiSizeImage = 20;
 constexpr size_t kBitmapInfoSize = 40;
 constexpr size_t kWaveFormatTag = 0, kWaveSamplesPerSec = 4, kWaveAvgBytesPerSec = 8,
                  kWaveBlockAlign = 12, kWaveCbSize = 16;
@@ -33,6 +34,11 @@ constexpr size_t kDvVideoFormatSize = 65;
 constexpr size_t kDvInfoSize = 32;
 // Offsets of the DV info structure's words.
 constexpr size_t kDvAAuxSrc = 0, kDvAAuxSrc1 = 8, kDvVAuxSrc = 16, kDvVAuxCtl = 20;
+// The 50/60 bit of the DV source words: set for the 625-line 50 Hz system.
+constexpr uint32_t kDvSystem50 = uint32_t{1} << 21;
+// Picture and frame sizes of the two DV systems.
+constexpr int32_t kDvWidth = 720, kDvHeight625 = 576, kDvHeight525 = 480;
+constexpr uint32_t kDvFrameSize625 = 144000, kDvFrameSize525 = 120000;
 
 // A field of a format as the source stored it; a field the format is too
 // short for reads as 0 and is never written.
@@ -79,6 +85,29 @@ uint32_t Clamp32(uint64_t value) {
 
 uint64_t RoundUpEven(uint64_t size) { return size + (size & 1u); }
 
+// The rows of a picture: a top-down bitmap states its height negated, but
+// the frame sizes of the headers count rows.
+int32_t Rows(int32_t height) {
+  if (height >= 0) return height;
+  return height == std::numeric_limits<int32_t>::min() ? std::numeric_limits<int32_t>::max()
+                                                       : -height;
+}
+
+// The bitmap info header a player needs in front of the DV info structure
+// of a 'vids' DV stream.
+std::vector<uint8_t> DvBitmapInfo(bool pal, bool bigEndian) {
+  std::vector<uint8_t> info(kBitmapInfoSize, 0);
+  SetField(info, kBiSize, 4, kBitmapInfoSize, bigEndian);
+  SetField(info, kBiWidth, 4, kDvWidth, bigEndian);
+  SetField(info, kBiHeight, 4, pal ? kDvHeight625 : kDvHeight525, bigEndian);
+  SetField(info, kBiPlanes, 2, 1, bigEndian);
+  SetField(info, kBiBitCount, 2, 24, bigEndian);
+  // A FourCC keeps its character order in either byte order.
+  SetLe32(info, kBiCompression, FourCC("dvsd"));
+  SetField(info, kBiSizeImage, 4, pal ? kDvFrameSize625 : kDvFrameSize525, bigEndian);
+  return info;
+}
+
 }  // namespace
 
 bool AviWriter::IsVideo(size_t stream) const {
@@ -100,8 +129,11 @@ void AviWriter::FixStreamHeaders() {
       model_.interleaved = false;
       if (header.handler == 0 || header.handler == FourCC("dvsd") ||
           header.handler == FourCC("dv25") || header.handler == FourCC("dv50")) {
-        ConvertToInterleavedDv(stream, header);
+        ConvertToInterleavedDv(stream, header, main);
       }
+    }
+    if (header.type == kInterleavedType && options_.switchQ2) {
+      ConvertToVideoDv(stream, header, main);
     }
     if (header.type == kVidsType || header.type == kInterleavedType) {
       FixVideoFormat(stream, header, main);
@@ -113,12 +145,13 @@ void AviWriter::FixStreamHeaders() {
   AviModel::EncodeMainHeader(main, model_.avih.data());
 }
 
-void AviWriter::ConvertToInterleavedDv(AviStream& stream, AviStreamHeader& header) {
+void AviWriter::ConvertToInterleavedDv(AviStream& stream, AviStreamHeader& header,
+                                       const AviMainHeader& main) {
   header.type = kInterleavedType;
   const uint32_t compression = GetField(stream.strf, kBiCompression, 4, formatsBigEndian_);
   if (header.handler == 0 && compression > kFourBlanks) header.handler = compression;
   if (stream.strf.size() < kDvVideoFormatSize) {
-    stream.strf = DvInfoFormat();
+    stream.strf = DvInfoFormat(IsPalDv({}, header, main));
   } else {
     // A bitmap info header followed by the DV info structure: the structure
     // alone is the format of an interleaved stream.
@@ -127,17 +160,46 @@ void AviWriter::ConvertToInterleavedDv(AviStream& stream, AviStreamHeader& heade
   }
 }
 
-std::vector<uint8_t> AviWriter::DvInfoFormat() const {
-  // Without an analysed frame: PAL, 4:3, 48 kHz.
-  bool pal = true;
+void AviWriter::ConvertToVideoDv(AviStream& stream, AviStreamHeader& header,
+                                 const AviMainHeader& main) {
+  // The type 2 form of a DV stream: players take a 'vids' format for a
+  // bitmap info header, so one goes in front of the DV info structure the
+  // interleaved stream had (or one made up when it had none complete).
+  header.type = kVidsType;
+  if (header.handler == 0) header.handler = FourCC("dvsd");
+  std::vector<uint8_t>& format = stream.strf;
+  if (format.size() >= kBitmapInfoSize) return;
+  const bool pal = IsPalDv(format, header, main);
+  std::vector<uint8_t> dvInfo = format.size() >= kDvInfoSize ? format : DvInfoFormat(pal);
+  format = DvBitmapInfo(pal, formatsBigEndian_);
+  format.insert(format.end(), dvInfo.begin(), dvInfo.end());
+}
+
+bool AviWriter::IsPalDv(const std::vector<uint8_t>& dvInfo, const AviStreamHeader& header,
+                        const AviMainHeader& main) const {
+  // An analysed frame knows best; then a frame height of one of the two
+  // systems; only then the 50/60 bit of the DV info structure, as a zeroed
+  // structure would claim 525 lines; and at last PAL.
+  if (const DvAnalysis* dv = facts_.dvAnalysis) return dv->is625_50;
+  for (const int32_t height : {Rows(main.height), int32_t{header.frameBottom} - header.frameTop}) {
+    if (height == kDvHeight625) return true;
+    if (height == kDvHeight525) return false;
+  }
+  if (dvInfo.size() >= kDvInfoSize) {
+    return (GetField(dvInfo, kDvVAuxSrc, 4, formatsBigEndian_) & kDvSystem50) != 0;
+  }
+  return true;
+}
+
+std::vector<uint8_t> AviWriter::DvInfoFormat(bool pal) const {
+  // Without an analysed frame: 4:3, 48 kHz.
   bool wide = false;
   uint32_t samplingCode = 0;  // 0 = 48 kHz, 1 = 44.1 kHz, 2 = 32 kHz
   if (const DvAnalysis* dv = facts_.dvAnalysis) {
-    pal = dv->is625_50;
     wide = dv->wide;
     samplingCode = dv->hasAudioSource ? (dv->audioSource >> 3) & 7u : 0;
   }
-  const uint32_t system = pal ? uint32_t{1} << 21 : 0;  // the 50/60 bit
+  const uint32_t system = pal ? kDvSystem50 : 0;
   std::vector<uint8_t> info(kDvInfoSize, 0);
   SetLe32(info, kDvAAuxSrc, samplingCode << 27 | system);
   SetLe32(info, kDvAAuxSrc1, system);
@@ -164,13 +226,14 @@ void AviWriter::FixVideoFormat(AviStream& stream, AviStreamHeader& header, AviMa
     const uint32_t compression = GetField(format, kBiCompression, 4, formatsBigEndian_);
     if (header.handler == 0 && compression > kFourBlanks) header.handler = compression;
   }
+  // A top-down bitmap keeps its negative height in the format only.
+  height = Rows(height);
   main.width = width;
   main.height = height;
   header.frameLeft = 0;
   header.frameTop = 0;
   header.frameRight = static_cast<int16_t>(width);
   header.frameBottom = static_cast<int16_t>(height);
-  if (options_.switchQ2 && header.type == kInterleavedType) header.type = kVidsType;
 }
 
 void AviWriter::FixAudioFormat(AviStream& stream, AviStreamHeader& header) {

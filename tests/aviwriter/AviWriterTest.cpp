@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -179,6 +180,118 @@ TEST(AviWriterTest, ConvertsDvToInterleavedDvWithQ1) {
   EXPECT_EQ((U32At(bytes, dvInfo + 20) >> 16) & 3u, 1u);
   const std::vector<long> packets = {1};
   ExpectSound(output, {{"00dc", 1}}, {}, &packets);
+}
+
+TEST(AviWriterTest, TurnsInterleavedDvBackIntoVideoWithABitmapHeaderWithQ2) {
+  ScratchDir dir;
+  struct Case {
+    std::string source;
+    uint32_t height, imageSize;
+    Counts chunks;  // of the type 2 file
+  };
+  // The NTSC sample's one frame has no sound; ffmpeg's DV muxer puts the
+  // sound into the frames, where -q2 finds it.
+  std::vector<Case> cases = {{kSamples + "dv_ntsc.avi", 480, 120000, {{"00dc", 1}}}};
+  if (HaveFfmpeg()) {
+    const std::string dv = dir.File("pal.dv"), avi = dir.File("pal.avi");
+    RunCommand(
+        "/usr/bin/ffmpeg -nostdin -v error -f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i "
+        "sine=r=48000 -t 1 -c:v dvvideo -pix_fmt yuv420p -c:a pcm_s16le -ac 2 -f dv " +
+        dv + " && /usr/bin/ffmpeg -nostdin -v error -i " + dv + " -c copy " + avi);
+    cases.push_back({avi, 576, 144000, {{"00dc", 25}, {"01wb", 25}}});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    RunOptions options = Quiet();
+    options.switchQ1 = true;
+    ASSERT_TRUE(WriteAvi(c.source, dir.File("type1.avi"), options).result);
+    options = Quiet();
+    options.switchQ2 = true;
+    const std::string output = dir.File("type2.avi");
+    ASSERT_TRUE(WriteAvi(dir.File("type1.avi"), output, options).result);
+    const Bytes bytes = ReadFile(output);
+    EXPECT_EQ(TokenAt(bytes, kFirstStrhBody), "vids");
+    EXPECT_EQ(TokenAt(bytes, kFirstStrhBody + 4), "dvsd");
+    // A bitmap info header, then the 32-byte DV info structure.
+    const uint64_t format = kFirstStrhBody + 64;
+    EXPECT_EQ(U32At(bytes, format - 4), 72u);
+    EXPECT_EQ(U32At(bytes, format), 40u);
+    EXPECT_EQ(U32At(bytes, format + 4), 720u);
+    EXPECT_EQ(U32At(bytes, format + 8), c.height);
+    EXPECT_EQ(U16At(bytes, format + 12), 1u);
+    EXPECT_EQ(U16At(bytes, format + 14), 24u);
+    EXPECT_EQ(TokenAt(bytes, format + 16), "dvsd");
+    EXPECT_EQ(U32At(bytes, format + 20), c.imageSize);
+    EXPECT_EQ((U32At(bytes, format + 40 + 16) >> 21) & 1u, c.height == 576 ? 1u : 0u);
+    ExpectSound(output, c.chunks);
+    if (!HaveFfmpeg()) continue;
+    const std::vector<long> packets = PacketCounts(output);
+    ASSERT_EQ(packets.size(), c.chunks.size());
+    EXPECT_EQ(packets[0], static_cast<long>(c.chunks.at("00dc")));
+  }
+}
+
+TEST(AviWriterTest, HeadersCountTheRowsOfATopDownBitmap) {
+  ScratchDir dir;
+  // The second height has no positive counterpart; nothing plays it.
+  const struct {
+    int32_t height, rows;
+    bool plays;
+  } cases[] = {{-2, 2, true},
+               {std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(), false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.height);
+    StreamPlan video = VideoStream();
+    const Bytes height = testsupport::Le32(static_cast<uint32_t>(c.height));
+    std::copy(height.begin(), height.end(), video.format.begin() + 8);
+    const std::string source = dir.Write("in.avi", BuildAvi({video}, {{"00dc", RawFrame()}}));
+    const std::string output = dir.File("out.avi");
+    ASSERT_TRUE(WriteAvi(source, output, Quiet()).result);
+    const Bytes bytes = ReadFile(output);
+    EXPECT_EQ(U32At(bytes, kAvihBody + 36), static_cast<uint32_t>(c.rows));
+    EXPECT_EQ(static_cast<int16_t>(U16At(bytes, kFirstStrhBody + 54)),
+              static_cast<int16_t>(c.rows));
+    // The format keeps the top-down order.
+    EXPECT_EQ(U32At(bytes, kFirstStrhBody + 64 + 8), static_cast<uint32_t>(c.height));
+    if (c.plays) ExpectSound(output, {{"00dc", 1}});
+  }
+}
+
+TEST(AviWriterTest, FlagsEveryAudioChunkAsKeyFrame) {
+  ScratchDir dir;
+  // Audio first, with no index at all or with one that flags no audio chunk.
+  std::vector<ChunkPlan> chunks;
+  for (int i = 0; i < 3; ++i) {
+    chunks.push_back({"01wb", Bytes(640, 0), false});
+    chunks.push_back({"00dc", RawFrame()});
+  }
+  for (const bool withIdx1 : {false, true}) {
+    SCOPED_TRACE(withIdx1);
+    const std::string source =
+        dir.Write("in.avi", BuildAvi({VideoStream(), PcmStream()}, chunks, 40000, withIdx1));
+    RunOptions options = Quiet();
+    options.writeIdx1 = true;
+    const std::string output = dir.File("out.avi");
+    const ParseRun write = WriteAvi(source, output, options);
+    ASSERT_TRUE(write.result);
+    EXPECT_FALSE(Contains(write.lines, "First frame is not a Keyframe"));
+    const Bytes bytes = ReadFile(output);
+    const int64_t idx1 = FindToken(bytes, "idx1");
+    ASSERT_GT(idx1, 0);
+    const uint64_t entries = static_cast<uint64_t>(idx1) + 8;
+    uint32_t audioKeys = 0;
+    for (uint64_t at = entries; at < entries + U32At(bytes, idx1 + 4); at += 16) {
+      audioKeys += TokenAt(bytes, at) == "01wb" && (U32At(bytes, at + 4) & 0x10u) != 0;
+    }
+    EXPECT_EQ(audioKeys, 3u);
+    // The audio's standard index: no entry has the not-a-key-frame bit.
+    const int64_t indx1 = FindToken(bytes, "indx", FindToken(bytes, "indx") + 4);
+    const uint64_t standard = U32At(bytes, indx1 + 32);
+    ASSERT_EQ(U32At(bytes, standard + 12), 3u);
+    for (uint64_t entry = 0; entry < 3; ++entry) {
+      EXPECT_EQ(U32At(bytes, standard + 32 + 8 * entry + 4), 640u);
+    }
+  }
 }
 
 TEST(AviWriterTest, WritesStandardIdsForChunksNumberedAtTheEnd) {
