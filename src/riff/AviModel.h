@@ -19,12 +19,18 @@ struct ChunkTypeCounters {
   uint32_t zeroSize = 0;       // chunks of size 0 and 'idx1' entries of length 0
 };
 
+// How far the scan trusts a chunk it found. A chunk followed by garbled data
+// may owe its place to a wrong size: it stays only when an index entry
+// names its position and size.
+enum class ChunkTrust : uint8_t { kFound, kDoubtful, kConfirmed };
+
 // One chunk found in a 'movi' list (40 bytes: files hold millions of them).
 struct MoviEntry {
   uint32_t chunkId = 0;
   uint32_t size = 0;              // payload size
   uint32_t flags = 0;             // flags of the index entry matched to it (0x10 key frame)
   uint16_t segment = 1;           // 1 for 'AVI ', 2 and up for 'AVIX'
+  ChunkTrust trust = ChunkTrust::kFound;
   uint64_t offset = 0;            // chunk header offset from the 'movi' list type word
   uint64_t payloadPosition = 0;   // absolute file position of the payload
   std::unique_ptr<std::vector<uint8_t>> ownedPayload;  // only for synthesised chunks

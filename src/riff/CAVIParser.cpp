@@ -200,6 +200,7 @@ bool CAVIParser::RunTopLevel(int depth) {
     const int64_t difference = static_cast<int64_t>(fileSize - position);
     report_.Message("File Size mismatch (" + std::to_string(difference) + ")!", inner, kError);
   }
+  SettleDoubtfulChunks(inner);
   if (aviSegmentSeen_ && !options_.switchXi) RunStatistics(inner);
   return ok;
 }
@@ -216,6 +217,7 @@ int CAVIParser::HandleTopLevelSegment(uint32_t token, int depth) {
   if (!ReadRawSize(size, depth)) return kStop;
   const uint64_t headerPos = CurrentPosition() - 8;
   const uint32_t declared = size;
+  segmentDeclaredEnd_ = headerPos + 8 + AlignedSize(declared);
   const uint64_t left = RemainingInFile();
   if (size > left) {
     report_.Message(
@@ -280,7 +282,7 @@ int CAVIParser::HandleSegment(uint32_t token, uint32_t size, uint64_t headerPos,
     const int inner = ChunkHeaderLine(token, form, size, headerPos,
                                       "RIFF Unexpected Chunk, Segment #" + number, depth);
     moviListPosition_ = CurrentPosition() - 4;
-    return ScanMovi(body, segment, inner);
+    return ScanMovi(body, CurrentPosition() + body, segment, inner);
   }
   const int inner = ChunkHeaderLine(token, form, size, headerPos, "RIFF Unknown Chunk", depth);
   return WalkList(size - 4, inner);
@@ -374,7 +376,8 @@ int CAVIParser::HandleMoviList(const SubChunk& chunk, uint16_t segment, SegmentF
   }
   flags.movi = true;
   moviListPosition_ = chunk.BodyStart();
-  const int result = ScanMovi(chunk.size - 4, segment, inner);
+  const int result =
+      ScanMovi(chunk.size - 4, chunk.BodyStart() + chunk.declared, segment, inner);
   return FinishIndexedChunk(chunk, result, remaining, inner);
 }
 
@@ -393,8 +396,17 @@ int CAVIParser::HandleIdx1(const SubChunk& chunk, uint16_t segment, SegmentFlags
 int CAVIParser::FinishIndexedChunk(const SubChunk& chunk, int result, uint64_t& remaining,
                                    int depth) {
   if (result == kStop) return kStop;
-  if (IsMetCode(result)) {
+  if (CurrentPosition() > chunk.BodyStart() + AlignedSize(chunk.size)) {
+    // A 'movi' list with a stale size went on behind its declared end, and
+    // so does its segment: up to the next segment, or to the end of the file.
+    remaining = result == kMetRiff ? 0 : RemainingInFile();
+  } else if (IsMetCode(result)) {
     GiveBackRest(chunk, remaining);
+  } else if (OmitsPadByte(chunk)) {
+    // An odd-sized list whose writer left out the pad byte (a size fixed
+    // up after garbage of odd length was put in, say): the next header
+    // follows at once.
+    ++remaining;
   } else if (!FinishChunk(chunk, 0)) {
     return kStop;
   }
@@ -694,7 +706,9 @@ int CAVIParser::HandleStreamIndex(const SubChunk& chunk, StreamListFlags& flags,
 
 bool CAVIParser::ReadSubChunk(SubChunk& chunk, int depth) {
   chunk.headerPos = CurrentPosition();
-  return ReadToken(chunk.token, depth) && ReadChunkSize(chunk.size, depth);
+  if (!ReadToken(chunk.token, depth) || !ReadChunkSize(chunk.size, depth)) return false;
+  chunk.declared = chunk.size;
+  return true;
 }
 
 int CAVIParser::CheckRunIntoNext(const SubChunk& chunk, int depth) {
@@ -773,6 +787,12 @@ bool CAVIParser::ReadChunkBody(const SubChunk& chunk, std::vector<uint8_t>& body
   }
   body.assign(static_cast<size_t>(count), 0);
   return count == 0 || ReadChecked(body.data(), count, depth, true);
+}
+
+bool CAVIParser::OmitsPadByte(const SubChunk& chunk) {
+  const uint64_t end = chunk.BodyStart() + chunk.size;
+  return wordAligned_ && (chunk.size & 1) != 0 && CurrentPosition() == end && end < FileSize() &&
+         !TakePadByte(end, true);
 }
 
 bool CAVIParser::FinishChunk(const SubChunk& chunk, int depth) {

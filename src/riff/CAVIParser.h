@@ -53,16 +53,20 @@ class CAVIParser : public CRIFFParser {
   struct SubChunk {
     uint32_t token = 0;
     uint32_t size = 0;
+    uint32_t declared = 0;  // the size as stored, before it was fitted to its list
     uint64_t headerPos = 0;
     uint64_t BodyStart() const { return headerPos + 8; }
   };
 
   // --- the analysis of the media data, the indexes and the statistics ---
   // The media data of a `movi` list (or of a segment scanned like one):
-  // `listSize` bytes behind the list type word, which has just been read.
-  // Returns kHandled, kStop, or kMetRiff/kMetIdx1 with the position moved
-  // back onto a header that the list ran into.
-  int ScanMovi(uint64_t listSize, uint16_t segment, int depth);
+  // `listSize` bytes behind the list type word, which has just been read;
+  // `declaredEnd` is where the list's own size word says it ends. A list
+  // whose size is stale (it runs past its segment, or chunks of its streams
+  // follow its end) is scanned on to the end of the file or the next `RIFF`
+  // or `idx1`. Returns kHandled, kStop, or kMetRiff/kMetIdx1 with the
+  // position moved back onto a header that the list ran into.
+  int ScanMovi(uint64_t listSize, uint64_t declaredEnd, uint16_t segment, int depth);
   // The `idx1` chunk of `size` bytes, position behind its size word. Returns
   // kHandled, kStop or kMetRiff (position on that header).
   int ParseIdx1(uint32_t size, int depth);
@@ -101,6 +105,33 @@ class CAVIParser : public CRIFFParser {
   // --- media scan: the state and steps of the 'movi' scan (CAVIParserMovi.cpp) ---
   struct MoviScan;
   struct MoviItem;
+  // Where a scanned 'movi' list lies: standard indexes are matched by the
+  // absolute positions of their entries, whichever list holds them.
+  struct MoviExtent {
+    uint64_t typePos = 0;  // the list type word
+    uint64_t end = 0;      // the end of what was scanned
+    uint16_t segment = 1;
+  };
+  std::vector<MoviExtent> moviExtents_;
+  // The scanned list holding absolute position `position`, or none.
+  const MoviExtent* MoviListAt(uint64_t position) const;
+  // Whether the token at `position` (not consumed) is a chunk of one of the
+  // streams: after the declared end of a 'movi' list that means the list
+  // really goes on.
+  bool StreamChunkAt(uint64_t position);
+  // Whether a plausible chunk id stands at `position` (not consumed).
+  bool PlausibleChunkAt(uint64_t position);
+  // Whether the pad byte behind an odd-sized chunk ending at `end` is to be
+  // taken: `expected` by the alignment rule, unless only the other choice
+  // leads to a plausible chunk header.
+  bool TakePadByte(uint64_t end, bool expected);
+  // The frames the scan found right before garbled data keep their place
+  // only when an index confirms them: their size may be what led the scan
+  // astray. Run once every index was matched.
+  void SettleDoubtfulChunks(int depth);
+  // Takes a chunk that is dropped back out of its stream's counters.
+  void UncountChunk(uint32_t id, uint32_t size);
+  uint32_t doubtfulDropped_ = 0;  // dropped at once, when no entries are kept
   // The search of the garbled-data recovery over [start, end) (cut to the
   // file): the first plausible chunk id whose last byte lies behind
   // `minimumEnd` and that does not end at `failedTokenEnd` (the token that
@@ -128,6 +159,8 @@ class CAVIParser : public CRIFFParser {
   int DumpSubtitle(MoviScan& scan, uint64_t payloadStart, uint32_t size);
   int DumpPaletteChange(MoviScan& scan, uint64_t payloadStart, uint32_t size);
   void RecordMoviEntry(MoviScan& scan, uint32_t id, uint32_t size, uint64_t headerPos);
+  // The entries of the chunk in front of garbled data become doubtful.
+  void MarkDoubtful(MoviScan& scan);
   // Looks for the next chunk after `failedTokenEnd` went wrong; true with the
   // token found, false with the scan's result in `result`.
   bool ResyncMovi(MoviScan& scan, bool implausible, bool fromRecovery, uint64_t failedTokenEnd,
@@ -167,6 +200,8 @@ class CAVIParser : public CRIFFParser {
   bool aviSegmentSeen_ = false;
   bool idx1Met_ = false;           // an `idx1` chunk was met anywhere
   uint64_t moviListPosition_ = 0;  // the type word of the last `movi` list
+  // The end of the current `RIFF` segment as its size word declares it.
+  uint64_t segmentDeclaredEnd_ = 0;
 
   // What a segment body has shown so far, for the order checks.
   struct SegmentFlags {
@@ -258,6 +293,9 @@ class CAVIParser : public CRIFFParser {
   // silently), and over its pad byte when the file has it. False when the
   // file ends inside the body.
   bool FinishChunk(const SubChunk& chunk, int depth);
+  // Whether an odd-sized chunk whose body was read to its end has no pad
+  // byte behind it, though the file is word aligned.
+  bool OmitsPadByte(const SubChunk& chunk);
   // A chunk header line, an optional "Unexpected Token!" warning, and the
   // rest of the body skipped.
   int SkipNamedChunk(const SubChunk& chunk, uint32_t listType, const char* name, bool warn,
@@ -334,9 +372,11 @@ class CAVIParser : public CRIFFParser {
   uint64_t PeekListBodySize(uint64_t listTypePos);
   // switchXi: the MoviEntry records of the standard index the super index
   // points to at `position`; false when that chunk overlaps one already read
-  // (recorded in `followed`, start to end).
-  bool FollowStandardIndex(uint64_t position, std::map<uint64_t, uint64_t>& followed, int depth);
-  void NumberSegmentsByBaseOffset(size_t first);
+  // (recorded in `followed`, start to end). The base offset of each entry
+  // made is added to `bases`.
+  bool FollowStandardIndex(uint64_t position, std::map<uint64_t, uint64_t>& followed,
+                           std::vector<uint64_t>& bases, int depth);
+  void NumberSegmentsByBaseOffset(size_t first, const std::vector<uint64_t>& bases);
 
   // Reserves the IndexEntry lists for the `entries` entries of the 'idx1'
   // body at the current position (read ahead, the position is kept).

@@ -522,14 +522,23 @@ void CAVIParser::RecordStandardIndexEntries(const OdmlIndexHeader& header,
   for (uint32_t k = 0; k < header.entries; ++k) {
     const uint32_t offset = in.U32();
     const uint32_t size = in.U32();
-    uint64_t relative = header.baseOffset + offset - listTypePos;
-    if (narrow) relative = static_cast<uint32_t>(relative);
+    // The entry names an absolute position (base offset + offset), and the
+    // index may stand in any segment (some writers put every one at the end
+    // of the file): the entry belongs to the list that holds the position.
+    const uint64_t position = header.baseOffset + offset;
     IndexEntry entry;
-    entry.segment = segment;
-    entry.offset = relative;
+    if (const MoviExtent* holder = MoviListAt(position)) {
+      entry.segment = holder->segment;
+      entry.offset = position - holder->typePos;
+      entry.payloadPosition = position;
+    } else {
+      entry.segment = segment;
+      entry.offset = position - listTypePos;
+      if (narrow) entry.offset = static_cast<uint32_t>(entry.offset);
+      entry.payloadPosition = entry.offset + listTypePos;
+    }
     entry.size = size & kSizeMask;
     entry.flags = (size & kNotKeyFrameBit) ? 0 : kKeyFrameFlag;
-    entry.payloadPosition = relative + listTypePos;
     list.push_back(entry);
   }
 }
@@ -592,21 +601,22 @@ bool CAVIParser::BuildEntriesFromSuperIndex(int depth) {
   // many times, or chunks that overlap, would otherwise multiply the frames
   // (and the memory) without bound.
   std::map<uint64_t, uint64_t> followed;
+  std::vector<uint64_t> bases;
   uint32_t repeated = 0;
   for (uint64_t position : positions) {
-    if (!FollowStandardIndex(position, followed, depth)) ++repeated;
+    if (!FollowStandardIndex(position, followed, bases, depth)) ++repeated;
   }
   if (repeated > 0) {
     report_.Message("Super Index Entries repeating a Standard Index ignored (" + Num(repeated) +
                         ")!",
                     depth, kError);
   }
-  NumberSegmentsByBaseOffset(first);
+  NumberSegmentsByBaseOffset(first, bases);
   return true;
 }
 
 bool CAVIParser::FollowStandardIndex(uint64_t position, std::map<uint64_t, uint64_t>& followed,
-                                     int depth) {
+                                     std::vector<uint64_t>& bases, int depth) {
   const uint64_t fileSize = FileSize();
   if (position > fileSize || fileSize - position < 8) {
     report_.Message("Super Index Entry Offset beyond File Size!", depth, kError);
@@ -636,8 +646,10 @@ bool CAVIParser::FollowStandardIndex(uint64_t position, std::map<uint64_t, uint6
     const uint32_t stored = in.U32();
     const uint64_t payload = header.baseOffset + offset;
     const uint32_t payloadSize = stored & kSizeMask;
-    // The chunk header lies in front of the payload, behind the list type.
-    if (offset < 8 || payload < header.baseOffset || payload > fileSize ||
+    // The base offset is any position of the file (most writers take the
+    // 'movi' list type word, some the first payload): the entry's own
+    // position only has to leave room for the chunk header in front of it.
+    if (payload < header.baseOffset || payload < 8 || payload > fileSize ||
         fileSize - payload < payloadSize) {
       ++outside;
       continue;
@@ -646,9 +658,10 @@ bool CAVIParser::FollowStandardIndex(uint64_t position, std::map<uint64_t, uint6
     entry.chunkId = header.chunkId;
     entry.size = payloadSize;
     entry.flags = (stored & kNotKeyFrameBit) ? 0 : kKeyFrameFlag;
-    entry.offset = offset - 8;
+    entry.offset = offset >= 8 ? offset - 8 : 0;
     entry.payloadPosition = payload;
     model_.movi.push_back(std::move(entry));
+    bases.push_back(header.baseOffset);
   }
   if (outside > 0) {
     report_.Message("Standard Index Entries outside the File ignored (" + Num(outside) + ")!",
@@ -657,24 +670,17 @@ bool CAVIParser::FollowStandardIndex(uint64_t position, std::map<uint64_t, uint6
   return true;
 }
 
-void CAVIParser::NumberSegmentsByBaseOffset(size_t first) {
-  // The base offset of a standard index is the 'movi' list type word of its
-  // segment, so the segments follow from the base offsets in file order.
-  const auto baseOf = [](const MoviEntry& entry) {
-    return entry.payloadPosition - 8 - entry.offset;
-  };
-  std::vector<uint64_t> bases;
-  for (size_t i = first; i < model_.movi.size(); ++i) {
-    const uint64_t base = baseOf(model_.movi[i]);
-    if (bases.empty() || bases.back() != base) bases.push_back(base);
-  }
-  std::sort(bases.begin(), bases.end());
-  bases.erase(std::unique(bases.begin(), bases.end()), bases.end());
-  for (size_t i = first; i < model_.movi.size(); ++i) {
-    MoviEntry& entry = model_.movi[i];
-    const auto found = std::lower_bound(bases.begin(), bases.end(), baseOf(entry));
-    const uint64_t rank = static_cast<uint64_t>(found - bases.begin());
-    entry.segment = static_cast<uint16_t>(std::min<uint64_t>(rank + 1, 0xFFFF));
+void CAVIParser::NumberSegmentsByBaseOffset(size_t first, const std::vector<uint64_t>& bases) {
+  // The standard indexes of one segment share its base offset, so the
+  // segments follow from the base offsets in file order. `bases` holds the
+  // base offset of each entry from `first` on.
+  std::vector<uint64_t> sorted(bases);
+  std::sort(sorted.begin(), sorted.end());
+  sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+  for (size_t i = first; i < model_.movi.size() && i - first < bases.size(); ++i) {
+    const auto found = std::lower_bound(sorted.begin(), sorted.end(), bases[i - first]);
+    const uint64_t rank = static_cast<uint64_t>(found - sorted.begin());
+    model_.movi[i].segment = static_cast<uint16_t>(std::min<uint64_t>(rank + 1, 0xFFFF));
   }
 }
 
@@ -961,7 +967,12 @@ void CAVIParser::AssignIndexToMovi(int depth) {
 
 void CAVIParser::CheckIndexOrder(uint32_t chunkId, std::vector<IndexEntry>& entries, int depth) {
   for (size_t i = 1; i < entries.size(); ++i) {
-    if (entries[i].offset > entries[i - 1].offset) continue;
+    // The standard indexes of several segments may stand together: the
+    // order is that of the segments first.
+    const IndexEntry& before = entries[i - 1];
+    if (ReachKey(entries[i].segment, entries[i].offset) > ReachKey(before.segment, before.offset)) {
+      continue;
+    }
     indexOutOfOrder_ = true;
     const bool mustUseIndex = (model_.MainHeader().flags & kMustUseIndexFlag) != 0;
     report_.Message("Index Sequence out of order (" + FourCCText(chunkId) + ")!", depth,
@@ -1005,6 +1016,11 @@ void CAVIParser::MatchIndexEntry(AssignPass& pass, size_t index, IndexEntry& e, 
       m.flags = e.flags;
       ++e.assignments;
       cursor = j;
+      // An index names this very chunk: garbled data behind it was put there
+      // later, its size was right.
+      if (m.trust == ChunkTrust::kDoubtful && e.offset == m.offset + 8 && e.size == m.size) {
+        m.trust = ChunkTrust::kConfirmed;
+      }
       if (m.chunkId != pass.chunkId) {
         AddIndexNote(pass, index, e,
                      "Entry Type (" + FourCCText(pass.chunkId) + ") mismatches 'movi' Type (" +

@@ -187,7 +187,8 @@ struct CAVIParser::MoviScan {
 
   uint64_t typePos = 0;    // the list type word ('movi' offsets count from here)
   uint64_t bodyStart = 0;  // the first byte behind it
-  uint64_t listEnd = 0;    // the end of the list as declared
+  uint64_t listEnd = 0;    // the end of the list as declared, or as found
+  bool stale = false;      // the declared size is stale: the chunks go on behind it
   uint16_t segment = 1;
   int depth = 0;
   bool records = false;  // MoviEntry records are kept
@@ -196,6 +197,10 @@ struct CAVIParser::MoviScan {
   MoviItem lastEntry;    // the last data chunk
   // MoviEntry records made for the chunk just before the current token.
   size_t recordedBefore = 0;
+  // The chunk just before the current token was found by the recovery; its
+  // id ends here.
+  bool recoveredBefore = false;
+  uint64_t recoveredIdEnd = 0;
   // Report counters; each group is reported while its counter is below the
   // trace limit.
   uint32_t placementReports = 0;  // odd start positions, unknown stream numbers
@@ -210,7 +215,7 @@ struct CAVIParser::MoviScan {
 // ---------------------------------------------------------------------------
 // The list
 
-int CAVIParser::ScanMovi(uint64_t listSize, uint16_t segment, int depth) {
+int CAVIParser::ScanMovi(uint64_t listSize, uint64_t declaredEnd, uint16_t segment, int depth) {
   MoviScan scan;
   scan.typePos = moviListPosition_;
   scan.bodyStart = CurrentPosition();
@@ -224,13 +229,67 @@ int CAVIParser::ScanMovi(uint64_t listSize, uint16_t segment, int depth) {
   if (segment == 1 && !options_.tightAvi && (scan.typePos + 4) % 2048 != 0) {
     report_.Message("'movi' should start at n * AVI_HEADERSIZE(2048) - 4!", depth, kWarning);
   }
-  if (listSize < 4) return kHandled;
   scan.kinds.reserve(model_.streams.size());
   for (size_t i = 0; i < model_.streams.size(); ++i) {
     scan.kinds.push_back(model_.streams[i].strhSeen ? KindOf(model_.StreamHeader(i))
                                                     : StreamKind::kUnknown);
   }
-  return WalkMoviList(scan);
+  // A recording that was killed, or written where it could not seek back,
+  // never set the sizes of its lists: the 'movi' size is what the writer put
+  // there first (4, 0xFFFFEFF8, ...), and the chunks go on behind it and
+  // behind the end of the segment. A size that runs past its segment is
+  // taken as far as the file goes.
+  if (declaredEnd > segmentDeclaredEnd_) {
+    scan.stale = true;
+    scan.listEnd = std::max(scan.listEnd, std::min(declaredEnd, FileSize()));
+  }
+  const size_t extent = moviExtents_.size();
+  moviExtents_.push_back({scan.typePos, scan.listEnd, segment});
+  int result = listSize >= 4 || scan.stale ? WalkMoviList(scan) : kHandled;
+  if (result == kHandled && CurrentPosition() == scan.listEnd && StreamChunkAt(scan.listEnd)) {
+    // Chunks of the streams right behind the list: its size is stale too.
+    scan.stale = true;
+    scan.listEnd = FileSize();
+    moviExtents_[extent].end = scan.listEnd;
+    result = WalkMoviList(scan);
+  }
+  moviExtents_[extent].end = std::max(scan.bodyStart, CurrentPosition());
+  if (scan.stale && result != kStop) {
+    const uint64_t declared = declaredEnd - scan.typePos;
+    const uint64_t real = CurrentPosition() - scan.typePos;
+    if (declared != real) {
+      report_.Message("Stale 'movi' Size (" + Report::NumberText(declared) +
+                          ") of an interrupted Recording, real Size (" + Report::NumberText(real) +
+                          "), recovered!",
+                      depth, kError);
+    }
+  }
+  return result;
+}
+
+bool CAVIParser::StreamChunkAt(uint64_t position) {
+  uint8_t bytes[4];
+  if (position > FileSize() || FileSize() - position < 4 || !ReadAt(position, bytes, 4)) {
+    return false;
+  }
+  const uint32_t token = FourCCFromBytes(bytes);
+  return IsPlausibleChunkId(token) && model_.StreamNumber(token) >= 0;
+}
+
+bool CAVIParser::PlausibleChunkAt(uint64_t position) {
+  uint8_t bytes[4];
+  return position <= FileSize() && FileSize() - position >= 4 && ReadAt(position, bytes, 4) &&
+         IsPlausibleChunkId(FourCCFromBytes(bytes));
+}
+
+const CAVIParser::MoviExtent* CAVIParser::MoviListAt(uint64_t position) const {
+  // The lists were scanned in file order.
+  const auto after = std::upper_bound(
+      moviExtents_.begin(), moviExtents_.end(), position,
+      [](uint64_t at, const MoviExtent& extent) { return at <= extent.typePos; });
+  if (after == moviExtents_.begin()) return nullptr;
+  const MoviExtent& extent = *std::prev(after);
+  return position <= extent.end ? &extent : nullptr;
 }
 
 int CAVIParser::WalkMoviList(MoviScan& scan) {
@@ -257,7 +316,11 @@ int CAVIParser::WalkMoviList(MoviScan& scan) {
     }
     const uint64_t tokenEnd = CurrentPosition();
     const int result = HandleMoviToken(scan, token, fromRecovery);
-    if (result == kHandled) continue;
+    if (result == kHandled) {
+      scan.recoveredBefore = fromRecovery;
+      scan.recoveredIdEnd = tokenEnd;
+      continue;
+    }
     if (result == kListDone) return kHandled;
     if (result == kMetIdx1 || result == kMetRiff) ShowLastEntry(scan);
     if (result != kResyncToken && result != kResyncChunk) return result;
@@ -376,9 +439,22 @@ int CAVIParser::CheckMoviChunkBounds(MoviScan& scan, uint64_t payloadStart, uint
 int CAVIParser::FinishMoviChunk(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
   const uint64_t payloadEnd = payloadStart + size;
   // The pad byte behind an odd payload; the last chunk of a file may lack it.
-  const bool pad = wordAligned_ && (size & 1) != 0 && (payloadStart - scan.bodyStart) % 2 == 0 &&
-                   payloadEnd < FileSize();
+  bool pad = false;
+  if (wordAligned_ && (size & 1) != 0 && payloadEnd < FileSize()) {
+    // Garbage of odd length shifts every later chunk to the other parity,
+    // but their writer's pad bytes are still there.
+    pad = TakePadByte(payloadEnd, (payloadStart - scan.bodyStart) % 2 == 0);
+  }
   return Seek(payloadEnd + (pad ? 1 : 0)) ? kHandled : kStop;
+}
+
+bool CAVIParser::TakePadByte(uint64_t end, bool expected) {
+  // The header behind the chunk decides, where only one of the two places
+  // holds one.
+  if (!PlausibleChunkAt(end + (expected ? 1 : 0)) && PlausibleChunkAt(end + (expected ? 0 : 1))) {
+    return !expected;
+  }
+  return expected;
 }
 
 void CAVIParser::ShowLastEntry(MoviScan& scan) {
@@ -650,6 +726,7 @@ bool CAVIParser::ReadMoviPayload(MoviScan& scan, uint64_t payloadStart, uint64_t
 }
 
 void CAVIParser::RecordMoviEntry(MoviScan& scan, uint32_t id, uint32_t size, uint64_t headerPos) {
+  ++scan.recordedBefore;
   if (!scan.records) return;
   MoviEntry& entry = model_.movi.emplace_back();
   entry.chunkId = id;
@@ -657,7 +734,77 @@ void CAVIParser::RecordMoviEntry(MoviScan& scan, uint32_t id, uint32_t size, uin
   entry.segment = scan.segment;
   entry.offset = headerPos - scan.typePos;
   entry.payloadPosition = headerPos + 8;
-  ++scan.recordedBefore;
+}
+
+void CAVIParser::MarkDoubtful(MoviScan& scan) {
+  if (scan.recordedBefore == 0) return;
+  if (!scan.records) {
+    // No index will be matched: the chunk goes at once.
+    UncountChunk(scan.lastEntry.token, scan.lastEntry.size);
+    ++doubtfulDropped_;
+    return;
+  }
+  const size_t count = std::min(scan.recordedBefore, model_.movi.size());
+  for (size_t i = model_.movi.size() - count; i < model_.movi.size(); ++i) {
+    model_.movi[i].trust = ChunkTrust::kDoubtful;
+  }
+}
+
+void CAVIParser::UncountChunk(uint32_t id, uint32_t size) {
+  AviStream* stream = nullptr;
+  const int number = model_.StreamNumber(id);
+  if (number >= 0) {
+    stream = &model_.streams[static_cast<size_t>(number)];
+  } else if (id == dvAudioChunkId_ && !model_.extraStreams.empty()) {
+    stream = &model_.extraStreams.front();
+  }
+  if (stream == nullptr) return;
+  const auto counters = stream->counters.find(id);
+  if (counters != stream->counters.end()) {
+    ChunkTypeCounters& c = counters->second;
+    if (c.moviChunks > 0) --c.moviChunks;
+    if (size == 0 && c.zeroSize > 0) --c.zeroSize;
+  }
+  if (number >= 0) payloadTotal_ -= std::min<uint64_t>(payloadTotal_, size);
+  const bool audio = number < 0 || (stream->strhSeen && KindOf(model_.StreamHeader(
+                                                           static_cast<size_t>(number))) ==
+                                                           StreamKind::kAudio);
+  if (audio) stream->audioBytes -= std::min<uint64_t>(stream->audioBytes, size);
+}
+
+void CAVIParser::SettleDoubtfulChunks(int depth) {
+  std::vector<MoviEntry>& movi = model_.movi;
+  uint32_t kept = 0;
+  uint32_t dropped = doubtfulDropped_;
+  size_t out = 0;
+  for (size_t i = 0; i < movi.size(); ++i) {
+    MoviEntry& entry = movi[i];
+    if (entry.trust == ChunkTrust::kDoubtful) {
+      // Audio split off a DV frame shares the fate of its frame, which
+      // follows it.
+      const bool confirmed = entry.ownedPayload && i + 1 < movi.size() &&
+                             movi[i + 1].trust == ChunkTrust::kConfirmed;
+      if (!confirmed) {
+        UncountChunk(entry.chunkId, entry.size);
+        if (!entry.ownedPayload) ++dropped;
+        continue;
+      }
+    }
+    if (entry.trust == ChunkTrust::kConfirmed) ++kept;
+    if (out != i) movi[out] = std::move(entry);
+    ++out;
+  }
+  movi.erase(movi.begin() + static_cast<std::ptrdiff_t>(out), movi.end());
+  if (kept > 0) {
+    report_.Message("Frames before Garbled Data kept, an Index confirms them (" +
+                        Report::NumberText(kept) + ")",
+                    depth, kInfo);
+  }
+  if (dropped > 0) {
+    report_.Message("Frames before Garbled Data removed, no Index confirms them (" +
+                        Report::NumberText(dropped) + ")!",
+                    depth, kWarning);
+  }
 }
 
 ChunkTypeCounters& CAVIParser::CountersOf(MoviScan& scan, AviStream& stream, uint32_t id) {
@@ -675,32 +822,27 @@ ChunkTypeCounters& CAVIParser::CountersOf(MoviScan& scan, AviStream& stream, uin
 
 bool CAVIParser::ResyncMovi(MoviScan& scan, bool implausible, bool fromRecovery,
                             uint64_t failedTokenEnd, uint32_t& token, int& result) {
+  const uint64_t here = CurrentPosition();
+  // An id the recovery found may be a chance match inside garbage, even one
+  // that overlaps the real id behind it: when it fails, or the chunk it
+  // began leads astray, the next search starts right behind its first byte.
+  uint64_t behind = fromRecovery ? failedTokenEnd : 0;
   if (implausible) {
-    // The chunk just before the token led here by its size: it cannot be
-    // trusted and is dropped (with the audio split off it). A chunk that
-    // failed itself was never recorded.
-    const size_t drop = std::min(scan.recordedBefore, model_.movi.size());
-    model_.movi.erase(model_.movi.end() - static_cast<std::ptrdiff_t>(drop), model_.movi.end());
+    // The chunk just before the token led here by its size, or lies right
+    // in front of garbage that was put between two good chunks: which one,
+    // only an index can tell. It is kept as doubtful (with the audio split
+    // off it) until the indexes were matched. A chunk that failed itself
+    // was never recorded.
+    MarkDoubtful(scan);
     scan.item = MoviItem{token, kNoChunkSize, failedTokenEnd - 4, scan.entries, false, false};
+    if (scan.recoveredBefore && scan.recoveredIdEnd < here) behind = scan.recoveredIdEnd;
   }
   scan.recordedBefore = 0;
+  scan.recoveredBefore = false;
   const int inner = ShowMoviItem(scan, scan.item);
-  uint64_t here = CurrentPosition();
-  if (fromRecovery && here < scan.listEnd) {
-    // The id the last search found failed in its turn: the next search
-    // starts behind it, so that the scan always moves on.
-    here = std::min(here + 4, scan.listEnd);
-    if (!Seek(here)) {
-      result = kStop;
-      return false;
-    }
-  }
-  // Ids that begin up to 7 bytes before the failure are found too.
-  const uint64_t start = here - scan.bodyStart > 6 ? here - 7 : here;
-  if (SearchChunkId(inner, start, scan.listEnd, failedTokenEnd, fromRecovery ? failedTokenEnd : 0,
-                    token)) {
-    return true;
-  }
+  // Otherwise ids that begin up to 7 bytes before the failure are found too.
+  const uint64_t start = behind != 0 ? behind - 3 : here - scan.bodyStart > 6 ? here - 7 : here;
+  if (SearchChunkId(inner, start, scan.listEnd, failedTokenEnd, behind, token)) return true;
   // Nothing more in the list: the position stands at its end (or at the end
   // of the file), and the walk goes on from there. The list itself is done,
   // so its indexes are still matched against what was found.

@@ -441,14 +441,14 @@ TEST(CAVIParserTest, SegmentRunningIntoTheNextSegmentEndsThere) {
 }
 
 TEST(CAVIParserTest, SubChunkLargerThanItsListIsCutOrWidenedWithTheOption) {
-  const Bytes body = Concat({StandardHdrl(), Movi()});
-  // The segment claims 8 bytes less than the 'movi' list needs.
+  const Bytes body = Concat({StandardHdrl(), Movi(), riff.Chunk("JUNK", Bytes(20, 0))});
+  // The segment claims 8 bytes less than the 'JUNK' chunk needs.
   const Bytes file =
       Concat({ListHeader("RIFF", static_cast<uint32_t>(4 + body.size() - 8), "AVI "), body});
-  EXPECT_EQ(From(Walk(ParseAvi(file)), 7),
+  EXPECT_EQ(From(Walk(ParseAvi(file)), 8),
             (Lines{
-                "      *** Error: Token Size (40) greater Chunk Size (32)!",
-                "      'LIST' (32) 'movi': AVI movi List",
+                "      *** Error: Token Size (20) greater Chunk Size (12)!",
+                "      'JUNK' (12): RIFF Junk",
                 // The 8 bytes behind the segment are no chunk.
                 "    Spurious Data after RIFF Chunk",
                 "      *** Error: Garbled Data found!",
@@ -456,11 +456,27 @@ TEST(CAVIParserTest, SubChunkLargerThanItsListIsCutOrWidenedWithTheOption) {
             }));
   RunOptions widen;
   widen.subchunkEnforcesParentSize = true;
-  EXPECT_EQ(From(Walk(ParseAvi(file, widen)), 7),
+  EXPECT_EQ(From(Walk(ParseAvi(file, widen)), 8),
             (Lines{
-                "      *** Error: Token Size (40) greater Chunk Size (32)!",
-                "      'LIST' (40) 'movi': AVI movi List",
+                "      *** Error: Token Size (20) greater Chunk Size (12)!",
+                "      'JUNK' (20): RIFF Junk",
             }));
+}
+
+// A segment whose size is stale (a recording that never came back to set
+// it) ends inside its 'movi' list: the list is read whole all the same.
+TEST(CAVIParserTest, MoviListRunningPastItsSegmentIsReadWhole) {
+  const Bytes body = Concat({StandardHdrl(), Movi()});
+  const Bytes file =
+      Concat({ListHeader("RIFF", static_cast<uint32_t>(4 + body.size() - 8), "AVI "), body});
+  size_t entries = 0;
+  const ParseRun run =
+      ParseAvi(file, RunOptions(), [&](CAVIParser& parser) { entries = parser.Model().movi.size(); });
+  EXPECT_EQ(From(Walk(run), 7), (Lines{
+                                    "      *** Error: Token Size (40) greater Chunk Size (32)!",
+                                    "      'LIST' (32) 'movi': AVI movi List",
+                                }));
+  EXPECT_EQ(entries, 2u);
 }
 
 // ---------------------------------------------------------------------------
@@ -507,6 +523,9 @@ TEST(CAVIParserTest, FileEndingInsideItsLastSegment) {
                 "      *** Error: Chunk size greater File size, File may be truncated!",
                 "      *** Error: Token Size (220) greater Chunk Size (170)!",
                 "      'LIST' (170) 'movi': AVI movi List",
+                // The frame in front of the cut chunk (of no stream) may
+                // owe its place to a wrong size, and no index vouches for it.
+                "    *** Warning: Frames before Garbled Data removed, no Index confirms them (1)!",
             }));
   EXPECT_TRUE(run.result);
 }

@@ -1,0 +1,218 @@
+// Repairs of captures damaged the way it really happens: a recording killed
+// mid-way or written into a pipe (the headers never rewritten), garbage put
+// between two frames. The default repair must keep every frame a player
+// finds in the damaged file (or in the undamaged one, whichever is more),
+// decode without a message and parse back without an Error.
+//
+// The real producers (GStreamer, MEncoder) are run where they are installed;
+// the garbage cases work on a committed ffmpeg sample.
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "aviwriter/AviWriterTestSupport.h"
+
+namespace {
+
+using namespace avitest;
+using testsupport::Bytes;
+using testsupport::ParseRun;
+using testsupport::ScratchDir;
+using Lines = std::vector<std::string>;
+
+bool Installed(const std::string& tool) { return ::access(("/usr/bin/" + tool).c_str(), X_OK) == 0; }
+
+bool Mentions(const Lines& lines, const std::string& text) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& line) { return line.find(text) != std::string::npos; });
+}
+
+RunOptions Quiet() {
+  RunOptions options;
+  options.verbosity = 1;
+  return options;
+}
+
+// Repairs `damaged` with the default options and holds the result to the
+// packets ffprobe reads from the damaged file (per stream), to a silent
+// decode and to a clean parse of its own.
+void ExpectRepairKeepsEveryPacket(const std::string& damaged, const std::string& repaired) {
+  SCOPED_TRACE(damaged);
+  const ParseRun run = WriteAvi(damaged, repaired, Quiet());
+  ASSERT_TRUE(run.result);
+  EXPECT_EQ(PacketCounts(repaired), PacketCounts(damaged));
+  EXPECT_EQ(DecodeComplaints(repaired), "");
+  EXPECT_EQ(ProblemLines(ParseBack(repaired).run.lines), Lines{});
+}
+
+// ---------------------------------------------------------------------------
+// Recordings that were never finished
+
+struct Recording {
+  const char* name;
+  const char* producer;   // the program that must be installed
+  std::string command;    // writes the recording to $OUT (run by sh)
+};
+
+// GStreamer's avimux writes its headers first with the sizes unknown (a RIFF
+// size over the headers only, a 'movi' size of 4) and comes back to fix them
+// at the end; in a pipe it cannot, and a killed recording never does.
+const std::string kGstSources =
+    "videotestsrc num-buffers=40 ! video/x-raw,width=160,height=120,framerate=25/1 ! jpegenc ! "
+    "queue ! mux. audiotestsrc num-buffers=20 ! audio/x-raw,rate=22050,channels=1 ! queue ! mux. "
+    "avimux name=mux";
+const std::string kGstLiveSources =
+    "videotestsrc is-live=true ! video/x-raw,width=160,height=120,framerate=25/1 ! jpegenc ! "
+    "queue ! mux. audiotestsrc is-live=true ! audio/x-raw,rate=22050,channels=1 ! queue ! mux. "
+    "avimux name=mux";
+
+// MEncoder starts with a 'movi' size of 0xFFFFEFF8 and a RIFF size over the
+// headers; killed, it leaves both and no index. It is killed once its output
+// has grown past 200 KB.
+const std::string kMencoderKilled =
+    "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=320x240:rate=25:duration=40 "
+    "-f lavfi -i sine=sample_rate=22050:duration=40 -c:v mpeg4 -q:v 4 -c:a pcm_s16le \"$OUT.src.avi\" "
+    "&& { mencoder \"$OUT.src.avi\" -o \"$OUT\" -ovc lavc -lavcopts vcodec=mpeg4 -oac pcm "
+    "-really-quiet >/dev/null 2>&1 & pid=$!; "
+    "while kill -0 $pid 2>/dev/null && [ $(stat -c %s \"$OUT\" 2>/dev/null || echo 0) -lt 200000 ]; "
+    "do sleep 0.02; done; kill -9 $pid 2>/dev/null; wait $pid; true; }";
+
+const Recording kRecordings[] = {
+    {"GStreamer avimux into a pipe", "gst-launch-1.0",
+     "gst-launch-1.0 -q " + kGstSources + " ! fdsink fd=1 2>/dev/null | cat > \"$OUT\""},
+    {"GStreamer avimux killed mid-way", "gst-launch-1.0",
+     "timeout -s KILL 1.5 gst-launch-1.0 -q " + kGstLiveSources +
+         " ! filesink location=\"$OUT\" >/dev/null 2>&1; true"},
+    {"MEncoder killed mid-way", "mencoder", kMencoderKilled},
+};
+
+TEST(DamagedCaptureRepairTest, KeepsEveryFrameOfAnUnfinishedRecording) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "needs ffmpeg";
+  for (const Recording& recording : kRecordings) {
+    SCOPED_TRACE(recording.name);
+    if (!Installed(recording.producer)) continue;
+    ScratchDir dir;
+    const std::string damaged = dir.File("recording.avi");
+    RunCommand("OUT='" + damaged + "'; " + recording.command);
+    ASSERT_GT(ReadFile(damaged).size(), 10000u) << "the producer wrote nothing";
+    const ParsedBack parsed = ParseBack(damaged);
+    EXPECT_TRUE(Mentions(parsed.run.lines, "of an interrupted Recording, real Size ("));
+    ExpectRepairKeepsEveryPacket(damaged, dir.File("repaired.avi"));
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Garbage between frames
+
+// The chunk headers of the first 'movi' list: offset of each from the file
+// start. The sample has no 'rec ' lists.
+std::vector<uint64_t> MoviChunkPositions(const Bytes& file, uint64_t& moviSizeField) {
+  uint64_t at = 12;
+  while (at + 12 <= file.size() && !(TokenAt(file, at) == "LIST" && TokenAt(file, at + 8) == "movi")) {
+    at += 8 + ((U32At(file, at + 4) + 1) & ~1u);
+  }
+  moviSizeField = at + 4;
+  const uint64_t end = at + 8 + U32At(file, at + 4);
+  std::vector<uint64_t> positions;
+  for (uint64_t chunk = at + 12; chunk + 8 <= end; chunk += 8 + ((U32At(file, chunk + 4) + 1) & ~1u)) {
+    positions.push_back(chunk);
+  }
+  return positions;
+}
+
+void AddU32(Bytes& file, uint64_t at, uint32_t add) {
+  const uint32_t value = U32At(file, at) + add;
+  for (int i = 0; i < 4; ++i) file[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// Puts `garbage` in front of chunk `before` (a chunk index of the first
+// 'movi' list) and fixes what keeps the file otherwise consistent: the RIFF
+// and 'movi' sizes and the 'idx1' offsets behind the gap.
+Bytes InsertGarbage(Bytes file, size_t before, const Bytes& garbage) {
+  uint64_t moviSizeField = 0;
+  const std::vector<uint64_t> chunks = MoviChunkPositions(file, moviSizeField);
+  const uint64_t at = chunks.at(before);
+  const uint64_t relative = at - (moviSizeField + 4);
+  const int64_t idx1 = FindToken(file, "idx1", moviSizeField + 4 + U32At(file, moviSizeField));
+  const uint32_t added = static_cast<uint32_t>(garbage.size());
+  if (idx1 >= 0) {
+    const uint64_t rows = static_cast<uint64_t>(idx1) + 8;
+    for (uint64_t row = rows; row + 16 <= rows + U32At(file, idx1 + 4); row += 16) {
+      if (U32At(file, row + 8) >= relative) AddU32(file, row + 8, added);
+    }
+  }
+  AddU32(file, 4, added);
+  AddU32(file, moviSizeField, added);
+  file.insert(file.begin() + static_cast<std::ptrdiff_t>(at), garbage.begin(), garbage.end());
+  return file;
+}
+
+// Zero bytes of even and odd length, and random bytes of any length: every
+// frame the index names survives, and so every index entry is matched.
+TEST(DamagedCaptureRepairTest, GarbageBetweenFramesLosesNoIndexedFrame) {
+  const std::string sample = std::string(CLIPSMITH_TEST_DATA) + "/avi/mpeg4_mp3.avi";
+  const Bytes clean = ReadFile(sample);
+  uint64_t moviSizeField = 0;
+  const size_t chunkCount = MoviChunkPositions(clean, moviSizeField).size();
+  const auto expected = ParseBack(sample).chunks;
+  struct Gap {
+    size_t before;
+    size_t length;
+    bool random;
+  };
+  std::vector<Gap> gaps = {{10, 100, false}, {10, 333, true}, {1, 333, true}, {30, 1, false},
+                           {30, 3, false},   {30, 2, false},  {20, 7, true}};
+  std::mt19937 generator(20261206);
+  for (int i = 0; i < 25; ++i) {
+    gaps.push_back({1 + generator() % (chunkCount - 1), 1 + generator() % 3000, true});
+  }
+  ScratchDir dir;
+  for (const Gap& gap : gaps) {
+    SCOPED_TRACE("garbage of " + std::to_string(gap.length) + " bytes before chunk " +
+                 std::to_string(gap.before) + (gap.random ? " (random)" : " (zeros)"));
+    Bytes garbage(gap.length, 0);
+    if (gap.random) {
+      for (uint8_t& byte : garbage) byte = static_cast<uint8_t>(generator());
+    }
+    const std::string damaged = dir.Write("gap.avi", InsertGarbage(clean, gap.before, garbage));
+    const ParseRun run = WriteAvi(damaged, dir.File("repaired.avi"), Quiet());
+    ASSERT_TRUE(run.result);
+    EXPECT_FALSE(Mentions(run.lines, "Not all Index Entries matched"));
+    EXPECT_FALSE(Mentions(run.lines, "removed, no Index confirms them"));
+    EXPECT_EQ(ParseBack(dir.File("repaired.avi")).chunks, expected);
+  }
+}
+
+// Without an index nothing vouches for the frame in front of the garbage:
+// its size may be the fault, and it goes, counted out of its stream.
+TEST(DamagedCaptureRepairTest, FrameBeforeGarbageGoesWhenNoIndexConfirmsIt) {
+  const std::string sample = std::string(CLIPSMITH_TEST_DATA) + "/avi/mpeg4_mp3.avi";
+  Bytes damaged = InsertGarbage(ReadFile(sample), 10, Bytes(100, 0));
+  const int64_t idx1 = FindToken(damaged, "idx1");
+  ASSERT_GT(idx1, 0);
+  std::copy_n("JUNK", 4, damaged.begin() + idx1);
+  ScratchDir dir;
+  const std::string path = dir.Write("gap.avi", damaged);
+  const ParsedBack parsed = ParseBack(path);
+  EXPECT_TRUE(Mentions(parsed.run.lines, "Frames before Garbled Data removed, no Index confirms them (1)!"));
+  // One chunk fewer, and the chunk table of the statistics says so too.
+  const auto expected = ParseBack(sample).chunks;
+  int differing = 0;
+  for (const auto& entry : expected) {
+    const uint32_t found = parsed.chunks.count(entry.first) ? parsed.chunks.at(entry.first) : 0;
+    if (found == entry.second) continue;
+    ++differing;
+    EXPECT_EQ(found + 1, entry.second);
+    EXPECT_TRUE(Mentions(parsed.run.lines, "'" + entry.first + "': " + std::to_string(found) + " ("));
+  }
+  EXPECT_EQ(differing, 1);
+}
+
+}  // namespace
