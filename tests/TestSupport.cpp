@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 
 namespace testsupport {
 
@@ -28,6 +29,35 @@ Bytes Le32(uint32_t value) {
 Bytes Be32(uint32_t value) {
   return {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
           static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+}
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+uint32_t U32At(const Bytes& bytes, uint64_t offset) {
+  if (offset + 4 > bytes.size()) return 0;
+  return bytes[offset] | bytes[offset + 1] << 8 | bytes[offset + 2] << 16 |
+         static_cast<uint32_t>(bytes[offset + 3]) << 24;
+}
+
+uint16_t U16At(const Bytes& bytes, uint64_t offset) {
+  if (offset + 2 > bytes.size()) return 0;
+  return static_cast<uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
+}
+
+std::string TokenAt(const Bytes& bytes, uint64_t offset) {
+  if (offset + 4 > bytes.size()) return "";
+  return std::string(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+                     bytes.begin() + static_cast<std::ptrdiff_t>(offset + 4));
+}
+
+int64_t FindToken(const Bytes& bytes, const std::string& token, uint64_t from) {
+  for (uint64_t at = from; at + 4 <= bytes.size(); ++at) {
+    if (TokenAt(bytes, at) == token) return static_cast<int64_t>(at);
+  }
+  return -1;
 }
 
 namespace {

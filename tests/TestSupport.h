@@ -105,6 +105,16 @@ class ScratchDir {
 
 std::vector<std::string> SplitLines(const std::string& text);
 
+// Reading the bytes of a file, and little-endian values and four-character
+// tokens in them (0 or "" beyond the end).
+Bytes ReadFile(const std::string& path);
+uint32_t U32At(const Bytes& bytes, uint64_t offset);
+uint16_t U16At(const Bytes& bytes, uint64_t offset);
+std::string TokenAt(const Bytes& bytes, uint64_t offset);
+// Offset of the first occurrence of the four characters at or after `from`,
+// or -1.
+int64_t FindToken(const Bytes& bytes, const std::string& token, uint64_t from = 0);
+
 // When CLIPSMITH_SEED_DIR names a directory, every file a test builds is
 // also kept there under a name taken from its contents: `make fuzz` runs the
 // suite that way so that the damaged files the tests make seed the fuzzer.

@@ -376,8 +376,7 @@ int CAVIParser::HandleMoviList(const SubChunk& chunk, uint16_t segment, SegmentF
   }
   flags.movi = true;
   moviListPosition_ = chunk.BodyStart();
-  const int result =
-      ScanMovi(chunk.size - 4, chunk.BodyStart() + chunk.declared, segment, inner);
+  const int result = ScanMovi(chunk.size - 4, chunk.BodyStart() + chunk.declared, segment, inner);
   return FinishIndexedChunk(chunk, result, remaining, inner);
 }
 

@@ -284,9 +284,9 @@ bool CAVIParser::PlausibleChunkAt(uint64_t position) {
 
 const CAVIParser::MoviExtent* CAVIParser::MoviListAt(uint64_t position) const {
   // The lists were scanned in file order.
-  const auto after = std::upper_bound(
-      moviExtents_.begin(), moviExtents_.end(), position,
-      [](uint64_t at, const MoviExtent& extent) { return at <= extent.typePos; });
+  const auto after =
+      std::upper_bound(moviExtents_.begin(), moviExtents_.end(), position,
+                       [](uint64_t at, const MoviExtent& extent) { return at <= extent.typePos; });
   if (after == moviExtents_.begin()) return nullptr;
   const MoviExtent& extent = *std::prev(after);
   return position <= extent.end ? &extent : nullptr;
@@ -766,9 +766,9 @@ void CAVIParser::UncountChunk(uint32_t id, uint32_t size) {
     if (size == 0 && c.zeroSize > 0) --c.zeroSize;
   }
   if (number >= 0) payloadTotal_ -= std::min<uint64_t>(payloadTotal_, size);
-  const bool audio = number < 0 || (stream->strhSeen && KindOf(model_.StreamHeader(
-                                                           static_cast<size_t>(number))) ==
-                                                           StreamKind::kAudio);
+  const bool audio =
+      number < 0 || (stream->strhSeen && KindOf(model_.StreamHeader(static_cast<size_t>(number))) ==
+                                             StreamKind::kAudio);
   if (audio) stream->audioBytes -= std::min<uint64_t>(stream->audioBytes, size);
 }
 
@@ -782,8 +782,8 @@ void CAVIParser::SettleDoubtfulChunks(int depth) {
     if (entry.trust == ChunkTrust::kDoubtful) {
       // Audio split off a DV frame shares the fate of its frame, which
       // follows it.
-      const bool confirmed = entry.ownedPayload && i + 1 < movi.size() &&
-                             movi[i + 1].trust == ChunkTrust::kConfirmed;
+      const bool confirmed =
+          entry.ownedPayload && i + 1 < movi.size() && movi[i + 1].trust == ChunkTrust::kConfirmed;
       if (!confirmed) {
         UncountChunk(entry.chunkId, entry.size);
         if (!entry.ownedPayload) ++dropped;

@@ -1,5 +1,3 @@
-#include "aviwriter/AviWriter.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +9,7 @@
 
 #include "TestSupport.h"
 #include "app/Driver.h"
+#include "aviwriter/AviWriter.h"
 #include "aviwriter/AviWriterTestSupport.h"
 #include "core/FourCC.h"
 #include "riff/CAVIParser.h"

@@ -45,13 +45,11 @@ StreamPlan PcmStream(uint32_t samplesPerSecond = 8000);
 Bytes BuildAvi(const std::vector<StreamPlan>& streams, const std::vector<ChunkPlan>& chunks,
                uint32_t microSecPerFrame = 40000, bool withIdx1 = true);
 
-Bytes ReadFile(const std::string& path);
-uint32_t U32At(const Bytes& bytes, uint64_t offset);
-uint16_t U16At(const Bytes& bytes, uint64_t offset);
-std::string TokenAt(const Bytes& bytes, uint64_t offset);
-// Offset of the first occurrence of the four characters at or after `from`,
-// or -1.
-int64_t FindToken(const Bytes& bytes, const std::string& token, uint64_t from = 0);
+using testsupport::FindToken;
+using testsupport::ReadFile;
+using testsupport::TokenAt;
+using testsupport::U16At;
+using testsupport::U32At;
 
 // Lines of a report that carry an Error or a Fatal message.
 std::vector<std::string> ProblemLines(const std::vector<std::string>& lines);

@@ -7,9 +7,8 @@
 // The real producers (GStreamer, MEncoder) are run where they are installed;
 // the garbage cases work on a committed ffmpeg sample.
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <random>
@@ -27,7 +26,9 @@ using testsupport::ParseRun;
 using testsupport::ScratchDir;
 using Lines = std::vector<std::string>;
 
-bool Installed(const std::string& tool) { return ::access(("/usr/bin/" + tool).c_str(), X_OK) == 0; }
+bool Installed(const std::string& tool) {
+  return ::access(("/usr/bin/" + tool).c_str(), X_OK) == 0;
+}
 
 bool Mentions(const Lines& lines, const std::string& text) {
   return std::any_of(lines.begin(), lines.end(),
@@ -57,8 +58,8 @@ void ExpectRepairKeepsEveryPacket(const std::string& damaged, const std::string&
 
 struct Recording {
   const char* name;
-  const char* producer;   // the program that must be installed
-  std::string command;    // writes the recording to $OUT (run by sh)
+  const char* producer;  // the program that must be installed
+  std::string command;   // writes the recording to $OUT (run by sh)
 };
 
 // GStreamer's avimux writes its headers first with the sizes unknown (a RIFF
@@ -78,10 +79,12 @@ const std::string kGstLiveSources =
 // has grown past 200 KB.
 const std::string kMencoderKilled =
     "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=320x240:rate=25:duration=40 "
-    "-f lavfi -i sine=sample_rate=22050:duration=40 -c:v mpeg4 -q:v 4 -c:a pcm_s16le \"$OUT.src.avi\" "
+    "-f lavfi -i sine=sample_rate=22050:duration=40 -c:v mpeg4 -q:v 4 -c:a pcm_s16le "
+    "\"$OUT.src.avi\" "
     "&& { mencoder \"$OUT.src.avi\" -o \"$OUT\" -ovc lavc -lavcopts vcodec=mpeg4 -oac pcm "
     "-really-quiet >/dev/null 2>&1 & pid=$!; "
-    "while kill -0 $pid 2>/dev/null && [ $(stat -c %s \"$OUT\" 2>/dev/null || echo 0) -lt 200000 ]; "
+    "while kill -0 $pid 2>/dev/null && [ $(stat -c %s \"$OUT\" 2>/dev/null || echo 0) -lt 200000 "
+    "]; "
     "do sleep 0.02; done; kill -9 $pid 2>/dev/null; wait $pid; true; }";
 
 const Recording kRecordings[] = {
@@ -108,6 +111,49 @@ TEST(DamagedCaptureRepairTest, KeepsEveryFrameOfAnUnfinishedRecording) {
   }
 }
 
+// The same layouts built from bytes, for machines without the producers: a
+// finished file whose sizes are then set back to what the producer wrote
+// first.
+TEST(DamagedCaptureRepairTest, KeepsEveryFrameOfUnfinishedRecordingLayouts) {
+  std::vector<ChunkPlan> chunks;
+  for (int i = 0; i < 20; ++i) {
+    chunks.push_back({"00dc", RawFrame(static_cast<uint8_t>(i))});
+    chunks.push_back({"01wb", Bytes(321 + i, 0)});  // odd sizes: pad bytes
+  }
+  const std::vector<StreamPlan> streams = {VideoStream(), PcmStream(8000)};
+  struct Layout {
+    const char* name;
+    bool idx1;
+    uint32_t moviSize;
+    size_t cut;  // bytes cut off the end, into the last chunk
+  };
+  const Layout layouts[] = {
+      {"pipe stream: 'movi' size 4, trailing 'idx1'", true, 4, 0},
+      {"killed: 'movi' size 0xFFFFEFF8, last chunk cut", false, 0xFFFFEFF8, 100},
+  };
+  ScratchDir dir;
+  for (const Layout& layout : layouts) {
+    SCOPED_TRACE(layout.name);
+    Bytes file = BuildAvi(streams, chunks, 40000, layout.idx1);
+    const int64_t movi = FindToken(file, "movi");
+    ASSERT_GT(movi, 8);
+    // The RIFF size covers the headers up to the 'movi' list type.
+    const uint32_t riffSize = static_cast<uint32_t>(movi + 4 - 8);
+    std::copy_n(testsupport::Le32(riffSize).begin(), 4, file.begin() + 4);
+    std::copy_n(testsupport::Le32(layout.moviSize).begin(), 4, file.begin() + movi - 4);
+    file.resize(file.size() - layout.cut);
+    const std::string damaged = dir.Write("damaged.avi", file);
+    const ParseRun run = WriteAvi(damaged, dir.File("repaired.avi"), Quiet());
+    ASSERT_TRUE(run.result);
+    EXPECT_TRUE(Mentions(run.lines, "of an interrupted Recording, real Size ("));
+    EXPECT_FALSE(Mentions(run.lines, "Not all Index Entries matched"));
+    const ParsedBack back = ParseBack(dir.File("repaired.avi"));
+    EXPECT_EQ(back.chunks.at("00dc"), 20u);
+    EXPECT_EQ(back.chunks.at("01wb"), layout.cut == 0 ? 20u : 19u);
+    EXPECT_EQ(ProblemLines(back.run.lines), Lines{});
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Garbage between frames
 
@@ -115,13 +161,15 @@ TEST(DamagedCaptureRepairTest, KeepsEveryFrameOfAnUnfinishedRecording) {
 // start. The sample has no 'rec ' lists.
 std::vector<uint64_t> MoviChunkPositions(const Bytes& file, uint64_t& moviSizeField) {
   uint64_t at = 12;
-  while (at + 12 <= file.size() && !(TokenAt(file, at) == "LIST" && TokenAt(file, at + 8) == "movi")) {
+  while (at + 12 <= file.size() &&
+         !(TokenAt(file, at) == "LIST" && TokenAt(file, at + 8) == "movi")) {
     at += 8 + ((U32At(file, at + 4) + 1) & ~1u);
   }
   moviSizeField = at + 4;
   const uint64_t end = at + 8 + U32At(file, at + 4);
   std::vector<uint64_t> positions;
-  for (uint64_t chunk = at + 12; chunk + 8 <= end; chunk += 8 + ((U32At(file, chunk + 4) + 1) & ~1u)) {
+  for (uint64_t chunk = at + 12; chunk + 8 <= end;
+       chunk += 8 + ((U32At(file, chunk + 4) + 1) & ~1u)) {
     positions.push_back(chunk);
   }
   return positions;
@@ -201,7 +249,8 @@ TEST(DamagedCaptureRepairTest, FrameBeforeGarbageGoesWhenNoIndexConfirmsIt) {
   ScratchDir dir;
   const std::string path = dir.Write("gap.avi", damaged);
   const ParsedBack parsed = ParseBack(path);
-  EXPECT_TRUE(Mentions(parsed.run.lines, "Frames before Garbled Data removed, no Index confirms them (1)!"));
+  EXPECT_TRUE(Mentions(parsed.run.lines,
+                       "Frames before Garbled Data removed, no Index confirms them (1)!"));
   // One chunk fewer, and the chunk table of the statistics says so too.
   const auto expected = ParseBack(sample).chunks;
   int differing = 0;
@@ -210,7 +259,8 @@ TEST(DamagedCaptureRepairTest, FrameBeforeGarbageGoesWhenNoIndexConfirmsIt) {
     if (found == entry.second) continue;
     ++differing;
     EXPECT_EQ(found + 1, entry.second);
-    EXPECT_TRUE(Mentions(parsed.run.lines, "'" + entry.first + "': " + std::to_string(found) + " ("));
+    EXPECT_TRUE(
+        Mentions(parsed.run.lines, "'" + entry.first + "': " + std::to_string(found) + " ("));
   }
   EXPECT_EQ(differing, 1);
 }

@@ -5,11 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -419,12 +420,12 @@ TEST(CAVIParserIndexTest, DamagedIndexesOfARealFileGiveTheirMessages) {
   Bytes dropped = original;
   std::memcpy(dropped.data() + kSampleListType + RowOffset(original, 4), "zzzz", 4);
   const Lines droppedBlock = Idx1Assignment(ParseBytes(dropped, Verbose()).run);
-  EXPECT_EQ(Lines(droppedBlock.begin() + 2, droppedBlock.end()),
-            (Lines{"          *** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!",
-                   "            Index Entry #2", "              assigned: 0, flags: 0x00000010",
-                   "              Segment: 1", "              Offset: 10308",
-                   "              Size: 3076", "              Position: 20252",
-                   "              *** Warning: Entry not assigned!"}));
+  EXPECT_EQ(
+      Lines(droppedBlock.begin() + 2, droppedBlock.end()),
+      (Lines{"          *** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!",
+             "            Index Entry #2", "              assigned: 0, flags: 0x00000010",
+             "              Segment: 1", "              Offset: 10308", "              Size: 3076",
+             "              Position: 20252", "              *** Warning: Entry not assigned!"}));
 }
 
 // ---------------------------------------------------------------------------
@@ -589,6 +590,124 @@ TEST(CAVIParserIndexTest, SwitchXiTakesTheFramesFromTheStandardIndexes) {
   EXPECT_EQ(repeated.movi.size(), 4u);
   EXPECT_TRUE(Contains(Messages(repeated.run),
                        "*** Error: Super Index Entries repeating a Standard Index ignored (2)!"));
+}
+
+// ---------------------------------------------------------------------------
+// Standard indexes away from their chunks
+
+// Two segments as MEncoder lays out its OpenDML files: the first segment
+// with its 'idx1', then an 'AVIX' segment whose 'movi' list ends with every
+// standard index of the file, each taking the position of its first
+// payload as base offset; the audio index covers both segments at once.
+Bytes IndexesAtTheEnd() {
+  const testsupport::ChunkBuilder riff;
+  const Layout header = TwoStreams();
+  std::vector<std::string> ids;
+  for (int i = 0; i < 5; ++i) ids.insert(ids.end(), {"00dc", "01wb"});
+  auto frames = [&](uint8_t fill) {
+    std::vector<Bytes> chunks;
+    for (const std::string& id : ids)
+      chunks.push_back(riff.Chunk(id, Bytes(id == "00dc" ? 31 : 20, fill)));
+    return chunks;
+  };
+  // The payloads of a stream in file order: (position, size).
+  using Payloads = std::vector<std::pair<uint64_t, uint32_t>>;
+  auto standardIndex = [](const std::string& id, const Payloads& payloads) {
+    Bytes entries;
+    for (const auto& payload : payloads) {
+      entries = Concat({entries, Le32(static_cast<uint32_t>(payload.first - payloads[0].first)),
+                        Le32(payload.second)});
+    }
+    return Concat({Le16(2), Bytes{0, 1}, Le32(static_cast<uint32_t>(payloads.size())),
+                   TextBytes(id), Le32(static_cast<uint32_t>(payloads[0].first)), Le32(0), Le32(0),
+                   entries});
+  };
+  auto superIndex = [](const std::string& id, const std::vector<uint64_t>& positions,
+                       uint32_t each) {
+    Bytes entries;
+    for (uint64_t position : positions) {
+      entries =
+          Concat({entries, Le32(static_cast<uint32_t>(position)), Le32(0), Le32(0), Le32(each)});
+    }
+    return Concat({Le16(4), Bytes{0, 0}, Le32(static_cast<uint32_t>(positions.size())),
+                   TextBytes(id), Le32(0), Le32(0), Le32(0), entries});
+  };
+  // Pass 1 places everything with zeroed indexes of their final size; pass 2
+  // fills them in from the positions pass 1 found.
+  std::map<std::string, Payloads> payloads;  // "00dc1", "00dc2", "01wb"
+  std::vector<uint64_t> indexAt(3, 0);
+  Bytes file;
+  for (int pass = 0; pass < 2; ++pass) {
+    const bool final = pass == 1;
+    auto index = [&](const std::string& id, const std::string& key) {
+      return final ? standardIndex(id, payloads[key])
+                   : Bytes(24 + 8 * 5 * (key == "01wb" ? 2 : 1), 0);
+    };
+    std::vector<Bytes> video = {
+        riff.Chunk("strh", avitest::StreamHeader(header.streams[0])),
+        riff.Chunk("strf", avitest::StreamFormat(header.streams[0])),
+        riff.Chunk("indx",
+                   final ? superIndex("00dc", {indexAt[0], indexAt[1]}, 5) : Bytes(24 + 32, 0))};
+    std::vector<Bytes> audio = {
+        riff.Chunk("strh", avitest::StreamHeader(header.streams[1])),
+        riff.Chunk("strf", avitest::StreamFormat(header.streams[1])),
+        riff.Chunk("indx", final ? superIndex("01wb", {indexAt[2]}, 10) : Bytes(24 + 16, 0))};
+    Bytes idx1;
+    uint32_t offset = 4;
+    for (const Bytes& chunk : frames(1)) {
+      idx1 = Concat({idx1, Bytes(chunk.begin(), chunk.begin() + 4), Le32(0x10), Le32(offset),
+                     Bytes(chunk.begin() + 4, chunk.begin() + 8)});
+      offset += static_cast<uint32_t>(chunk.size());
+    }
+    std::vector<Bytes> tail = frames(2);
+    tail.push_back(riff.Chunk("ix00", index("00dc", "00dc1")));
+    tail.push_back(riff.Chunk("ix00", index("00dc", "00dc2")));
+    tail.push_back(riff.Chunk("ix01", index("01wb", "01wb")));
+    file = Concat(
+        {riff.Riff("AVI ", {riff.List("hdrl", {riff.Chunk("avih", avitest::MainHeader(header)),
+                                               riff.List("strl", video), riff.List("strl", audio)}),
+                            riff.List("movi", frames(1)), riff.Chunk("idx1", idx1)}),
+         riff.Riff("AVIX", {riff.List("movi", tail)})});
+    // Where pass 1 put the chunks: a walk over both 'movi' lists.
+    payloads.clear();
+    size_t indexes = 0;
+    int segment = 0;
+    for (int64_t list = testsupport::FindToken(file, "movi"); list >= 0;
+         list = testsupport::FindToken(file, "movi", static_cast<uint64_t>(list) + 4)) {
+      ++segment;
+      const uint64_t end = static_cast<uint64_t>(list) + testsupport::U32At(file, list - 4);
+      for (uint64_t at = list + 4; at + 8 <= end;
+           at += 8 + ((testsupport::U32At(file, at + 4) + 1) & ~1u)) {
+        const std::string id = testsupport::TokenAt(file, at);
+        if (id == "ix00" || id == "ix01") {
+          indexAt[indexes++] = at;
+        } else {
+          payloads[id == "00dc" ? id + std::to_string(segment) : id].push_back(
+              {at + 8, testsupport::U32At(file, at + 4)});
+        }
+      }
+    }
+  }
+  return file;
+}
+
+TEST(CAVIParserIndexTest, StandardIndexesAreMatchedByPositionWhicheverSegmentHoldsThem) {
+  const Bytes file = IndexesAtTheEnd();
+  const Outcome run = ParseBytes(file, Verbose());
+  for (const std::string& message : Messages(run.run)) {
+    EXPECT_EQ(message.find("Index Sequence out of order"), std::string::npos) << message;
+    EXPECT_EQ(message.find("Not all Index Entries matched"), std::string::npos) << message;
+    EXPECT_EQ(message.find("Entry not assigned"), std::string::npos) << message;
+  }
+  EXPECT_EQ(run.movi.size(), 20u);
+  // "-xi" follows the super index of the first stream to the same frames.
+  RunOptions xi;
+  xi.switchXi = true;
+  const Outcome indexed = ParseBytes(file, xi);
+  ASSERT_EQ(indexed.movi.size(), 10u);
+  for (size_t i = 0; i < 10; ++i) {
+    EXPECT_EQ(indexed.movi[i].payloadPosition, run.movi[2 * i].payloadPosition) << i;
+  }
 }
 
 // ---------------------------------------------------------------------------

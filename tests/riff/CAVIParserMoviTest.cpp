@@ -163,7 +163,7 @@ struct Chunk {
   size_t headerPos;
 };
 
-uint32_t U32At(const Bytes& file, size_t at) { return ByteReader(file.data() + at, 4).U32(); }
+using testsupport::U32At;
 
 void WalkList(const Bytes& file, size_t begin, size_t end, size_t typePos, uint16_t segment,
               bool inMovi, std::vector<Chunk>& found) {

@@ -470,8 +470,8 @@ TEST(CAVIParserTest, MoviListRunningPastItsSegmentIsReadWhole) {
   const Bytes file =
       Concat({ListHeader("RIFF", static_cast<uint32_t>(4 + body.size() - 8), "AVI "), body});
   size_t entries = 0;
-  const ParseRun run =
-      ParseAvi(file, RunOptions(), [&](CAVIParser& parser) { entries = parser.Model().movi.size(); });
+  const ParseRun run = ParseAvi(file, RunOptions(),
+                                [&](CAVIParser& parser) { entries = parser.Model().movi.size(); });
   EXPECT_EQ(From(Walk(run), 7), (Lines{
                                     "      *** Error: Token Size (40) greater Chunk Size (32)!",
                                     "      'LIST' (32) 'movi': AVI movi List",
