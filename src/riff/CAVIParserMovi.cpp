@@ -259,7 +259,7 @@ int CAVIParser::ScanMovi(uint64_t listSize, uint64_t declaredEnd, uint16_t segme
     const uint64_t real = CurrentPosition() - scan.typePos;
     if (declared != real) {
       report_.Message("Stale 'movi' Size (" + Report::NumberText(declared) +
-                          ") of an interrupted Recording, real Size (" + Report::NumberText(real) +
+                          "), never set by its Writer, real Size (" + Report::NumberText(real) +
                           "), recovered!",
                       depth, kError);
     }
