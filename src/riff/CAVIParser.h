@@ -121,6 +121,9 @@ class CAVIParser : public CRIFFParser {
   bool StreamChunkAt(uint64_t position);
   // Whether a plausible chunk id stands at `position` (not consumed).
   bool PlausibleChunkAt(uint64_t position);
+  // The four bytes at `position` as a token, the position kept; false
+  // (silently) when the file ends first.
+  bool PeekToken(uint64_t position, uint32_t& token);
   // Whether the pad byte behind an odd-sized chunk ending at `end` is to be
   // taken: `expected` by the alignment rule, unless only the other choice
   // leads to a plausible chunk header.

@@ -267,19 +267,23 @@ int CAVIParser::ScanMovi(uint64_t listSize, uint64_t declaredEnd, uint16_t segme
   return result;
 }
 
-bool CAVIParser::StreamChunkAt(uint64_t position) {
+bool CAVIParser::PeekToken(uint64_t position, uint32_t& token) {
   uint8_t bytes[4];
   if (position > FileSize() || FileSize() - position < 4 || !ReadAt(position, bytes, 4)) {
     return false;
   }
-  const uint32_t token = FourCCFromBytes(bytes);
-  return IsPlausibleChunkId(token) && model_.StreamNumber(token) >= 0;
+  token = FourCCFromBytes(bytes);
+  return true;
+}
+
+bool CAVIParser::StreamChunkAt(uint64_t position) {
+  uint32_t token = 0;
+  return PeekToken(position, token) && IsPlausibleChunkId(token) && model_.StreamNumber(token) >= 0;
 }
 
 bool CAVIParser::PlausibleChunkAt(uint64_t position) {
-  uint8_t bytes[4];
-  return position <= FileSize() && FileSize() - position >= 4 && ReadAt(position, bytes, 4) &&
-         IsPlausibleChunkId(FourCCFromBytes(bytes));
+  uint32_t token = 0;
+  return PeekToken(position, token) && IsPlausibleChunkId(token);
 }
 
 const CAVIParser::MoviExtent* CAVIParser::MoviListAt(uint64_t position) const {
@@ -766,6 +770,7 @@ void CAVIParser::UncountChunk(uint32_t id, uint32_t size) {
     if (size == 0 && c.zeroSize > 0) --c.zeroSize;
   }
   if (number >= 0) payloadTotal_ -= std::min<uint64_t>(payloadTotal_, size);
+  // The stream added for the audio of DV frames has no stream number yet.
   const bool audio =
       number < 0 || (stream->strhSeen && KindOf(model_.StreamHeader(static_cast<size_t>(number))) ==
                                              StreamKind::kAudio);

@@ -115,6 +115,37 @@ TEST(DamagedCaptureRepairTest, KeepsEveryFrameOfAnUnfinishedRecording) {
   }
 }
 
+// MEncoder's "-noidx" leaves no index to take key frames from: every audio
+// chunk is one all the same.
+TEST(DamagedCaptureRepairTest, AudioOfAFileWithoutIndexIsKeyFramesInTheRepair) {
+  if (!HaveFfmpeg() || !Installed("mencoder")) GTEST_SKIP() << "needs ffmpeg and mencoder";
+  ScratchDir dir;
+  const std::string source = dir.File("source.avi");
+  const std::string noIndex = dir.File("noidx.avi");
+  RunCommand(
+      "ffmpeg -nostdin -v error -f lavfi -i testsrc=size=160x120:rate=25:duration=1 -f lavfi "
+      "-i sine=sample_rate=22050:duration=1 -c:v mpeg4 -c:a pcm_s16le '" +
+      source + "' && mencoder '" + source + "' -o '" + noIndex +
+      "' -noidx -ovc copy -oac copy -really-quiet >/dev/null 2>&1");
+  ASSERT_GT(ReadFile(noIndex).size(), 1000u);
+  RunOptions options = Quiet();
+  options.writeIdx1 = true;
+  ASSERT_TRUE(WriteAvi(noIndex, dir.File("repaired.avi"), options).result);
+  const Bytes bytes = ReadFile(dir.File("repaired.avi"));
+  const int64_t idx1 = FindToken(bytes, "idx1");
+  ASSERT_GT(idx1, 0);
+  uint32_t audio = 0;
+  uint32_t keys = 0;
+  const uint64_t rows = static_cast<uint64_t>(idx1) + 8;
+  for (uint64_t row = rows; row + 16 <= rows + U32At(bytes, idx1 + 4); row += 16) {
+    if (TokenAt(bytes, row) != "01wb") continue;
+    ++audio;
+    keys += (U32At(bytes, row + 4) & 0x10u) != 0;
+  }
+  EXPECT_GT(audio, 1u);
+  EXPECT_EQ(keys, audio);
+}
+
 // The same layouts built from bytes, for machines without the producers: a
 // finished file whose sizes are then set back to what the producer wrote
 // first.
