@@ -28,10 +28,10 @@ constexpr size_t kBitmapInfoSize = 40;
 constexpr size_t kWaveFormatTag = 0, kWaveSamplesPerSec = 4, kWaveAvgBytesPerSec = 8,
                  kWaveBlockAlign = 12, kWaveCbSize = 16;
 constexpr size_t kWaveFormatExSize = 18;
-// A format this long holds a bitmap info header followed by the DV info
-// structure.
-constexpr size_t kDvVideoFormatSize = 65;
 constexpr size_t kDvInfoSize = 32;
+// A format this long holds a bitmap info header followed by a whole DV info
+// structure; a shorter one gets a new structure.
+constexpr size_t kDvVideoFormatSize = kBitmapInfoSize + kDvInfoSize;
 // Offsets of the DV info structure's words.
 constexpr size_t kDvAAuxSrc = 0, kDvAAuxSrc1 = 8, kDvVAuxSrc = 16, kDvVAuxCtl = 20;
 // The 50/60 bit of the DV source words: set for the 625-line 50 Hz system.

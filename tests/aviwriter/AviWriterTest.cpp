@@ -181,6 +181,22 @@ TEST(AviWriterTest, ConvertsDvToInterleavedDvWithQ1) {
   ExpectSound(output, {{"00dc", 1}}, {}, &packets);
 }
 
+TEST(AviWriterTest, AShortDvInfoBehindTheBitmapHeaderIsMadeWholeWithQ1) {
+  ScratchDir dir;
+  // A bitmap header followed by 26 bytes of a DV info structure.
+  StreamPlan dv = VideoStream();
+  dv.handler = "dvsd";
+  dv.format = testsupport::Concat({BitmapFormat(720, 576, FourCC("dvsd")), Bytes(26, 0)});
+  const std::string source = dir.Write("in.avi", BuildAvi({dv}, {{"00dc", RawFrame()}}));
+  RunOptions options = Quiet();
+  options.switchQ1 = true;
+  const std::string output = dir.File("iavs.avi");
+  ASSERT_TRUE(WriteAvi(source, output, options).result);
+  const Bytes bytes = ReadFile(output);
+  EXPECT_EQ(TokenAt(bytes, kFirstStrhBody), "iavs");
+  EXPECT_EQ(U32At(bytes, kFirstStrhBody + 60), 32u);
+}
+
 TEST(AviWriterTest, TurnsInterleavedDvBackIntoVideoWithABitmapHeaderWithQ2) {
   ScratchDir dir;
   struct Case {
