@@ -60,7 +60,9 @@ class AviWriter {
     uint32_t frames = 0;         // chunks, palette changes not counted
     uint64_t bytes = 0;          // payload bytes
     uint32_t largestChunk = 0;
-    uint32_t initialFrames = 0;  // entries of the file before its first chunk
+    // Its chunks written before the file's first video frame: how far an
+    // interleaved file has it lead the video (an audio preload).
+    uint32_t initialFrames = 0;
   };
   // The headers phase 2 writes.
   struct FinalHeaders {
@@ -117,6 +119,11 @@ class AviWriter {
   void FinishVideoHeader(size_t stream, AviStreamHeader& header, AviMainHeader& main) const;
   void FinishAudioHeader(size_t stream, AviStreamHeader& header, std::vector<uint8_t>& format,
                          const AviMainHeader& main) const;
+  // PCM and float audio, timed from the format's block size; false (nothing
+  // changed) for other formats and for formats without a usable block size
+  // or sample rate.
+  bool FinishBlockAudioHeader(size_t stream, AviStreamHeader& header,
+                              std::vector<uint8_t>& format) const;
   // Bytes of the stream's 'strl' list behind its size field.
   uint64_t StreamListSize(size_t stream) const;
   void PlanHeaderLayout();
@@ -128,7 +135,6 @@ class AviWriter {
   SegmentResult CheckLimits(uint64_t projected, uint32_t segment) const;
   bool ReservePlaceholders(int depth);
   bool WriteEntry(MoviEntry& entry, size_t stream, uint32_t segment, int depth);
-  void ComputeInitialFrames();
   bool FinishSegment(int depth, int inner, uint32_t segment);
   bool PatchU32(uint64_t position, uint32_t value);
   bool RewriteHeader(int depth);

@@ -120,7 +120,6 @@ AviWriter::SegmentResult AviWriter::WriteSegment(int depth, uint32_t segment) {
         report_.Message("First frame is not a Keyframe (will get forced to it)!", inner, kWarning);
       }
       entry.flags |= kKeyFrameFlag;
-      ComputeInitialFrames();
     }
     if (options_.writeOpenDml && !ReservePlaceholders(inner)) {
       result = SegmentResult::kFailed;
@@ -209,7 +208,10 @@ bool AviWriter::WriteEntry(MoviEntry& entry, size_t stream, uint32_t segment, in
   StreamTally& tally = tallies_[stream];
   tally.largestChunk = std::max(tally.largestChunk, size);
   tally.bytes += size;
-  if (CountsAsFrame(entry.chunkId)) ++tally.frames;
+  if (CountsAsFrame(entry.chunkId)) {
+    ++tally.frames;
+    if (videoFramesWritten_ == 0 && !videoStreams_[stream]) ++tally.initialFrames;
+  }
   if (videoStreams_[stream]) ++videoFramesWritten_;
   moviBytes_ += 8 + uint64_t{size} + (size & 1u);
   ++segmentEntries_;
@@ -223,21 +225,6 @@ bool AviWriter::WriteEntry(MoviEntry& entry, size_t stream, uint32_t segment, in
   if (++record.pendingCount < kStandardIndexEntries) return true;
   const bool trace = standardIndexesWritten_ < options_.indxTraceLimit;
   return WriteStandardIndex(record, stream, record.pendingCount, trace, depth);
-}
-
-void AviWriter::ComputeInitialFrames() {
-  // For each stream, the entries of the file that come before its first one.
-  const size_t count = model_.streams.size();
-  std::vector<bool> seen(count, false);
-  size_t left = count;
-  const std::vector<MoviEntry>& movi = model_.movi;
-  for (size_t index = nextEntry_; index < movi.size() && left > 0; ++index) {
-    const int stream = AviModel::StreamNumber(movi[index].chunkId, count);
-    if (stream < 0 || seen[static_cast<size_t>(stream)]) continue;
-    seen[static_cast<size_t>(stream)] = true;
-    tallies_[static_cast<size_t>(stream)].initialFrames = static_cast<uint32_t>(index - nextEntry_);
-    --left;
-  }
 }
 
 bool AviWriter::FinishSegment(int depth, int inner, uint32_t segment) {
@@ -312,6 +299,8 @@ AviWriter::FinalHeaders AviWriter::ComputeFinalHeaders() const {
   AviMainHeader& main = final.main;
   main = model_.MainHeader();
   main.totalFrames = videoFramesWritten_;
+  // Taken from the video stream below; without one there is no initial frame.
+  main.initialFrames = 0;
   main.flags &= ~(kMustUseIndexFlag | kHasIndexFlag | kInterleavedFlag);
   if (options_.writeIdx1) main.flags |= kHasIndexFlag;
   if (model_.interleaved) main.flags |= kInterleavedFlag;
@@ -328,7 +317,14 @@ AviWriter::FinalHeaders AviWriter::ComputeFinalHeaders() const {
     header = model_.StreamHeader(stream);
     final.formats[stream] = model_.streams[stream].strf;
     header.suggestedBufferSize = tallies_[stream].largestChunk;
-    header.initialFrames = tallies_[stream].initialFrames;
+    // Initial frames tell how far a stream leads the video in an interleaved
+    // file: MEncoder states its audio preload so, as the audio chunks it
+    // writes before the first video frame. Each stream gets the lead the
+    // written file gives it, counted the same way (a cut, or a split file
+    // after the first, need not begin with the source's lead); the video is
+    // what the others are measured against and leads nothing, and without
+    // video there is nothing to lead.
+    header.initialFrames = videoFramesWritten_ > 0 ? tallies_[stream].initialFrames : 0;
     main.suggestedBufferSize = std::max(main.suggestedBufferSize, header.suggestedBufferSize);
     if (videoStreams_[stream]) {
       FinishVideoHeader(stream, header, main);

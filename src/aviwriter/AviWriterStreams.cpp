@@ -4,12 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 
 #include "aviwriter/AviWriter.h"
-#include "riff/AviIds.h"
 #include "core/ByteReader.h"
 #include "core/FourCC.h"
+#include "riff/AviIds.h"
 
 namespace {
 
@@ -19,6 +20,8 @@ using avi::kVidsType;
 constexpr uint32_t kInterleavedType = FourCC("iavs");
 constexpr uint32_t kFourBlanks = 0x20202020;
 constexpr uint16_t kPcmFormatTag = 1;
+constexpr uint16_t kIeeeFloatFormatTag = 3;
+constexpr uint16_t kExtensibleFormatTag = 0xFFFE;
 
 // Offsets of the fields used here in the bitmap info header and the wave
 // format.
@@ -28,6 +31,10 @@ constexpr size_t kBitmapInfoSize = 40;
 constexpr size_t kWaveFormatTag = 0, kWaveSamplesPerSec = 4, kWaveAvgBytesPerSec = 8,
                  kWaveBlockAlign = 12, kWaveCbSize = 16;
 constexpr size_t kWaveFormatExSize = 18;
+// WAVEFORMATEXTENSIBLE names its coding by a GUID behind the extension's
+// valid bits and channel mask.
+constexpr size_t kWaveSubFormat = 24;
+constexpr size_t kGuidSize = 16;
 constexpr size_t kDvInfoSize = 32;
 // A format this long holds a bitmap info header followed by a whole DV info
 // structure; a shorter one gets a new structure.
@@ -55,6 +62,23 @@ void SetField(std::vector<uint8_t>& format, size_t at, unsigned width, uint32_t 
     const unsigned shift = 8 * (bigEndian ? width - 1 - i : i);
     format[at + i] = static_cast<uint8_t>(value >> shift);
   }
+}
+
+// Audio stored as whole blocks, each one sample of every channel: PCM and
+// IEEE float, plain or as the sub-format of WAVE_FORMAT_EXTENSIBLE. The
+// sub-format GUIDs of those two are {0000000t-0000-0010-8000-00aa00389b71}
+// with the plain format tag t.
+bool IsBlockAudio(const std::vector<uint8_t>& format, bool bigEndian) {
+  const uint32_t tag = GetField(format, kWaveFormatTag, 2, bigEndian);
+  if (tag == kPcmFormatTag || tag == kIeeeFloatFormatTag) return true;
+  if (tag != kExtensibleFormatTag || format.size() < kWaveSubFormat + kGuidSize) return false;
+  static constexpr uint8_t kGuidTail[8] = {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+  const uint32_t subTag = GetField(format, kWaveSubFormat, 4, bigEndian);
+  return (subTag == kPcmFormatTag || subTag == kIeeeFloatFormatTag) &&
+         GetField(format, kWaveSubFormat + 4, 2, bigEndian) == 0 &&
+         GetField(format, kWaveSubFormat + 6, 2, bigEndian) == 0x0010 &&
+         std::equal(std::begin(kGuidTail), std::end(kGuidTail),
+                    format.begin() + static_cast<std::ptrdiff_t>(kWaveSubFormat + 8));
 }
 
 void SetLe32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
@@ -262,6 +286,7 @@ void AviWriter::FinishVideoHeader(size_t stream, AviStreamHeader& header,
                                   AviMainHeader& main) const {
   header.length = tallies_[stream].frames;
   main.totalFrames = header.length;
+  // Initial frames are counted against the video: the main header's are its.
   main.initialFrames = header.initialFrames;
   // A scale of 0 would divide by zero in every player: it is taken as 1.
   if (header.scale == 0) header.scale = 1;
@@ -283,6 +308,7 @@ void AviWriter::FinishVideoHeader(size_t stream, AviStreamHeader& header,
 
 void AviWriter::FinishAudioHeader(size_t stream, AviStreamHeader& header,
                                   std::vector<uint8_t>& format, const AviMainHeader& main) const {
+  if (FinishBlockAudioHeader(stream, header, format)) return;
   const StreamTally& tally = tallies_[stream];
   const uint32_t averageRate = GetField(format, kWaveAvgBytesPerSec, 4, formatsBigEndian_);
   const uint32_t blockAlign = GetField(format, kWaveBlockAlign, 2, formatsBigEndian_);
@@ -326,6 +352,33 @@ void AviWriter::FinishAudioHeader(size_t stream, AviStreamHeader& header,
     }
   }
   SetField(format, kWaveAvgBytesPerSec, 4, newAverage, formatsBigEndian_);
+}
+
+bool AviWriter::FinishBlockAudioHeader(size_t stream, AviStreamHeader& header,
+                                       std::vector<uint8_t>& format) const {
+  // The format's block size and sample rate time such audio exactly; the
+  // stream header, which players time it by, is often wrong. libquicktime
+  // states a sample size of 2 (the bytes of one channel) for 16-bit stereo:
+  // a length counted in those units is twice the real one. And a byte rate
+  // measured from a rounded duration is a little off where the format's
+  // product is exact.
+  if (!IsBlockAudio(format, formatsBigEndian_)) return false;
+  const uint32_t blockAlign = GetField(format, kWaveBlockAlign, 2, formatsBigEndian_);
+  const uint32_t samplesPerSec = GetField(format, kWaveSamplesPerSec, 4, formatsBigEndian_);
+  const uint64_t byteRate = uint64_t{samplesPerSec} * blockAlign;
+  if (byteRate == 0 || byteRate > 0xFFFFFFFFull) return false;
+  // The length counts blocks, so rate / scale must be blocks (samples) per
+  // second. A source whose pair is already right keeps it; one whose rate is
+  // something else (often the byte rate over a scale of 1) gets the byte
+  // rate over the block size, the pair "-fa" writes for PCM.
+  if (header.scale == 0 || uint64_t{header.rate} != uint64_t{samplesPerSec} * header.scale) {
+    header.scale = blockAlign;
+    header.rate = static_cast<uint32_t>(byteRate);
+  }
+  header.sampleSize = blockAlign;
+  header.length = Clamp32(tallies_[stream].bytes / blockAlign);
+  SetField(format, kWaveAvgBytesPerSec, 4, static_cast<uint32_t>(byteRate), formatsBigEndian_);
+  return true;
 }
 
 // ---------------------------------------------------------------------------

@@ -389,46 +389,54 @@ TEST(AviWriterTest, SetsANewVideoRateAndReducesTheSourceRate) {
   }
 }
 
-TEST(AviWriterTest, FixesPcmAudioScaleAndMeasuresTheRate) {
+TEST(AviWriterTest, TimesPcmByItsFormatAndMeasuresOtherAudioWithoutScale) {
   ScratchDir dir;
-  // One second of video (25 frames) and one second of 8000 Hz 16-bit audio
-  // whose header claims a scale of 0.
+  // One second of video (25 frames) and one second of audio at 16000 bytes
+  // per second whose header claims a scale of 0.
   std::vector<ChunkPlan> chunks;
   for (int i = 0; i < 25; ++i) {
     chunks.push_back({"00dc", RawFrame()});
     chunks.push_back({"01wb", Bytes(640, 0)});
   }
-  StreamPlan audio = PcmStream(8000);
-  audio.scale = 0;
-  const std::string source = dir.Write("in.avi", BuildAvi({VideoStream(), audio}, chunks));
+  StreamPlan pcm = PcmStream(8000);
+  pcm.scale = 0;
+  // The same stream tagged as MPEG audio: only the bytes tell its rate.
+  StreamPlan mpeg = pcm;
+  mpeg.format[0] = 0x55;
   // Behind the first stream list ('strh', 'strf' and 'indx').
   const uint64_t audioStrh = kFirstStrhBody + 56 + 8 + 40 + 16384 + 12 + 8;
 
+  // PCM, with "-fa" or without: 8000 blocks of 2 bytes per second.
+  const std::string pcmSource = dir.Write("pcm.avi", BuildAvi({VideoStream(), pcm}, chunks));
+  for (const bool fix : {false, true}) {
+    SCOPED_TRACE(fix);
+    RunOptions options = Quiet();
+    options.fixAudioScale = fix;
+    ASSERT_TRUE(WriteAvi(pcmSource, dir.File("pcm_out.avi"), options).result);
+    const Bytes bytes = ReadFile(dir.File("pcm_out.avi"));
+    ASSERT_EQ(TokenAt(bytes, audioStrh), "auds");
+    EXPECT_EQ(U32At(bytes, audioStrh + 20), 2u);
+    EXPECT_EQ(U32At(bytes, audioStrh + 24), 16000u);
+    EXPECT_EQ(U32At(bytes, audioStrh + 44), 2u);
+    EXPECT_EQ(U32At(bytes, audioStrh + 32), 8000u);
+    ExpectSound(dir.File("pcm_out.avi"), {{"00dc", 25}, {"01wb", 25}});
+  }
+
   // The measured path: 16000 bytes over one second.
-  ASSERT_TRUE(WriteAvi(source, dir.File("zero.avi"), Quiet()).result);
-  Bytes bytes = ReadFile(dir.File("zero.avi"));
-  ASSERT_EQ(TokenAt(bytes, audioStrh), "auds");
+  const std::string mpegSource = dir.Write("mpeg.avi", BuildAvi({VideoStream(), mpeg}, chunks));
+  ASSERT_TRUE(WriteAvi(mpegSource, dir.File("mpeg_out.avi"), Quiet()).result);
+  Bytes bytes = ReadFile(dir.File("mpeg_out.avi"));
   EXPECT_EQ(U32At(bytes, audioStrh + 20), 1u);       // scale 0 taken as 1...
   EXPECT_EQ(U32At(bytes, audioStrh + 24), 16000u);   // rate: bytes per second
   EXPECT_EQ(U32At(bytes, audioStrh + 32), 16000u);   // length in scale units
 
-  // "-fa": scale, rate and sample size from the PCM format.
-  RunOptions options = Quiet();
-  options.fixAudioScale = true;
-  ASSERT_TRUE(WriteAvi(source, dir.File("fa.avi"), options).result);
-  bytes = ReadFile(dir.File("fa.avi"));
-  EXPECT_EQ(U32At(bytes, audioStrh + 20), 2u);
-  EXPECT_EQ(U32At(bytes, audioStrh + 24), 16000u);
-  EXPECT_EQ(U32At(bytes, audioStrh + 44), 2u);
-  EXPECT_EQ(U32At(bytes, audioStrh + 32), 8000u);
-  ExpectSound(dir.File("fa.avi"), {{"00dc", 25}, {"01wb", 25}});
-
-  // Half a second of video measures nothing: the length counts samples.
+  // Half a second of video measures nothing: the length counts samples of
+  // the stated size.
   chunks.resize(26);
-  const std::string shortSource = dir.Write("short.avi", BuildAvi({VideoStream(), audio}, chunks));
-  ASSERT_TRUE(WriteAvi(shortSource, dir.File("short_out.avi"), options).result);
+  const std::string shortSource = dir.Write("short.avi", BuildAvi({VideoStream(), mpeg}, chunks));
+  ASSERT_TRUE(WriteAvi(shortSource, dir.File("short_out.avi"), Quiet()).result);
   bytes = ReadFile(dir.File("short_out.avi"));
-  EXPECT_EQ(U32At(bytes, audioStrh + 20), 2u);
+  EXPECT_EQ(U32At(bytes, audioStrh + 20), 1u);
   EXPECT_EQ(U32At(bytes, audioStrh + 32), 13u * 640 / 2);
 }
 

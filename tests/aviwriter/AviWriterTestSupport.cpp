@@ -24,8 +24,9 @@ const ChunkBuilder riff;
 
 Bytes Strh(const StreamPlan& stream, uint32_t length) {
   return Concat({TextBytes(stream.type), TextBytes(stream.handler), Le32(0), Le16(0), Le16(0),
-                 Le32(0), Le32(stream.scale), Le32(stream.rate), Le32(0), Le32(length), Le32(0),
-                 Le32(0xFFFFFFFF), Le32(stream.sampleSize), Le16(0), Le16(0), Le16(0), Le16(0)});
+                 Le32(stream.initialFrames), Le32(stream.scale), Le32(stream.rate), Le32(0),
+                 Le32(length), Le32(0), Le32(0xFFFFFFFF), Le32(stream.sampleSize), Le16(0), Le16(0),
+                 Le16(0), Le16(0)});
 }
 
 std::string Quoted(const std::string& path) { return "'" + path + "'"; }
@@ -104,13 +105,23 @@ ParsedBack ParseBack(const std::string& path, const RunOptions& options) {
   parsed.run = testsupport::RunParserOnFile<CAVIParser>(path, options, [&](CAVIParser& parser) {
     const AviModel& model = parser.Model();
     parsed.streams = model.streams.size();
+    parsed.main = model.MainHeader();
+    for (size_t stream = 0; stream < model.streams.size(); ++stream) {
+      parsed.headers.push_back(model.StreamHeader(stream));
+      parsed.formats.push_back(model.streams[stream].strf);
+    }
     for (const MoviEntry& entry : model.movi) {
       const std::string id(reinterpret_cast<const char*>(&entry.chunkId), 4);
       ++parsed.chunks[id];
+      parsed.payloadBytes[id] += entry.size;
       ++parsed.entriesPerSegment[entry.segment];
     }
   });
   return parsed;
+}
+
+bool Installed(const std::string& tool) {
+  return ::access(("/usr/bin/" + tool).c_str(), X_OK) == 0;
 }
 
 bool HaveFfmpeg() {

@@ -10,6 +10,7 @@
 
 #include "TestSupport.h"
 #include "core/RunOptions.h"
+#include "riff/AviModel.h"
 
 namespace avitest {
 
@@ -23,6 +24,7 @@ struct StreamPlan {
   uint32_t rate = 25;
   uint32_t sampleSize = 0;
   Bytes format;
+  uint32_t initialFrames = 0;
 };
 
 struct ChunkPlan {
@@ -59,7 +61,11 @@ struct ParsedBack {
   testsupport::ParseRun run;
   std::map<std::string, uint32_t> chunks;            // 'movi' entries per chunk id
   std::map<uint16_t, uint32_t> entriesPerSegment;     // 'movi' entries per RIFF segment
+  std::map<std::string, uint64_t> payloadBytes;       // per chunk id
   size_t streams = 0;
+  AviMainHeader main;
+  std::vector<AviStreamHeader> headers;
+  std::vector<Bytes> formats;
 };
 
 // Parses `source` and writes `output` with `options`.
@@ -67,6 +73,8 @@ testsupport::ParseRun WriteAvi(const std::string& source, const std::string& out
                                const RunOptions& options = RunOptions());
 ParsedBack ParseBack(const std::string& path, const RunOptions& options = RunOptions());
 
+// Whether /usr/bin holds `tool`: real producers are run only where installed.
+bool Installed(const std::string& tool);
 // ffmpeg as a second opinion; the tests that use it are skipped without it.
 bool HaveFfmpeg();
 std::string RunCommand(const std::string& command);

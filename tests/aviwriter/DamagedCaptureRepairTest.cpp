@@ -8,7 +8,6 @@
 // the garbage cases work on a committed ffmpeg sample.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <random>
@@ -25,10 +24,6 @@ using testsupport::Bytes;
 using testsupport::ParseRun;
 using testsupport::ScratchDir;
 using Lines = std::vector<std::string>;
-
-bool Installed(const std::string& tool) {
-  return ::access(("/usr/bin/" + tool).c_str(), X_OK) == 0;
-}
 
 bool Mentions(const Lines& lines, const std::string& text) {
   return std::any_of(lines.begin(), lines.end(),
