@@ -39,7 +39,7 @@ struct UsageLine {
 
 const UsageLine kUsage[] = {
     {"Clipsmith: Usage: clipsmith -opt1 -opt2 ... filespec*.avi [out.avi]", false},
-    {" -t####  Parsing Trace: #### Number of 'movi','indx','idx1'-Entries shown (5)", false},
+    {" -t####  Parsing Trace: #### Number of 'movi','indx','idx1'-Entries shown (15)", false},
     {" -tm#### Parsing Trace: #### Number of 'movi'-Entries shown", true},
     {" -ti#### Parsing Trace: #### Number of 'indx'-Entries shown", true},
     {" -tx#### Parsing Trace: #### Number of 'idx1'-Entries shown", true},
@@ -225,14 +225,18 @@ void CommandLine::ScanFrameRate(const std::string& arg, char third, RunOptions& 
   }
 }
 
-// -mi, -mx force little- or big-endian chunk parsing, -mt MPEG scanning.
+// -mi (also spelt -mr, as the usage text names it) and -mx force little- or
+// big-endian chunk parsing, -mt MPEG scanning.
 void CommandLine::ScanByteOrder(const std::string& arg, char third, RunOptions& options) {
   if (arg.size() != 3) {
     result_.status = kShowExtendedUsage;
     return;
   }
   switch (third) {
-    case 'i': options.byteOrder = 1; break;
+    case 'i':
+    case 'r':
+      options.byteOrder = 1;
+      break;
     case 'x': options.byteOrder = 2; break;
     case 't': options.byteOrder = 3; break;
     default: result_.status = kShowExtendedUsage; break;

@@ -6,6 +6,7 @@
 #include "core/CIOService.h"
 #include "core/CParser.h"
 #include "core/FourCC.h"
+#include "core/PlatformFile.h"
 #include "core/Report.h"
 #include "riff/CAVIParser.h"
 #include "riff/CRIFFParser.h"
@@ -150,30 +151,34 @@ ProbeRow FormatProbe::ChooseRow(const uint8_t (&probe)[kProbeSize], const RunOpt
 JobOutcome FormatProbe::RunFile(const std::string& source, const std::string& output,
                                RunOptions options, ReportOutput& report) {
   report.Line("");
-  // Bytes a short or unopenable file does not have stay zero, and only the
-  // bytes really read are shown in the report.
+  // Bytes a short file does not have stay zero, and only the bytes really
+  // read are shown in the report.
   uint8_t probe[kProbeSize] = {};
   size_t probeLength = 0;
   JobOutcome outcome;
-  bool opened = false;
   {
+    // A file that cannot be opened is named with the host's reason, and
+    // nothing more: no parser and no guess at its type would add anything
+    // true. One that cannot be read has been reported by the read.
     CIOService io(options, report);
-    FileRecord record;
-    if (io.OpenForReading(record, source)) {
-      opened = true;
-      outcome.size = io.FileSize(record);
-      probeLength = outcome.size < kProbeSize ? static_cast<size_t>(outcome.size) : kProbeSize;
-      const bool read = io.Read(record, probe, probeLength);
-      io.Close(record);
-      if (!read) return JobOutcome{0, true};
+    int error = 0;
+    if (!PlatformFile().OpenForReading(source, error)) {
+      Report(report).TopLine(source);
+      io.ReportSystemError(false, error);
+      return JobOutcome{0, true};
     }
+    FileRecord record;
+    if (!io.OpenForReading(record, source)) return JobOutcome{0, true};
+    outcome.size = io.FileSize(record);
+    probeLength = outcome.size < kProbeSize ? static_cast<size_t>(outcome.size) : kProbeSize;
+    const bool read = io.Read(record, probe, probeLength);
+    io.Close(record);
+    if (!read) return JobOutcome{0, true};
   }
 
   const ParserRow* row = FindParserRow(ChooseRow(probe, options));
   if (!row) {
-    // An unopenable file is reported here too, as a file of no bytes.
     ReportUnrecognised(source, probe, probeLength, options, report);
-    outcome.failed = !opened;
     return outcome;
   }
   std::unique_ptr<CParser> parser = row->make(options, report);

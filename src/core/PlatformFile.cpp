@@ -43,6 +43,14 @@ bool PlatformFile::OpenForReading(const std::string& path, int& error) {
     error = errno;
     return false;
   }
+  // A directory opens like a file here but has no bytes to read; it fails
+  // now, as it does on hosts that refuse to open it.
+  struct stat info;
+  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    error = EISDIR;
+    return false;
+  }
   const int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   fd_ = fd;

@@ -31,7 +31,7 @@ uint32_t StatusOf(std::vector<std::string> args) { return Parse(std::move(args))
 TEST(CommandLineUsage, ShortText) {
   const std::vector<std::string> expected = {
       "Clipsmith: Usage: clipsmith -opt1 -opt2 ... filespec*.avi [out.avi]",
-      " -t####  Parsing Trace: #### Number of 'movi','indx','idx1'-Entries shown (5)",
+      " -t####  Parsing Trace: #### Number of 'movi','indx','idx1'-Entries shown (15)",
       " -v[#]   Parsing Trace: Show 1:Parse/2:Dumps/3:Verbose/4,5,6:Debug (2)",
       " -p####  Fastmode (only partial Parsing), Parse #### 'movi'-entries (all)",
       " -c      Don't Check 'idx1'-and 'indx'-Entries against 'movi'-Entries (on)",
@@ -48,7 +48,7 @@ TEST(CommandLineUsage, ShortText) {
 TEST(CommandLineUsage, ExtendedText) {
   const std::vector<std::string> expected = {
       "Clipsmith: Usage: clipsmith -opt1 -opt2 ... filespec*.avi [out.avi]",
-      " -t####  Parsing Trace: #### Number of 'movi','indx','idx1'-Entries shown (5)",
+      " -t####  Parsing Trace: #### Number of 'movi','indx','idx1'-Entries shown (15)",
       " -tm#### Parsing Trace: #### Number of 'movi'-Entries shown",
       " -ti#### Parsing Trace: #### Number of 'indx'-Entries shown",
       " -tx#### Parsing Trace: #### Number of 'idx1'-Entries shown",
@@ -153,7 +153,13 @@ TEST(CommandLineSwitches, ByteOrderIsCaseSensitiveUnlessWrittenInCapitals) {
   EXPECT_EQ(Parse({"-mi"}).options.byteOrder, 1u);
   EXPECT_EQ(Parse({"-mx"}).options.byteOrder, 2u);
   EXPECT_EQ(Parse({"-mt"}).options.byteOrder, 3u);
-  EXPECT_EQ(StatusOf({"-mr"}), kShowExtendedUsage);
+  // -mr is the spelling the usage text gives for -mi.
+  Parsed intel = Parse({"-mr"});
+  EXPECT_EQ(intel.options.byteOrder, 1u);
+  EXPECT_EQ(intel.result.status, Parse({"-mi"}).result.status);
+  EXPECT_EQ(Parse({"-MR"}).options.byteOrder, 1u);
+  EXPECT_EQ(StatusOf({"-mR"}), kShowExtendedUsage);
+  EXPECT_EQ(StatusOf({"-mrx"}), kShowExtendedUsage);
   EXPECT_EQ(StatusOf({"-mI"}), kShowExtendedUsage);
   EXPECT_EQ(StatusOf({"-mix"}), kShowExtendedUsage);
   EXPECT_EQ(StatusOf({"-m"}), kShowExtendedUsage);

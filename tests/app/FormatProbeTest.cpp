@@ -1,16 +1,25 @@
-#include "app/FormatProbe.h"
-
-#include <algorithm>
-#include <cstring>
-
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
 #include "AppTestSupport.h"
+#include "app/FormatProbe.h"
+#include "core/SystemError.h"
 
 namespace {
 
 using apptest::CapturedOutput;
 using apptest::ScratchDir;
+
+// The host's text for an error, as the report shows it on a line of its own.
+std::string HostText(int error) {
+  std::string text = SystemError::Text(error);
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
 
 ProbeRow RowOf(const std::string& bytes, uint32_t byteOrder = 0) {
   uint8_t probe[FormatProbe::kProbeSize] = {};
@@ -155,15 +164,35 @@ TEST_F(FormatProbeRun, ShortFilesShowOnlyTheirOwnBytes) {
   EXPECT_EQ(Run("PK").back(), "  This might be a .ZIP file.");
 }
 
-TEST_F(FormatProbeRun, MissingFileCountsAsEmptyAndFails) {
-  const std::string missing = dir_.File("absent.avi");
-  const JobOutcome outcome = FormatProbe::RunFile(missing, "", RunOptions(), captured_.output);
-  EXPECT_EQ(outcome.size, 0u);
-  EXPECT_TRUE(outcome.failed);
-  const std::vector<std::string> lines = captured_.Lines();
-  ASSERT_GE(lines.size(), 4u);
-  EXPECT_EQ(lines.back(), "  This file is not recognized.");
-  EXPECT_NE(std::find(lines.begin(), lines.end(), missing), lines.end());
+// A source that cannot be opened or read gets the host's text once and
+// nothing else: no parser, no guess at its type, whatever byte order or
+// MPEG scanning was forced. (An unreadable file is tested in JobFaultsTest,
+// which can drop the superuser's rights.)
+TEST_F(FormatProbeRun, UnreadableSourceShowsItsNameAndTheHostText) {
+  apptest::WriteText(path_, "plain file");
+  std::filesystem::create_directory(dir_.File("folder"));
+  struct Case {
+    std::string source;
+    int error;
+  };
+  const Case cases[] = {
+      {dir_.File("absent.avi"), ENOENT},
+      {path_ + "/inner.avi", ENOTDIR},
+      {dir_.File("folder"), EISDIR},
+  };
+  for (const Case& c : cases) {
+    for (uint32_t byteOrder : {0u, 1u, 2u, 3u}) {
+      CapturedOutput captured;
+      RunOptions options;
+      options.byteOrder = byteOrder;
+      const JobOutcome outcome =
+          FormatProbe::RunFile(c.source, "out.avi", options, captured.output);
+      EXPECT_EQ(outcome.size, 0u) << c.source;
+      EXPECT_TRUE(outcome.failed) << c.source;
+      const std::vector<std::string> expected = {"", c.source, HostText(c.error)};
+      EXPECT_EQ(captured.Lines(), expected) << c.source << " byte order " << byteOrder;
+    }
+  }
 }
 
 }  // namespace

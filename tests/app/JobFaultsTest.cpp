@@ -137,6 +137,32 @@ TEST(JobFaults, TheProgramReportsFullDevicesWithStatusTwo) {
   EXPECT_NE(reporting.err.find(SystemError::Text(ENOSPC)), std::string::npos) << reporting.err;
 }
 
+// Forcing a byte order sends any file to the chunk parser; an unreadable
+// source must still be reported once, without a parser or a verdict.
+TEST(JobFaults, AnUnreadableSourceIsReportedOnceWhateverTheDispatch) {
+  ScratchDir dir;
+  chmod(dir.Path().c_str(), 0755);
+  const std::string source = dir.File("locked.wav");
+  apptest::WriteText(source, "RIFF....WAVE");
+  chmod(source.c_str(), 0);
+  for (const char* order : {"-mi", "-mx", "-mt", "-v2"}) {
+    CapturedOutput captured;
+    int status = 0;
+    {
+      const AsUnprivilegedUser user(dir.Path());
+      if (!user.Usable()) GTEST_SKIP() << "cannot act as an unprivileged user here";
+      status = Driver::Run({"clipsmith", order, source}, captured.output, nullptr);
+    }
+    EXPECT_EQ(status, Driver::kExitJobFailed) << order;
+    const std::string report = Joined(captured.Lines());
+    EXPECT_EQ(Occurrences(report, SystemError::Text(EACCES)), 1u) << order << "\n" << report;
+    EXPECT_EQ(Occurrences(report, "locked.wav"), 1u) << order << "\n" << report;
+    EXPECT_EQ(report.find("recognized"), std::string::npos) << order << "\n" << report;
+    EXPECT_NE(report.find("Total Files processed: 1, Total Size: 0 (0MB)"), std::string::npos)
+        << report;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // A batch of 200 files
 
@@ -233,9 +259,23 @@ TEST(BatchRobustness, TwoHundredMixedFilesAreAllReportedWithCorrectTotals) {
     status = Driver::RunJobs(jobs, options, captured.output, nullptr);
   }
   EXPECT_EQ(status, Driver::kExitJobFailed);
+  // Every file's path heads its report; one that vanished or cannot be read
+  // gets the host's text under it and nothing more.
   const std::vector<std::string> lines = captured.Lines();
-  for (const Job& job : jobs) {
-    EXPECT_NE(std::find(lines.begin(), lines.end(), job.source), lines.end()) << job.source;
+  for (size_t i = 0; i < jobs.size(); ++i) {
+    const auto heading = std::find(lines.begin(), lines.end(), jobs[i].source);
+    ASSERT_NE(heading, lines.end()) << jobs[i].source;
+    const bool readable = i % 20 != 7 && i % 20 != 17;
+    // The host's texts end with their own line break.
+    const auto isHostText = [](const std::string& line, int code) {
+      return !line.empty() && SystemError::Text(code).find(line) == 0;
+    };
+    const bool hostText = heading + 1 < lines.end() &&
+                          (isHostText(heading[1], ENOENT) || isHostText(heading[1], EACCES));
+    EXPECT_EQ(hostText, !readable) << jobs[i].source;
+    if (hostText && heading + 2 < lines.end()) {
+      EXPECT_EQ(heading[2], "") << jobs[i].source;
+    }
   }
   const std::string report = Joined(lines);
   EXPECT_EQ(Occurrences(report, SystemError::Text(ENOENT)), vanished);

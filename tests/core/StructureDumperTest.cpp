@@ -1,5 +1,3 @@
-#include "core/StructureDumper.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -10,9 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "core/CParser.h"
 #include "core/FieldFormat.h"
 #include "core/FourCC.h"
+#include "core/StructureDumper.h"
 
 namespace {
 
@@ -593,8 +593,9 @@ TEST_F(StructureDumperTest, RandomDescriptionsTerminateOnRandomData) {
 // --------------------------------------------------------- reading a file
 
 struct StructureDumperFileTest : StructureDumperTest {
-  std::string path = ::testing::TempDir() + "structure-dumper-test.bin";
-  ~StructureDumperFileTest() override { std::remove(path.c_str()); }
+  // A directory of its own: the tests run in parallel processes.
+  testsupport::ScratchDir dir;
+  std::string path = dir.File("structure-dumper-test.bin");
   void Write(const Bytes& bytes) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(bytes.data()),
