@@ -37,6 +37,9 @@ const char kUnexpectedToken[] = "Unexpected Token!";
 const char kTokenTooLarge[] = "Token Size greater Chunk Size!";
 const char kSizeMismatch[] = "Chunk Size mismatch!";
 const char kPrematureEnd[] = "File ends prematurely!";
+const char kPadByteMissing[] = "Pad byte missing after odd-sized Chunk!";
+
+constexpr uint64_t kHeaderSize = 8;
 
 // The largest body a description dump can take: its span (body plus the
 // 8-byte header, rounded up to even) must fit the dumper's 32-bit counts.
@@ -59,6 +62,23 @@ bool IsFormToken(uint32_t token) {
 
 bool IsAsciiLetterOrDigit(uint8_t c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// Chunk ids as writers make them: a printable first character other than a
+// blank ('_PMX'), then letters, digits or blanks ('fmt ').
+bool IsChunkId(const uint8_t* id) {
+  if (id[0] <= 0x20 || id[0] >= 0x7f) return false;
+  for (int i = 1; i < 4; ++i) {
+    if (!IsAsciiLetterOrDigit(id[i]) && id[i] != ' ') return false;
+  }
+  return true;
+}
+
+// Whether `available` bytes at `header` hold a chunk header whose chunk fits
+// in `room` bytes.
+bool IsPlausibleHeader(const uint8_t* header, size_t available, uint64_t room, bool bigEndian) {
+  if (available < kHeaderSize || room < kHeaderSize || !IsChunkId(header)) return false;
+  return ByteReader(header + 4, 4, bigEndian).U32() <= room - kHeaderSize;
 }
 
 std::string Hex32(uint32_t value) {
@@ -200,9 +220,11 @@ bool CRIFFParser::RunDriver(int depth) {
     if (!ReadSizeWord(size, inner)) return false;
     size = CorrectedTopLevelSize(size, inner);
     formSeen = true;
+    const uint64_t headerPos = HeaderPosition(kHeaderSize);
     // A form that had to stop leaves the position where it stopped; the walk
     // goes on from there with the next token.
     HandleUnknownForm(token, size, inner);
+    StepBackOntoMissingPad(headerPos, size, RemainingInFile() + 1, inner + 1);
   }
   const uint64_t position = CurrentPosition();
   if (position != fileSize) {
@@ -321,8 +343,36 @@ int CRIFFParser::WalkListBody(uint64_t remaining, int depth) {
       if (result == kNotKnown) result = SkipUnknownChunk(token, size, headerPos, depth);
     }
     if (result == kStop) return kStop;
+    if (StepBackOntoMissingPad(headerPos, size, remaining + 1, depth + 1)) ++remaining;
   }
   return EndOfListBody(remaining, depth);
+}
+
+bool CRIFFParser::StepBackOntoMissingPad(uint64_t headerPos, uint32_t size, uint64_t room,
+                                         int depth) {
+  const uint64_t padPos = headerPos + kHeaderSize + size;
+  if (!wordAligned_ || (size & 1) == 0 || CurrentPosition() != padPos + 1) return false;
+  if (!HeaderStartsAt(padPos, room, depth)) return false;
+  // The pad byte was counted when it was stepped over.
+  Seek(padPos);
+  --input_.positionCounter;
+  report_.Message(kPadByteMissing, depth, kWarning);
+  return true;
+}
+
+bool CRIFFParser::HeaderStartsAt(uint64_t position, uint64_t room, int depth) {
+  // The header at `position` and the one a byte later, as far as the file
+  // holds them; the current position is kept.
+  uint8_t bytes[kHeaderSize + 1];
+  const uint64_t fileSize = FileSize();
+  const uint64_t left = position < fileSize ? fileSize - position : 0;
+  const size_t available = static_cast<size_t>(std::min<uint64_t>(sizeof bytes, left));
+  if (available < kHeaderSize) return false;
+  const uint64_t here = CurrentPosition();
+  const bool read = Seek(position) && ReadChecked(bytes, available, depth, false);
+  Seek(here);
+  return read && IsPlausibleHeader(bytes, available, room, bigEndian_) &&
+         !IsPlausibleHeader(bytes + 1, available - 1, room - 1, bigEndian_);
 }
 
 void CRIFFParser::FitSubChunk(uint32_t& size, uint64_t& remaining, int depth) {
@@ -339,6 +389,12 @@ void CRIFFParser::FitSubChunk(uint32_t& size, uint64_t& remaining, int depth) {
 
 int CRIFFParser::EndOfListBody(uint64_t remaining, int depth) {
   if (remaining == 0) return kHandled;
+  if (wordAligned_ && remaining == 1) {
+    // An odd-sized list ends with its pad byte, which may be missing at the
+    // end of the file (the caller looks for it missing elsewhere).
+    if (CurrentPosition() < FileSize()) SkipChecked(1, 0);
+    return kHandled;
+  }
   // Fewer than 8 bytes cannot hold another chunk; more are left only when the
   // file ended inside the list.
   if (remaining < 8) report_.Message(kSizeMismatch, depth, kError);
@@ -397,6 +453,7 @@ int CRIFFParser::WalkInfoList(uint64_t size, int depth) {
     FitSubChunk(chunkSize, remaining, depth);
     remaining -= 8 + AlignedSize(chunkSize);
     if (HandleInfoSubChunk(token, chunkSize, headerPos, depth) == kStop) return kStop;
+    if (StepBackOntoMissingPad(headerPos, chunkSize, remaining + 1, depth + 1)) ++remaining;
   }
   return EndOfListBody(remaining, depth);
 }

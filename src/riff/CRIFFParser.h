@@ -109,6 +109,15 @@ class CRIFFParser : public CParser {
   // Checks a sub-chunk against what remains of its list and cuts one of them.
   void FitSubChunk(uint32_t& size, uint64_t& remaining, int depth);
   int EndOfListBody(uint64_t remaining, int depth);
+  // Called behind an odd-sized chunk whose header is at `headerPos`, once its
+  // pad byte has been stepped over, with `room` the bytes its list holds from
+  // the pad byte on. Some writers leave the pad byte out: when the byte is the
+  // start of a plausible chunk header and the byte behind it is not, this
+  // warns and moves back onto that header. True when it moved back.
+  bool StepBackOntoMissingPad(uint64_t headerPos, uint32_t size, uint64_t room, int depth);
+  // Whether a plausible chunk header of a chunk that fits in `room` bytes
+  // starts at `position` while none starts a byte later.
+  bool HeaderStartsAt(uint64_t position, uint64_t room, int depth);
   int HandleSubList(uint32_t token, uint32_t size, uint64_t headerPos, uint64_t& remaining,
                     int depth);
   // A chunk nobody knows: its header line, then its body skipped.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "TestSupport.h"
+#include "app/ChildProcess.h"
 #include "core/FourCC.h"
 #include "riff/CRIFFParser.h"
 
@@ -416,6 +417,87 @@ TEST(CRIFFParserTest, MissingPadByteAtTheEndOfTheFileIsTolerated) {
                                           "        \"78 79 7a \"",
                                           "  This is a valid RIFF file.",
                                       }));
+}
+
+// ---------------------------------------------------------------------------
+// Odd-sized chunks whose writer left out the pad byte.
+
+size_t CountContaining(const Lines& lines, const std::string& text) {
+  size_t count = 0;
+  for (const std::string& line : lines) {
+    if (line.find(text) != std::string::npos) ++count;
+  }
+  return count;
+}
+
+// A chunk as such writers make it: the body without a pad byte behind it.
+Bytes UnpaddedChunk(const ChunkBuilder& builder, const std::string& id, const Bytes& body) {
+  return Concat({TextBytes(id), builder.Size(static_cast<uint32_t>(body.size())), body});
+}
+
+Bytes UnpaddedContainer(const ChunkBuilder& builder, const std::string& token,
+                        const std::string& type, const std::vector<Bytes>& children) {
+  return UnpaddedChunk(builder, token, Concat({TextBytes(type), Concat(children)}));
+}
+
+const char kPadWarning[] = "*** Warning: Pad byte missing after odd-sized Chunk!";
+
+TEST(CRIFFParserTest, MissingPadByteIsWarnedAboutAndTheWalkStaysInStep) {
+  const ChunkBuilder riff;
+  const ChunkBuilder rifx(ChunkBuilder::Layout::Rifx);
+  const ChunkBuilder iff(ChunkBuilder::Layout::Iff);
+  auto info = [](const ChunkBuilder& b) {
+    return b.List("INFO", {b.Chunk("INAM", TextBytes(std::string("odd\0", 4)))});
+  };
+  auto samples = [](const ChunkBuilder& b) { return UnpaddedChunk(b, "data", TextBytes("abc")); };
+  const struct {
+    const char* name;
+    Bytes file;
+    size_t warnings;
+  } cases[] = {
+      {"RIFF", UnpaddedContainer(riff, "RIFF", "WAVE", {samples(riff), info(riff)}), 1},
+      {"RIFX", UnpaddedContainer(rifx, "RIFX", "WAVE", {samples(rifx), info(rifx)}), 1},
+      // The list's size leaves the pad out as well: found behind the list.
+      {"list",
+       UnpaddedContainer(riff, "RIFF", "WAVE",
+                         {UnpaddedContainer(riff, "LIST", "abcd", {samples(riff)}), info(riff)}),
+       1},
+      {"padded", riff.Riff("WAVE", {riff.Chunk("data", TextBytes("abc")), info(riff)}), 0},
+      {"pad byte not zero", riff.Riff("WAVE", {samples(riff), TextBytes("x"), info(riff)}), 0},
+      {"IFF", iff.Riff("WAVE", {iff.Chunk("data", TextBytes("abc")), info(iff)}), 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Lines body = ParseBytes(c.file).Body();
+    EXPECT_EQ(CountContaining(body, kPadWarning), c.warnings);
+    EXPECT_EQ(CountContaining(body, "00 Text: \"odd\""), 1u);
+    EXPECT_EQ(CountContaining(body, "Error:") + CountContaining(body, "Fatal:"), 0u);
+    EXPECT_EQ(CountContaining(body, "This is a valid RIFF file"), 1u);
+  }
+}
+
+// GStreamer's wavenc writes an odd-sized 'data' chunk without its pad byte
+// and the tags' LIST right behind it.
+TEST(CRIFFParserTest, GstreamerWaveWithoutPadByteShowsItsTitle) {
+  testsupport::ScratchDir dir;
+  const std::string path = dir.File("odd.wav");
+  const apptest::ChildOutcome made = apptest::ChildProcess::Run(
+      {"/usr/bin/env", "gst-launch-1.0", "-q", "audiotestsrc", "num-buffers=3",
+       "samplesperbuffer=333", "!", "audio/x-raw,format=U8,channels=1,rate=8000", "!", "taginject",
+       "tags=title=odd", "!", "wavenc", "!", "filesink", "location=" + path},
+      60);
+  if (!made.started || made.exitStatus != 0) GTEST_SKIP() << "gst-launch-1.0 did not run";
+  const Bytes bytes = testsupport::ReadFile(path);
+  const int64_t data = testsupport::FindToken(bytes, "data");
+  ASSERT_GE(data, 0);
+  const uint64_t padPos = static_cast<uint64_t>(data) + 8 + testsupport::U32At(bytes, data + 4);
+  const bool padMissing = testsupport::TokenAt(bytes, padPos) == "LIST";
+
+  const Lines body = testsupport::RunParserOnFile<CRIFFParser>(path).Body();
+  EXPECT_EQ(CountContaining(body, kPadWarning), padMissing ? 1u : 0u);
+  EXPECT_EQ(CountContaining(body, "00 Text: \"odd\""), 1u);
+  EXPECT_EQ(CountContaining(body, "Error:") + CountContaining(body, "Fatal:"), 0u);
+  EXPECT_EQ(body.back(), "  This is a valid RIFF file.");
 }
 
 // ---------------------------------------------------------------------------
