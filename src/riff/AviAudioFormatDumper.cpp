@@ -288,8 +288,10 @@ void AviAudioFormatDumper::CheckByteRate(uint16_t tag, uint32_t samplesPerSec,
                                          uint32_t avgBytesPerSec, uint16_t blockAlign,
                                          int depth) const {
   const Report& report = parser_.Reporter();
-  // The duration the byte rate gives: the length counts blocks.
-  if (streamHeader_ && avgBytesPerSec > 0) {
+  // The duration the byte rate gives: the length counts blocks. A stream of
+  // variable bit rate (sample size 0) counts chunks, each of `scale`
+  // samples, and its byte rate tells nothing about its length.
+  if (streamHeader_ && streamHeader_->sampleSize > 0 && avgBytesPerSec > 0) {
     const uint32_t ms = AviHeaderDumper::RoundedMs(static_cast<double>(streamHeader_->length) /
                                                    avgBytesPerSec * blockAlign * 1000.0);
     if (ms > 0 && ms != AviHeaderDumper::StreamDurationMs(*streamHeader_)) {
@@ -316,7 +318,9 @@ void AviAudioFormatDumper::CheckBlockAlign(uint16_t tag, uint16_t channels, uint
     if (blockAlign != static_cast<uint32_t>(channels) * bitsPerSample / 8) {
       report.Message("PCM BlockAlign should be Channels * BitsPerSample / 8!", depth, kWarning);
     }
-  } else if (bitsPerSample > 0) {
+  } else if (bitsPerSample > 0 && IsUncompressed(tag)) {
+    // Samples stored as they are come in whole blocks; a compressed format
+    // (MP3, AC-3, ...) states bits of the decoded samples only.
     // No channels, no unit to be a multiple of: nothing to check.
     const uint32_t unit = static_cast<uint32_t>(channels) * ((bitsPerSample + 7u) / 8);
     if (unit != 0 && blockAlign % unit != 0) {

@@ -491,9 +491,11 @@ void AviHeaderDumper::DumpMainHeader(const uint8_t* body, uint32_t size, int dep
     FieldLine(parser_, "12 Flags", HexText(h.flags, 8), depth);
     PrintFlags(parser_, kMainHeaderFlags, h.flags, depth + 1);
   }
+  // Without a video stream the frame count, size and rate describe nothing.
+  const bool video = model_.videoAnnounced;
   if (Present(16, size)) {
     FieldLine(parser_, "16 Total Frames", Num(h.totalFrames), depth);
-    if (h.totalFrames == 0) report.Message("dwTotalFrames may not be 0!", depth, kError);
+    if (video && h.totalFrames == 0) report.Message("dwTotalFrames may not be 0!", depth, kError);
   }
   if (Present(20, size)) FieldLine(parser_, "20 Initial Frames", Num(h.initialFrames), depth);
   if (Present(24, size)) {
@@ -505,7 +507,7 @@ void AviHeaderDumper::DumpMainHeader(const uint8_t* body, uint32_t size, int dep
   if (verbosity >= 2 && Present(28, size)) {
     FieldLine(parser_, "28 Suggested Buffer Size", Num(h.suggestedBufferSize), depth);
   }
-  CheckMainFrameSize(h, size, depth);
+  CheckMainFrameSize(h, size, video, depth);
   const bool reservedUsed = std::any_of(std::begin(h.reserved), std::end(h.reserved),
                                         [](uint32_t word) { return word != 0; });
   if (verbosity >= 2 && reservedUsed) {
@@ -517,24 +519,26 @@ void AviHeaderDumper::DumpMainHeader(const uint8_t* body, uint32_t size, int dep
       FieldLine(parser_, kReservedLabels[i], Num(h.reserved[i]), depth);
     }
   }
+  if (!video) return;
   FieldLine(parser_, "-> Length", Report::PlayTimeFromFrames(h.totalFrames, MainFrameRate(h)),
             depth);
   FieldLine(parser_, "-> Video Frame Size", FrameSizeNameOf(h.width, h.height), depth);
 }
 
-// Width and height, each checked under its own line.
-void AviHeaderDumper::CheckMainFrameSize(const AviMainHeader& main, uint32_t size,
+// Width and height, each checked under its own line when there is a video
+// stream to have them.
+void AviHeaderDumper::CheckMainFrameSize(const AviMainHeader& main, uint32_t size, bool video,
                                          int depth) const {
   const Report& report = parser_.Reporter();
   if (Present(32, size)) {
     FieldLine(parser_, "32 Width", SignedNum(main.width), depth);
-    if (main.width < kMinFrameEdge || main.width > kMaxFrameEdge) {
+    if (video && (main.width < kMinFrameEdge || main.width > kMaxFrameEdge)) {
       report.Message("Width out of range (16 - 4096)!", depth, kWarning);
     }
   }
   if (Present(36, size)) {
     FieldLine(parser_, "36 Height", SignedNum(main.height), depth);
-    if (main.height < kMinFrameEdge || main.height > kMaxFrameEdge) {
+    if (video && (main.height < kMinFrameEdge || main.height > kMaxFrameEdge)) {
       report.Message("Height out of range (16 - 4096)!", depth, kWarning);
     }
   }
@@ -629,8 +633,10 @@ void AviHeaderDumper::CheckFrameRectangle(const AviStreamHeader& h, int depth) c
             SignedNum(h.frameLeft) + " " + SignedNum(h.frameTop) + " " + SignedNum(h.frameRight) +
                 " " + SignedNum(h.frameBottom),
             depth);
-  // Without a main header there is nothing to compare with.
+  // Without a main header there is nothing to compare with; a rectangle of
+  // zeros (as many writers leave it) is not set at all.
   if (!model_.avihSeen) return;
+  if (h.frameLeft == 0 && h.frameTop == 0 && h.frameRight == 0 && h.frameBottom == 0) return;
   const AviMainHeader main = model_.MainHeader();
   if (main.width < h.frameRight || main.width < h.frameLeft || h.frameRight == 0) {
     report.Message("AVIMainHeader Width: " + SignedNum(main.width) + "!", depth, kWarning);
@@ -650,6 +656,10 @@ void AviHeaderDumper::CheckStreamTiming(const AviStreamHeader& h, int depth) con
     report.Message("AVIMainHeader microsecs/Frame: " + Num(main.microSecPerFrame) + "!", depth,
                    kWarning);
   }
+  // The main header's frames play as long as the stream, unless there is no
+  // video for it to count, or it counts the first segment of an OpenDML
+  // file only (the statistics hold that against the frames found there).
+  if (!model_.videoAnnounced || model_.odmlAnnounced) return;
   const int64_t difference = static_cast<int64_t>(MainDurationMs(main)) - StreamDurationMs(h);
   if (difference > kMaxDurationDifferenceMs || -difference > kMaxDurationDifferenceMs) {
     report.Message("AVIMainHeader Length " +
@@ -722,7 +732,9 @@ void AviHeaderDumper::DumpVideoFormat(const AviStreamHeader& header, const uint8
     return;
   }
   const uint32_t headerSize = WordAt(parser_, body, size, 0);
-  if (size != headerSize) report.Message("Mismatching size in AVIStreamFormat", depth, kWarning);
+  if (size != headerSize && size != headerSize + PaletteBytes(body, size)) {
+    report.Message("Mismatching size in AVIStreamFormat", depth, kWarning);
+  }
   DumpBitmapInfo(body, std::min(size, kBitmapInfoSize), depth);
   if (verbosity >= 2 && (headerSize == kBitmapV4Size || headerSize == kBitmapV5Size)) {
     DumpBitmapV4V5(headerSize, body, size, depth);
@@ -734,6 +746,15 @@ void AviHeaderDumper::DumpVideoFormat(const AviStreamHeader& header, const uint8
     report.PlainLine("40 ExtraData", depth);
     report.HexDump(body + kBitmapInfoSize, size - kBitmapInfoSize, depth + 1, verbosity);
   }
+}
+
+// The colour table that may follow the bitmap header of a format of 8 bits
+// or less: biClrUsed entries of 4 bytes, all 2^biBitCount when that is 0.
+uint64_t AviHeaderDumper::PaletteBytes(const uint8_t* body, uint32_t size) const {
+  const uint16_t bitCount = HalfAt(parser_, body, size, 14);
+  const uint32_t used = WordAt(parser_, body, size, 32);
+  if (used != 0) return uint64_t{4} * used;
+  return bitCount >= 1 && bitCount <= 8 ? uint64_t{4} << bitCount : 0;
 }
 
 // The 40 common bytes through their description, then the frame size
@@ -750,13 +771,13 @@ void AviHeaderDumper::CheckBitmapAgainstMain(const uint8_t* body, uint32_t size,
   if (!model_.avihSeen) return;
   const Report& report = parser_.Reporter();
   const AviMainHeader main = model_.MainHeader();
-  // Compared as stored: a top-down bitmap (negative height) differs.
+  // A top-down bitmap states its height negated; the main header counts rows.
   const int32_t width = static_cast<int32_t>(WordAt(parser_, body, size, 4));
-  const int32_t height = static_cast<int32_t>(WordAt(parser_, body, size, 8));
+  const int64_t height = static_cast<int32_t>(WordAt(parser_, body, size, 8));
   if (Present(4, size) && width != main.width) {
     report.Message("AVIMainHeader Width: " + SignedNum(main.width) + "!", depth, kWarning);
   }
-  if (Present(8, size) && height != main.height) {
+  if (Present(8, size) && height != main.height && -height != main.height) {
     report.Message("AVIMainHeader Height: " + SignedNum(main.height) + "!", depth, kWarning);
   }
 }

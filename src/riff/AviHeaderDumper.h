@@ -93,13 +93,15 @@ class AviHeaderDumper {
   static std::string HexText(uint64_t value, int digits);
 
  private:
-  void CheckMainFrameSize(const AviMainHeader& main, uint32_t size, int depth) const;
+  void CheckMainFrameSize(const AviMainHeader& main, uint32_t size, bool video, int depth) const;
   void CheckStreamTiming(const AviStreamHeader& header, int depth) const;
   void CheckFrameRectangle(const AviStreamHeader& header, int depth) const;
   void DumpDvType1Format(const uint8_t* body, uint32_t size, int depth);
   void DumpVideoFormat(const AviStreamHeader& header, const uint8_t* body, uint32_t size,
                        int depth);
   void DumpBitmapInfo(const uint8_t* body, uint32_t size, int depth);
+  // Bytes of the colour table behind a bitmap header, 0 when it has none.
+  uint64_t PaletteBytes(const uint8_t* body, uint32_t size) const;
   void CheckBitmapAgainstMain(const uint8_t* body, uint32_t size, int depth) const;
   void DumpBitmapV4V5(uint32_t headerSize, const uint8_t* body, uint32_t size, int depth) const;
   bool DumpCodecExtra(uint32_t handler, const uint8_t* body, uint32_t size, int depth) const;

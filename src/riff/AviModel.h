@@ -106,6 +106,12 @@ struct AviModel {
   std::vector<MoviEntry> movi;
   std::vector<AviStream> extraStreams;  // added by a DV type-1 to type-2 conversion
   bool interleaved = false;      // audio and video chunks alternate (set by the statistics)
+  // What the header list announces, looked at before it is walked, so that
+  // the main header is judged by it: a file without a video stream has no
+  // frames for the main header to count, and in an OpenDML file the main
+  // header counts the frames of the first segment only.
+  bool videoAnnounced = true;  // a video stream header, or no stream header at all
+  bool odmlAnnounced = false;  // an OpenDML header list
 
   AviMainHeader MainHeader() const;
   AviStreamHeader StreamHeader(size_t stream) const;

@@ -356,6 +356,7 @@ int CAVIParser::HandleHeaderList(const SubChunk& chunk, uint16_t segment, Segmen
   }
   if (flags.movi || flags.idx1) report_.Message(kOutOfSequence, inner, kError);
   flags.hdrl = true;
+  LookAheadAtHeaderList(CurrentPosition(), CurrentPosition() + ListBodySize(chunk));
   const int result = WalkHeaderList(ListBodySize(chunk), inner);
   if (result == kStop) return kStop;
   if (IsMetCode(result)) {
@@ -470,6 +471,36 @@ int CAVIParser::WalkHeaderList(uint64_t remaining, int depth) {
   if (!model_.avihSeen) report_.Message("Missing 'avih'-Chunk!", depth, kError);
   if (streamListCount_ == 0) report_.Message("Missing 'strl'-Chunk!", depth, kError);
   return result;
+}
+
+void CAVIParser::LookAheadAtHeaderList(uint64_t begin, uint64_t end) {
+  bool streams = false;
+  bool video = false;
+  end = std::min(end, FileSize());
+  uint8_t head[12];
+  for (uint64_t at = begin; at + 12 <= end && ReadAt(at, head, sizeof head);) {
+    const uint32_t token = FourCCFromBytes(head);
+    const uint32_t size = ByteReader(head + 4, 4, bigEndian_).U32();
+    const uint32_t listType = FourCCFromBytes(head + 8);
+    const uint64_t next = at + 8 + AlignedSize(size);
+    if (IsListToken(token) && listType == kStrlId) {
+      const uint32_t type = StreamTypeIn(at + 12, std::min(next, end));
+      streams = streams || type != 0;
+      video = video || type == FourCC("vids") || type == FourCC("iavs");
+    }
+    if (token == kListId && listType == kOdmlId) model_.odmlAnnounced = true;
+    at = next;
+  }
+  model_.videoAnnounced = video || !streams;
+}
+
+uint32_t CAVIParser::StreamTypeIn(uint64_t begin, uint64_t end) {
+  uint8_t head[12];
+  for (uint64_t at = begin; at + 12 <= end && ReadAt(at, head, sizeof head);) {
+    if (FourCCFromBytes(head) == kStrhId) return FourCCFromBytes(head + 8);
+    at += 8 + AlignedSize(ByteReader(head + 4, 4, bigEndian_).U32());
+  }
+  return 0;
 }
 
 int CAVIParser::HandleHeaderSubList(const SubChunk& chunk, int depth) {

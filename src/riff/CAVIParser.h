@@ -249,6 +249,11 @@ class CAVIParser : public CRIFFParser {
   void ReserveMoviEntries();
 
   int WalkHeaderList(uint64_t remaining, int depth);
+  // Looks over the header list body [begin, end) without walking it: the
+  // stream types of its stream headers and whether it holds an OpenDML list.
+  void LookAheadAtHeaderList(uint64_t begin, uint64_t end);
+  // The type of the stream header in the stream list body [begin, end), or 0.
+  uint32_t StreamTypeIn(uint64_t begin, uint64_t end);
   // A list inside the header list; its list type is still to be read.
   int HandleHeaderSubList(const SubChunk& chunk, int depth);
   int HandleMainHeader(const SubChunk& chunk, int depth);
@@ -401,6 +406,38 @@ class CAVIParser : public CRIFFParser {
   void DumpIndexEntry(const IndexEntry& entry, size_t index, const std::vector<std::string>* notes,
                       int depth);
 
+  // The order of the chunks in the 'movi' lists, noted while scanning (the
+  // entries themselves are kept only for an index check or a repair), so
+  // that the statistics say the same with and without them.
+  struct FrameSpan {
+    static constexpr uint64_t kNone = ~uint64_t{0};
+    uint64_t first = kNone;        // the number of the stream's first frame
+    uint64_t last = kNone;         // ... and of its last
+    uint64_t otherBehind = kNone;  // the other stream's first frame behind `first`
+  };
+  struct ChunkOrder {
+    bool started = false;
+    uint64_t entries = 0;  // data chunks met
+    // Per stream that is no video: its chunks before the first video frame
+    // (the lead a writer states as the stream's initial frames).
+    std::vector<uint64_t> ahead;
+    bool videoSeen = false;
+    std::vector<uint64_t> firstSegmentFrames;  // per stream: frames in segment 1
+    int video = -1;                            // the first video and audio stream
+    int audio = -1;
+    FrameSpan videoSpan;
+    FrameSpan audioSpan;
+  };
+  ChunkOrder chunkOrder_;
+  // Notes the next chunk of the 'movi' order: its stream's number (-1 for
+  // none), id and segment. A chunk made by a conversion (`made`) takes part
+  // in the interleaving only, not in the counts of the source's chunks.
+  void NoteChunkOrder(int stream, uint32_t id, uint16_t segment, bool made = false);
+
+  // Stream `stream` of the statistics: those of the file, then those a
+  // conversion adds.
+  const AviStream& StreamAt(size_t stream) const;
+  AviStreamHeader HeaderAt(size_t stream) const;
   void DetectInitialFrames();
   // Sets model_.interleaved; false when the file has no audio and video
   // stream of more than one frame each, so that interleaving says nothing.

@@ -130,6 +130,16 @@ const FieldDesc kPaletteChangeFields[] = {
     {FieldType::ArrayEnd, 0, 0, nullptr},
 };
 const StructDesc kPaletteChange("AVI Palette Change", "", 4, 0, kPaletteChangeFields);
+// A count of 0 stands for all 256 entries (a byte cannot hold 256).
+const FieldDesc kWholePaletteChangeFields[] = {
+    {FieldType::Byte, 0, 0, "bFirstEntry"},     {FieldType::Byte, 0, 0, "bNumEntries"},
+    {FieldType::Word, kHexFormat, 0, "wFlags"}, {FieldType::PlainArray, 256, 0, "peNew"},
+    {FieldType::Byte, 0, 0, "peRed"},           {FieldType::Byte, 0, 0, "peGreen"},
+    {FieldType::Byte, 0, 0, "peBlue"},          {FieldType::Byte, kHexFormat, 0, "peFlags"},
+    {FieldType::ArrayEnd, 0, 0, nullptr},
+};
+const StructDesc kWholePaletteChange("AVI Palette Change", "", 4, 0, kWholePaletteChangeFields);
+constexpr size_t kPaletteCountOffset = 1;
 
 // The 16-bit fields that open a subtitle chunk, in order.
 const char* const kSubtitleFields[] = {
@@ -137,6 +147,19 @@ const char* const kSubtitleFields[] = {
     "08 Right: ",         "10 Bottom: ",   "12 EvenStartPos: ", "14 OddStartPos: ",
 };
 constexpr size_t kSubtitleHeaderSize = 16;
+
+// A token as characters and as its bytes in file order: "'ab  ' (61 62 00 00)".
+std::string TokenText(uint32_t token) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string bytes;
+  for (unsigned i = 0; i < 4; ++i) {
+    const uint8_t byte = FourCCByte(token, i);
+    if (i > 0) bytes += ' ';
+    bytes += kDigits[byte >> 4];
+    bytes += kDigits[byte & 15];
+  }
+  return CParser::FourCCText(token) + " (" + bytes + ")";
+}
 
 // Text of a payload: up to its first zero byte, control characters shown as
 // blanks so that the text cannot break the report's lines.
@@ -495,9 +518,11 @@ int CAVIParser::ShowMoviItem(const MoviScan& scan, MoviItem& item) {
   if (options_.verbosity == 0) return scan.depth;
   if (!item.shown) {
     item.shown = true;
-    ChunkHeaderLine(item.token, 0, item.size, item.headerPos,
-                    item.junk ? "RIFF Junk" : "'movi' Entry #" + Report::NumberText(item.number),
-                    scan.depth);
+    std::string name = item.junk ? "RIFF Junk" : "'movi' Entry #" + Report::NumberText(item.number);
+    // Without a size the line shows no token: a bad token is named in it,
+    // with its bytes, which are often not characters at all.
+    if (item.size == kNoChunkSize) name += ", Token " + TokenText(item.token);
+    ChunkHeaderLine(item.token, 0, item.size, item.headerPos, name, scan.depth);
   }
   return scan.depth + 1;
 }
@@ -686,6 +711,7 @@ int CAVIParser::SplitOffDvAudio(MoviScan& scan, uint64_t payloadStart, uint32_t 
   entry.payloadPosition = payloadStart;
   entry.ownedPayload = std::make_unique<std::vector<uint8_t>>(std::move(pcm));
   ++scan.recordedBefore;
+  NoteChunkOrder(static_cast<int>(model_.streams.size()), dvAudioChunkId_, scan.segment, true);
   return kHandled;
 }
 
@@ -716,9 +742,10 @@ int CAVIParser::DumpSubtitle(MoviScan& scan, uint64_t payloadStart, uint32_t siz
 
 int CAVIParser::DumpPaletteChange(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
   if (!ReadMoviPayload(scan, payloadStart, size)) return kStop;
-  StructureDumper::InterpretStructure(*this, ShowMoviItem(scan, scan.item), size,
-                                      scan.buffer.data(), size, size, kPaletteChange,
-                                      StructureDumper::kNoItemLimit);
+  const bool whole = size > kPaletteCountOffset && scan.buffer[kPaletteCountOffset] == 0;
+  StructureDumper::InterpretStructure(
+      *this, ShowMoviItem(scan, scan.item), size, scan.buffer.data(), size, size,
+      whole ? kWholePaletteChange : kPaletteChange, StructureDumper::kNoItemLimit);
   return kHandled;
 }
 
@@ -731,6 +758,7 @@ bool CAVIParser::ReadMoviPayload(MoviScan& scan, uint64_t payloadStart, uint64_t
 
 void CAVIParser::RecordMoviEntry(MoviScan& scan, uint32_t id, uint32_t size, uint64_t headerPos) {
   ++scan.recordedBefore;
+  NoteChunkOrder(model_.StreamNumber(id), id, scan.segment);
   if (!scan.records) return;
   MoviEntry& entry = model_.movi.emplace_back();
   entry.chunkId = id;

@@ -83,12 +83,14 @@ struct CAVIParser::StreamFacts {
 
 void CAVIParser::RunStatistics(int depth) {
   StreamFacts facts;
-  facts.frames.assign(model_.streams.size(), 0);
-  for (size_t s = 0; s < model_.streams.size(); ++s) {
-    for (const auto& counted : model_.streams[s].counters) {
+  // The streams of the file, then the one a DV conversion adds.
+  const size_t streams = model_.streams.size() + model_.extraStreams.size();
+  facts.frames.assign(streams, 0);
+  for (size_t s = 0; s < streams; ++s) {
+    for (const auto& counted : StreamAt(s).counters) {
       if (IsFrameChunkId(counted.first)) facts.frames[s] += counted.second.moviChunks;
     }
-    const uint32_t type = model_.StreamHeader(s).type;
+    const uint32_t type = HeaderAt(s).type;
     if (facts.firstVideo < 0 && IsVideoType(type)) facts.firstVideo = static_cast<int>(s);
     if (facts.firstAudio < 0 && type == kAudsType) facts.firstAudio = static_cast<int>(s);
   }
@@ -99,28 +101,64 @@ void CAVIParser::RunStatistics(int depth) {
   ReportOverhead(inner);
   ReportInterleaving(interleavingDecidable, inner);
   ReportIndexOrder(inner);
-  for (size_t s = 0; s < model_.streams.size(); ++s) ReportStream(s, facts, inner);
+  for (size_t s = 0; s < streams; ++s) ReportStream(s, facts, inner);
   if (facts.videoStreams == 0) report_.PlainLine("No 'vids'-Stream detected!", inner);
   if (facts.audioStreams == 0) report_.PlainLine("No 'auds'-Stream detected!", inner);
+}
+
+const AviStream& CAVIParser::StreamAt(size_t stream) const {
+  const size_t count = model_.streams.size();
+  return stream < count ? model_.streams[stream] : model_.extraStreams[stream - count];
+}
+
+AviStreamHeader CAVIParser::HeaderAt(size_t stream) const {
+  return AviModel::DecodeStreamHeader(StreamAt(stream).strh.data(), model_.bigEndian);
 }
 
 // ---------------------------------------------------------------------------
 // Preparation
 
-void CAVIParser::DetectInitialFrames() {
-  // One pass: each stream's first chunk, counted in 'movi' entries before it.
-  const size_t streams = model_.streams.size();
-  std::vector<uint64_t> first(streams, model_.movi.size());
-  size_t open = streams;
-  for (size_t j = 0; j < model_.movi.size() && open > 0; ++j) {
-    const int stream = model_.StreamNumber(model_.movi[j].chunkId);
-    if (stream < 0 || first[static_cast<size_t>(stream)] != model_.movi.size()) continue;
-    first[static_cast<size_t>(stream)] = j;
-    --open;
+void CAVIParser::NoteChunkOrder(int stream, uint32_t id, uint16_t segment, bool made) {
+  ChunkOrder& order = chunkOrder_;
+  const size_t streams = model_.streams.size() + model_.extraStreams.size();
+  if (!order.started) {
+    order.started = true;
+    order.ahead.assign(streams, 0);
+    order.firstSegmentFrames.assign(streams, 0);
+    for (size_t s = 0; s < streams; ++s) {
+      const uint32_t type = StreamAt(s).strhSeen ? HeaderAt(s).type : 0;
+      if (order.video < 0 && IsVideoType(type)) order.video = static_cast<int>(s);
+      if (order.audio < 0 && type == kAudsType) order.audio = static_cast<int>(s);
+    }
   }
-  for (size_t s = 0; s < streams; ++s) {
+  // Chunks a conversion makes sit between the source's chunks, but they are
+  // no chunks of the source: the others' numbers stay as the source has them.
+  const uint64_t number = made ? order.entries : order.entries++;
+  if (stream < 0 || static_cast<size_t>(stream) >= order.ahead.size()) return;
+  const bool video = IsVideoType(HeaderAt(static_cast<size_t>(stream)).type);
+  if (!IsFrameChunkId(id)) return;
+  if (video) order.videoSeen = true;
+  if (!video && !made && !order.videoSeen) ++order.ahead[static_cast<size_t>(stream)];
+  if (segment == 1) ++order.firstSegmentFrames[static_cast<size_t>(stream)];
+  if (stream != order.video && stream != order.audio) return;
+  FrameSpan& own = stream == order.video ? order.videoSpan : order.audioSpan;
+  FrameSpan& other = stream == order.video ? order.audioSpan : order.videoSpan;
+  if (own.first == FrameSpan::kNone) own.first = number;
+  own.last = number;
+  if (other.first != FrameSpan::kNone && other.otherBehind == FrameSpan::kNone) {
+    other.otherBehind = number;
+  }
+}
+
+void CAVIParser::DetectInitialFrames() {
+  // The initial frames of an interleaved file are the lead of each stream
+  // over the video: its chunks before the first video frame. The video
+  // itself, and any stream of a file without video, leads by nothing.
+  for (size_t s = 0; s < model_.streams.size(); ++s) {
+    const uint64_t ahead =
+        chunkOrder_.videoSeen && s < chunkOrder_.ahead.size() ? chunkOrder_.ahead[s] : 0;
     model_.streams[s].initialFrames =
-        static_cast<uint32_t>(std::min<uint64_t>(first[s], std::numeric_limits<uint32_t>::max()));
+        static_cast<uint32_t>(std::min<uint64_t>(ahead, std::numeric_limits<uint32_t>::max()));
   }
 }
 
@@ -130,26 +168,13 @@ bool CAVIParser::DetectInterleaving(const StreamFacts& facts) {
   const uint64_t audioTotal = facts.frames[static_cast<size_t>(facts.firstAudio)];
   const uint64_t videoTotal = facts.frames[static_cast<size_t>(facts.firstVideo)];
   if (audioTotal <= 1 || videoTotal <= 1) return false;
-  uint64_t audio = 0;
-  uint64_t video = 0;
-  for (const MoviEntry& entry : model_.movi) {
-    if (!IsFrameChunkId(entry.chunkId)) continue;
-    const int stream = model_.StreamNumber(entry.chunkId);
-    if (stream == facts.firstAudio) {
-      if (video > 0 && video < videoTotal) {
-        model_.interleaved = true;
-        return true;
-      }
-      ++audio;
-    } else if (stream == facts.firstVideo) {
-      if (audio > 0 && audio < audioTotal) {
-        model_.interleaved = true;
-        return true;
-      }
-      ++video;
-    }
-    if (audio >= audioTotal || video >= videoTotal) return true;
-  }
+  // Interleaved: a frame of one stream lies between the first and the last
+  // frame of the other. The first such candidate is the other stream's
+  // first frame behind the stream's own first one.
+  const auto inside = [](const FrameSpan& span) {
+    return span.otherBehind != FrameSpan::kNone && span.otherBehind < span.last;
+  };
+  model_.interleaved = inside(chunkOrder_.videoSpan) || inside(chunkOrder_.audioSpan);
   return true;
 }
 
@@ -204,14 +229,15 @@ void CAVIParser::ReportIndexOrder(int depth) {
 
 void CAVIParser::ReportStream(size_t stream, StreamFacts& facts, int depth) {
   const int inner = report_.PlainLine("AVIStreamHeader #" + Num(stream), depth);
-  const AviStreamHeader header = model_.StreamHeader(stream);
-  const uint64_t initial = model_.streams[stream].initialFrames;
-  if (initial + 1 < model_.movi.size() && initial != header.initialFrames) {
+  const AviStreamHeader header = HeaderAt(stream);
+  const uint64_t initial = StreamAt(stream).initialFrames;
+  if (chunkOrder_.entries > 0 && initial != header.initialFrames) {
     report_.PlainLine("Initial Frames detected " + Num(initial) +
                           ", AVIStreamHeader Initial Frames: " + Num(header.initialFrames) + "!",
                       inner);
   }
-  ReportOdmlConsistency(stream, inner);
+  // A stream a conversion adds gets its indexes from the writer.
+  if (stream < model_.streams.size()) ReportOdmlConsistency(stream, inner);
   if (IsVideoType(header.type)) {
     ReportVideoStream(stream, facts, inner);
   } else if (header.type == kAudsType) {
@@ -229,7 +255,7 @@ void CAVIParser::ReportStream(size_t stream, StreamFacts& facts, int depth) {
 void CAVIParser::ReportOdmlConsistency(size_t stream, int depth) {
   uint64_t superEntries = 0;
   uint64_t standardEntries = 0;
-  for (const auto& counted : model_.streams[stream].counters) {
+  for (const auto& counted : StreamAt(stream).counters) {
     if (counted.first == kIndxId) superEntries += counted.second.odmlEntries;
     if (IsIndexChunkId(counted.first)) standardEntries += counted.second.odmlEntries;
   }
@@ -254,8 +280,8 @@ void CAVIParser::ReportVideoStream(size_t stream, StreamFacts& facts, int depth)
   }
   if (options_.moviParseLimit != 0) return;
   ReportChunkTable(stream, depth);
-  const AviStream& data = model_.streams[stream];
-  const AviStreamHeader header = model_.StreamHeader(stream);
+  const AviStream& data = StreamAt(stream);
+  const AviStreamHeader header = HeaderAt(stream);
   const uint64_t frames = facts.frames[stream];
   if (!model_.dmlhSeen) {
     const uint32_t total = model_.MainHeader().totalFrames;
@@ -270,6 +296,16 @@ void CAVIParser::ReportVideoStream(size_t stream, StreamFacts& facts, int depth)
       report_.PlainLine(
           "Video Frames detected: " + Num(frames) + " AVIExtHeader Frames: " + Num(total) + "!",
           depth);
+    }
+    // The main header of an OpenDML file counts the frames of the first
+    // segment alone.
+    const uint64_t first =
+        stream < chunkOrder_.firstSegmentFrames.size() ? chunkOrder_.firstSegmentFrames[stream] : 0;
+    const uint32_t mainFrames = model_.MainHeader().totalFrames;
+    if (first != mainFrames) {
+      report_.PlainLine("Video Frames detected in the first RIFF: " + Num(first) +
+                            " AVIMainHeader Frames: " + Num(mainFrames) + "!",
+                        depth);
     }
   }
   bool paletteChanges = false;
@@ -301,8 +337,8 @@ void CAVIParser::ReportAudioStream(size_t stream, StreamFacts& facts, int depth)
   if (facts.audioStreams++ > 0) report_.PlainLine("More than one 'auds'-Stream detected!", depth);
   if (options_.moviParseLimit != 0) return;
   ReportChunkTable(stream, depth);
-  const AviStream& data = model_.streams[stream];
-  const AviStreamHeader header = model_.StreamHeader(stream);
+  const AviStream& data = StreamAt(stream);
+  const AviStreamHeader header = HeaderAt(stream);
   const uint64_t bytes = data.audioBytes;
   report_.PlainLine("'auds'-Stream Payload Total Size in Bytes: " + Num(bytes) + "!", depth);
   // The length counts blocks of the stream's sample size, or chunks when the
@@ -335,7 +371,7 @@ void CAVIParser::ReportAudioStream(size_t stream, StreamFacts& facts, int depth)
 }
 
 void CAVIParser::ReportChunkTable(size_t stream, int depth) {
-  const AviStream& data = model_.streams[stream];
+  const AviStream& data = StreamAt(stream);
   if (data.counters.empty()) {
     report_.PlainLine("Detected no chunks at all for this stream!", depth);
     return;
@@ -357,8 +393,8 @@ void CAVIParser::ReportChunkTable(size_t stream, int depth) {
 }
 
 void CAVIParser::ReportFrameSize(size_t stream, int depth) {
-  const uint64_t largest = model_.streams[stream].largestChunk;
-  const uint64_t suggested = model_.StreamHeader(stream).suggestedBufferSize;
+  const uint64_t largest = StreamAt(stream).largestChunk;
+  const uint64_t suggested = HeaderAt(stream).suggestedBufferSize;
   if (largest > suggested || suggested > largest + kBufferSlack) {
     report_.PlainLine("Max Frame Size detected: " + Num(largest) +
                           " SuggestedBufferSize: " + Num(suggested) + "!",

@@ -182,11 +182,16 @@ TEST(AviAudioFormatDumperPcm, OddValuesAndZeroDivisors) {
   Bytes adpcm = WaveFormat(0x11, 0, 22050, 11100, 512, 4);
   adpcm.U16(0);
   EXPECT_TRUE(Messages(AudioHarness().Dump(adpcm)).empty());
-  Bytes misaligned = WaveFormat(0x11, 2, 22050, 11100, 513, 4);
+  // Blocks of samples stored as they are (A-law) must hold whole samples;
+  // compressed formats state the bits of their decoded samples only.
+  Bytes misaligned = WaveFormat(0x6, 2, 8000, 16000, 3, 8);
   misaligned.U16(0);
   EXPECT_EQ(Messages(AudioHarness().Dump(misaligned)),
             std::vector<std::string>{
                 "*** Warning: BlockAlign should be a multiple of Channels * BitsPerSample / 8!"});
+  Bytes compressed = WaveFormat(0x11, 2, 22050, 11100, 513, 4);
+  compressed.U16(0);
+  EXPECT_TRUE(Messages(AudioHarness().Dump(compressed)).empty());
 }
 
 // ---------------------------------------------------------------------------

@@ -290,7 +290,7 @@ TEST_F(CAVIParserMoviDamageTest, ZerosBetweenTwoFramesAreCrossed) {
   const Scan scan = ScanBytes(damaged);
   Lines expected = Entries(0, 3);
   expected.insert(expected.end(), {
-                                      "        'movi' Entry #4",
+                                      "        'movi' Entry #4, Token '    ' (00 00 00 00)",
                                       "          *** Error: Garbled Data found!",
                                       // The search starts 7 bytes before the bad token.
                                       "          '00dc' (103): Recovered (S:Offset)",
@@ -423,6 +423,16 @@ TEST(CAVIParserMoviTest, ListClaimingTooMuchEndsAtTheIndexBehindIt) {
     EXPECT_EQ(CountLines(scan.run, "*** Error: Chunk Size mismatch!"), 0u);
     EXPECT_EQ(scan.entries.size(), 2u);
   }
+}
+
+// Writers of 8-bit video state a whole new palette with a count of 0.
+TEST(CAVIParserMoviTest, APaletteChangeOfCountZeroReplacesAll256Entries) {
+  const Bytes palette = Concat({Bytes{0, 0}, Le16(0), Bytes(1024, 7)});
+  const Scan scan = ScanBytes(
+      AviWith(Hdrl({StreamList("vids", "DIB ", VideoFormat())}), {riff.Chunk("00pc", palette)}));
+  const Lines lines = MoviLines(scan.run);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "          peNew Item #256"), 1);
+  for (const std::string& line : lines) EXPECT_EQ(line.find("Data"), std::string::npos) << line;
 }
 
 TEST(CAVIParserMoviTest, ChunksAreCheckedAgainstTheirStreams) {

@@ -373,7 +373,7 @@ TEST(CAVIParserTest, ChecksSegmentFormsAndMissingChunks) {
                 "      *** Error: Missing 'movi'-Chunk!",
                 "    'RIFF' (14) 'INDX': RIFF Unexpected Chunk, Segment #4",
                 // Scanned like a 'movi' list: its chunk names no stream.
-                "      'movi' Entry #0",
+                "      'movi' Entry #0, Token '00dc' (30 30 64 63)",
                 "        *** Error: Garbled Data found!",
                 "        Unrecoverable",
             }));
