@@ -421,6 +421,7 @@ class CAVIParser : public CRIFFParser {
     // Per stream that is no video: its chunks before the first video frame
     // (the lead a writer states as the stream's initial frames).
     std::vector<uint64_t> ahead;
+    std::vector<bool> isVideo;  // per stream, from its header
     bool videoSeen = false;
     std::vector<uint64_t> firstSegmentFrames;  // per stream: frames in segment 1
     int video = -1;                            // the first video and audio stream

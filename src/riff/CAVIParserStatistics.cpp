@@ -125,8 +125,10 @@ void CAVIParser::NoteChunkOrder(int stream, uint32_t id, uint16_t segment, bool 
     order.started = true;
     order.ahead.assign(streams, 0);
     order.firstSegmentFrames.assign(streams, 0);
+    order.isVideo.assign(streams, false);
     for (size_t s = 0; s < streams; ++s) {
       const uint32_t type = StreamAt(s).strhSeen ? HeaderAt(s).type : 0;
+      order.isVideo[s] = IsVideoType(type);
       if (order.video < 0 && IsVideoType(type)) order.video = static_cast<int>(s);
       if (order.audio < 0 && type == kAudsType) order.audio = static_cast<int>(s);
     }
@@ -135,7 +137,7 @@ void CAVIParser::NoteChunkOrder(int stream, uint32_t id, uint16_t segment, bool 
   // no chunks of the source: the others' numbers stay as the source has them.
   const uint64_t number = made ? order.entries : order.entries++;
   if (stream < 0 || static_cast<size_t>(stream) >= order.ahead.size()) return;
-  const bool video = IsVideoType(HeaderAt(static_cast<size_t>(stream)).type);
+  const bool video = order.isVideo[static_cast<size_t>(stream)];
   if (!IsFrameChunkId(id)) return;
   if (video) order.videoSeen = true;
   if (!video && !made && !order.videoSeen) ++order.ahead[static_cast<size_t>(stream)];
