@@ -3,11 +3,11 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "app/PartialDownloadName.h"
-#include "app/SplitName.h"
 #include "core/CIOService.h"
 #include "core/DirectorySearch.h"
+#include "core/PartialDownloadName.h"
 #include "core/PathName.h"
+#include "core/SplitName.h"
 
 namespace {
 

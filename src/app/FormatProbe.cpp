@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "aviwriter/AviWriter.h"
 #include "core/CIOService.h"
 #include "core/CParser.h"
 #include "core/FourCC.h"
@@ -20,6 +21,13 @@ std::unique_ptr<CParser> Make(const RunOptions& options, ReportOutput& report) {
   return std::make_unique<Parser>(options, report);
 }
 
+// The AVI parser hands a file with an output path to the writer.
+std::unique_ptr<CParser> MakeAvi(const RunOptions& options, ReportOutput& report) {
+  auto parser = std::make_unique<CAVIParser>(options, report);
+  AviWriter::AttachTo(*parser);
+  return parser;
+}
+
 // Which parser each row creates, and whether it receives the job's output
 // path (only the AVI and MPEG parsers write). A row without a maker has no
 // parser built in and reports the file as unrecognised; wiring a parser is
@@ -31,16 +39,16 @@ struct ParserRow {
 };
 
 const ParserRow kParserRows[] = {
-    {ProbeRow::kAvi, Make<CAVIParser>, true},
-    {ProbeRow::kQuickTime, nullptr, false},   // CMOVParser
-    {ProbeRow::kRealMedia, nullptr, false},   // CRMFParser
-    {ProbeRow::kAsf, nullptr, false},         // CASFParser
+    {ProbeRow::kAvi, MakeAvi, true},
+    {ProbeRow::kQuickTime, nullptr, false},  // CMOVParser
+    {ProbeRow::kRealMedia, nullptr, false},  // CRMFParser
+    {ProbeRow::kAsf, nullptr, false},        // CASFParser
     // WAVE, AIFF, 8SVX and MIDI files are walked as plain chunk files until
     // their own parser (CRIFFSpecParser) exists.
     {ProbeRow::kRiffForm, Make<CRIFFParser>, false},
     {ProbeRow::kForcedRiff, Make<CRIFFParser>, false},
     {ProbeRow::kRiff, Make<CRIFFParser>, false},
-    {ProbeRow::kMpeg, nullptr, true},         // CMPGParser
+    {ProbeRow::kMpeg, nullptr, true},  // CMPGParser
 };
 
 const ParserRow* FindParserRow(ProbeRow row) {

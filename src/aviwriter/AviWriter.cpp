@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <iterator>
 
-#include "app/SplitName.h"
+#include "core/CParser.h"
 #include "core/FourCC.h"
+#include "core/SplitName.h"
 #include "riff/AviIds.h"
+#include "riff/CAVIParser.h"
 
 namespace {
 
@@ -32,14 +34,34 @@ bool AviWriter::CountsAsFrame(uint32_t chunkId) {
   return !EndsWith(chunkId, 'i', 'x') && !EndsWith(chunkId, 'p', 'c');
 }
 
-AviWriter::AviWriter(CParser& io, AviModel& model, uint32_t& progressCounter, SourceFacts facts)
+AviWriter::AviWriter(CIOService& io, const RunOptions& options, const Report& report,
+                     AviModel& model, uint32_t& progressCounter, SourceFacts facts)
     : io_(io),
       model_(model),
-      options_(io.Options()),
-      report_(io.Reporter()),
+      options_(options),
+      report_(report),
       progressCounter_(progressCounter),
       facts_(facts),
       copier_(io) {}
+
+void AviWriter::AttachTo(CAVIParser& parser) {
+  parser.SetOutputStage([](CAVIParser& parsed, const std::string& outputPath, int depth) {
+    SourceFacts facts;
+    facts.indexOutOfOrder = parsed.IndexOutOfOrder();
+    facts.dvAnalysis = parsed.FirstDvAnalysis();
+    AviWriter writer(parsed, parsed.Options(), parsed.Reporter(), parsed.MutableModel(),
+                     parsed.ProgressCounter(), facts);
+    return writer.Write(outputPath, depth);
+  });
+}
+
+int AviWriter::TraceLine(uint32_t id, uint32_t second, uint32_t size, uint64_t position,
+                         const std::string& text, int depth) const {
+  return report_.ItemLine(id ? CParser::FourCCText(id) : std::string(),
+                          second ? CParser::FourCCText(second) : std::string(), text,
+                          size == CParser::kNoChunkSize ? Report::kNoSize : size, position, depth,
+                          options_.verbosity);
+}
 
 bool AviWriter::Write(const std::string& outputName, int depth) {
   outputName_ = outputName;
@@ -168,7 +190,7 @@ bool AviWriter::RunDriver(int depth) {
   for (uint32_t file = 0;; ++file) {
     std::string name;
     if (!OutputName(file, name, depth)) return false;
-    const int inner = io_.ChunkHeaderLine(0, 0, 0xFFFFFFFFu, 0, "Writing '" + name + "'", depth);
+    const int inner = TraceLine(0, 0, 0xFFFFFFFFu, 0, "Writing '" + name + "'", depth);
     progressCounter_ = 0;
     if (!CheckBeforeFile(inner)) return false;
     if (!io_.CreateForWriting(name)) return false;

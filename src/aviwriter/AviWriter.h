@@ -25,9 +25,13 @@
 
 #include "aviwriter/ChunkCopier.h"
 #include "aviwriter/StreamIndexRecord.h"
-#include "core/CParser.h"
+#include "core/CIOService.h"
+#include "core/Report.h"
+#include "core/RunOptions.h"
 #include "riff/AviModel.h"
 #include "riff/DvFrameAnalyzer.h"
+
+class CAVIParser;
 
 class AviWriter {
  public:
@@ -46,7 +50,14 @@ class AviWriter {
     const DvAnalysis* dvAnalysis = nullptr;  // the first DV frame's analysis, if any
   };
 
-  AviWriter(CParser& io, AviModel& model, uint32_t& progressCounter, SourceFacts facts);
+  // `io` holds the source open for reading and takes the output; the report
+  // lines go to `report`.
+  AviWriter(CIOService& io, const RunOptions& options, const Report& report, AviModel& model,
+            uint32_t& progressCounter, SourceFacts facts);
+
+  // Makes `parser` hand every file it parses with an output path to a
+  // writer, once the statistics are out and with the source still open.
+  static void AttachTo(CAVIParser& parser);
 
   // Erases the streams that are not written, then writes the output file(s).
   // False when nothing or not everything could be written.
@@ -151,7 +162,11 @@ class AviWriter {
   bool AppendSuperIndex(size_t stream, int depth);
   bool WriteIdx1(int depth);
 
-  CParser& io_;
+  // A chunk header line of the trace (a size of 0xFFFFFFFF prints none).
+  int TraceLine(uint32_t id, uint32_t second, uint32_t size, uint64_t position,
+                const std::string& text, int depth) const;
+
+  CIOService& io_;
   AviModel& model_;
   const RunOptions& options_;
   const Report& report_;

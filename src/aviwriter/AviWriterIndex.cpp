@@ -77,8 +77,8 @@ bool AviWriter::WriteStandardIndex(StreamIndexRecord& record, size_t stream, uin
   }
   ++standardIndexesWritten_;
   if (trace) {
-    io_.ChunkHeaderLine(token, 0, kIndexChunkSize - 8, record.openIndexPosition,
-                        "StandardIndex #" + std::to_string(standardIndexesWritten_), depth);
+    TraceLine(token, 0, kIndexChunkSize - 8, record.openIndexPosition,
+              "StandardIndex #" + std::to_string(standardIndexesWritten_), depth);
   }
   if (!copier_.WriteAt(record.openIndexPosition, bytes.data(), bytes.size())) return false;
   SuperIndexEntry& last = record.superEntries.back();
@@ -92,8 +92,8 @@ bool AviWriter::WriteStandardIndex(StreamIndexRecord& record, size_t stream, uin
 bool AviWriter::AppendSuperIndex(size_t stream, int depth) {
   const StreamIndexRecord& record = records_[stream];
   if (options_.indxTraceLimit > 0) {
-    io_.ChunkHeaderLine(kIndxId, 0, kIndexChunkSize - 8, copier_.Position(),
-                        "MetaIndex #" + std::to_string(stream), depth);
+    TraceLine(kIndxId, 0, kIndexChunkSize - 8, copier_.Position(),
+              "MetaIndex #" + std::to_string(stream), depth);
   }
   std::vector<uint8_t>& bytes = indexBuffer_;
   bytes.assign(kIndexChunkSize, 0);
@@ -119,8 +119,8 @@ bool AviWriter::WriteIdx1(int depth) {
   for (size_t i = 0; ok && i < idx1Entries_.size(); ++i) {
     const MoviEntry& entry = movi[idx1Entries_[i]];
     if (i < options_.idx1TraceLimit) {
-      io_.ChunkHeaderLine(entry.chunkId, 0, entry.size, copier_.Position(),
-                          "'idx1' Entry #" + std::to_string(i + 1), depth);
+      TraceLine(entry.chunkId, 0, entry.size, copier_.Position(),
+                "'idx1' Entry #" + std::to_string(i + 1), depth);
     }
     ok = copier_.AppendU32(entry.chunkId) && copier_.AppendU32(entry.flags) &&
          copier_.AppendU32(static_cast<uint32_t>(entry.offset + 4)) && copier_.AppendU32(entry.size);

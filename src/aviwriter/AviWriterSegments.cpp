@@ -52,8 +52,8 @@ bool AviWriter::ReserveHeader(int depth) {
                     kFatal);
     return false;
   }
-  io_.ChunkHeaderLine(kRiffId, kAviForm, static_cast<uint32_t>(moviStart_ - 8), 0,
-                      "AVI Main Header Phase 1", depth);
+  TraceLine(kRiffId, kAviForm, static_cast<uint32_t>(moviStart_ - 8), 0, "AVI Main Header Phase 1",
+            depth);
   // The area reads as zeros until phase 2 fills it.
   if (!io_.Extend(static_cast<int64_t>(moviStart_ - 4))) return false;
   copier_.Reset(io_.WriteOffset());
@@ -69,13 +69,13 @@ AviWriter::SegmentResult AviWriter::WriteSegment(int depth, uint32_t segment) {
   writtenInSegment_ = 0;
   const std::string label = "(Segment #" + std::to_string(segment) + ")";
   if (segment > 1) {
-    io_.ChunkHeaderLine(kRiffId, kAvixForm, 0, segmentStart_, label, depth);
+    TraceLine(kRiffId, kAvixForm, 0, segmentStart_, label, depth);
     if (!(copier_.AppendFourCC(kRiffId) && copier_.AppendU32(0) && copier_.AppendFourCC(kAvixForm))) {
       return SegmentResult::kFailed;
     }
   }
   const uint64_t listPosition = copier_.Position();
-  const int inner = io_.ChunkHeaderLine(kListId, kMoviId, 0, listPosition, label, depth);
+  const int inner = TraceLine(kListId, kMoviId, 0, listPosition, label, depth);
   if (!(copier_.AppendFourCC(kListId) && copier_.AppendU32(0) && copier_.AppendFourCC(kMoviId))) {
     return SegmentResult::kFailed;
   }
@@ -130,8 +130,8 @@ AviWriter::SegmentResult AviWriter::WriteSegment(int depth, uint32_t segment) {
     idx1Size_ += 16;
     ++writtenInSegment_;
     if (writtenInSegment_ <= options_.moviTraceLimit) {
-      io_.ChunkHeaderLine(entry.chunkId, 0, entry.size, copier_.Position(),
-                          Numbered("'movi' Entry #", writtenInSegment_), inner);
+      TraceLine(entry.chunkId, 0, entry.size, copier_.Position(),
+                Numbered("'movi' Entry #", writtenInSegment_), inner);
     }
     if (!WriteEntry(entry, stream, segment, inner)) {
       result = SegmentResult::kFailed;
@@ -233,8 +233,8 @@ bool AviWriter::FinishSegment(int depth, int inner, uint32_t segment) {
     ++moviBytes_;
   }
   if (options_.moviTraceLimit != 0 && writtenInSegment_ > options_.moviTraceLimit) {
-    io_.ChunkHeaderLine(lastWritten_.chunkId, 0, lastWritten_.size, lastWritten_.position,
-                        Numbered("'movi' Entry #", writtenInSegment_), inner);
+    TraceLine(lastWritten_.chunkId, 0, lastWritten_.size, lastWritten_.position,
+              Numbered("'movi' Entry #", writtenInSegment_), inner);
   }
   if (options_.writeOpenDml) {
     for (size_t stream = 0; stream < records_.size(); ++stream) {
@@ -249,8 +249,8 @@ bool AviWriter::FinishSegment(int depth, int inner, uint32_t segment) {
   if (segment == 1 && options_.writeIdx1 && !WriteIdx1(inner)) return false;
   const uint32_t listSize = static_cast<uint32_t>(moviBytes_ + 4);
   if (!PatchU32(moviBase_ - 4, listSize)) return false;
-  io_.ChunkHeaderLine(kListId, kMoviId, listSize, moviBase_ - 8,
-                      "(Segment #" + std::to_string(segment) + ")", depth);
+  TraceLine(kListId, kMoviId, listSize, moviBase_ - 8, "(Segment #" + std::to_string(segment) + ")",
+            depth);
   if (segment > 1 && !PatchU32(segmentStart_ + 4, static_cast<uint32_t>(moviBytes_ + 16))) {
     return false;
   }
@@ -270,8 +270,7 @@ bool AviWriter::PatchU32(uint64_t position, uint32_t value) {
 bool AviWriter::RewriteHeader(int depth) {
   const uint64_t end = copier_.Position();
   if (!copier_.Flush()) return false;
-  const int inner = io_.ChunkHeaderLine(kRiffId, kAviForm, riffSize_, 0,
-                                        "AVI Main Header Phase 2", depth);
+  const int inner = TraceLine(kRiffId, kAviForm, riffSize_, 0, "AVI Main Header Phase 2", depth);
   const FinalHeaders final = ComputeFinalHeaders();
   // The header area is gathered from offset 0 like any other output.
   if (!io_.SetWriteOffset(0)) return false;
@@ -349,12 +348,12 @@ bool AviWriter::AppendStreamList(size_t number, const AviStreamHeader& header,
                                  const std::vector<uint8_t>& format, int depth) {
   const AviStream& stream = model_.streams[number];
   const uint64_t listSize = StreamListSize(number);
-  io_.ChunkHeaderLine(kListId, kStrlId, static_cast<uint32_t>(listSize), copier_.Position(),
-                      "Segment #1", depth);
+  TraceLine(kListId, kStrlId, static_cast<uint32_t>(listSize), copier_.Position(), "Segment #1",
+            depth);
   uint8_t body[kHeaderBodySize];
   AviModel::EncodeStreamHeader(header, body);
-  io_.ChunkHeaderLine(kStrhId, 0, kHeaderBodySize, copier_.Position() + 12,
-                      Numbered("Stream #", number), depth);
+  TraceLine(kStrhId, 0, kHeaderBodySize, copier_.Position() + 12, Numbered("Stream #", number),
+            depth);
   bool ok = copier_.AppendFourCC(kListId) && copier_.AppendU32(static_cast<uint32_t>(listSize)) &&
             copier_.AppendFourCC(kStrlId) && copier_.AppendFourCC(kStrhId) &&
             copier_.AppendU32(kHeaderBodySize) && copier_.AppendBytes(body, kHeaderBodySize) &&

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/PartialDownloadName.h"
+#include "core/PartialDownloadName.h"
 #include "core/PathName.h"
 
 namespace {

@@ -125,7 +125,7 @@ bool CAVIParser::Parse(const std::string& sourcePath, const std::string& outputP
   RunParse(sourcePath, outputPath, [this, &ok](int depth) {
     ok = RunTopLevel(depth);
     // The input must still be open: the writer copies the chunks from it.
-    if (!outputPath_.empty() && !WriteOutput(depth + 1)) {
+    if (!outputPath_.empty() && outputStage_ && !outputStage_(*this, outputPath_, depth + 1)) {
       MarkJobFailed();
       ok = false;
     }

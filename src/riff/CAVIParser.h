@@ -15,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -40,6 +41,19 @@ class CAVIParser : public CRIFFParser {
   bool Parse(const std::string& sourcePath, const std::string& outputPath) override;
 
   const AviModel& Model() const { return model_; }
+
+  // What a parse with an output path hands the file to once the statistics
+  // are out, with the source still open (the writer of a repaired copy, which
+  // lives above the parsers). False when the output could not be written
+  // whole; the job then counts as failed.
+  using OutputStage =
+      std::function<bool(CAVIParser& parser, const std::string& outputPath, int depth)>;
+  void SetOutputStage(OutputStage stage) { outputStage_ = std::move(stage); }
+  // What the output stage works on.
+  AviModel& MutableModel() { return model_; }
+  uint32_t& ProgressCounter() { return progressCounter_; }
+  bool IndexOutOfOrder() const { return indexOutOfOrder_; }
+  const DvAnalysis* FirstDvAnalysis() const { return dvAnalysisDone_ ? &dvAnalysis_ : nullptr; }
   uint16_t SegmentCount() const { return segmentCounter_; }
 
   // A token that may start a chunk of an AVI file: `LIST`, `JUNK`, `RIFF`,
@@ -89,9 +103,6 @@ class CAVIParser : public CRIFFParser {
   void AssignIndexToMovi(int depth);
   // The statistics and consistency checks after the last segment.
   void RunStatistics(int depth);
-  // Writes the repaired copy of the parsed file to the output path
-  // (CAVIParserWrite.cpp); false when it could not be written whole.
-  bool WriteOutput(int depth);
 
   // Searches up to `limit` bytes from the current position (after a bad
   // token) for a plausible chunk id, in blocks. `consumed` counts the bytes
@@ -199,6 +210,7 @@ class CAVIParser : public CRIFFParser {
   // --- end of the media scan section ---
 
   AviModel model_;
+  OutputStage outputStage_;
   uint16_t segmentCounter_ = 0;
   bool aviSegmentSeen_ = false;
   bool idx1Met_ = false;           // an `idx1` chunk was met anywhere

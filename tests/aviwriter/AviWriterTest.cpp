@@ -709,10 +709,12 @@ bool WriteModel(AviModel& model, const std::string& source, const std::string& o
   bool written = false;
   {
     ReportOutput report(out, err, ConsoleState());
-    CAVIParser io(Quiet(), report);
+    const RunOptions options = Quiet();
+    CIOService io(options, report);
     if (!io.OpenForReading(source)) return false;
     uint32_t progress = 0;
-    written = AviWriter(io, model, progress, AviWriter::SourceFacts()).Write(output, 1);
+    written = AviWriter(io, options, Report(report), model, progress, AviWriter::SourceFacts())
+                  .Write(output, 1);
   }
   lines = testsupport::SplitLines(out.str());
   return written;

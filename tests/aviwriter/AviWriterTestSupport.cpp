@@ -8,9 +8,20 @@
 #include <memory>
 #include <sstream>
 
+#include "aviwriter/AviWriter.h"
 #include "riff/CAVIParser.h"
 
 namespace avitest {
+
+// The AVI parser as the tool builds it: a file with an output path goes to
+// the writer.
+class RepairingAviParser : public CAVIParser {
+ public:
+  RepairingAviParser(RunOptions options, ReportOutput& output)
+      : CAVIParser(std::move(options), output) {
+    AviWriter::AttachTo(*this);
+  }
+};
 
 using testsupport::ChunkBuilder;
 using testsupport::Concat;
@@ -97,7 +108,7 @@ std::vector<std::string> ProblemLines(const std::vector<std::string>& lines) {
 
 testsupport::ParseRun WriteAvi(const std::string& source, const std::string& output,
                                const RunOptions& options) {
-  return testsupport::RunParserOnFile<CAVIParser>(source, options, nullptr, output);
+  return testsupport::RunParserOnFile<RepairingAviParser>(source, options, nullptr, output);
 }
 
 ParsedBack ParseBack(const std::string& path, const RunOptions& options) {

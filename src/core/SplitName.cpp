@@ -1,4 +1,4 @@
-#include "app/SplitName.h"
+#include "core/SplitName.h"
 
 bool SplitName::Make(const std::string& path, uint32_t part, std::string& name) {
   if (part >= kMaxParts) return false;

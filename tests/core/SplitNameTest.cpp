@@ -1,6 +1,6 @@
-#include "app/SplitName.h"
-
 #include <gtest/gtest.h>
+
+#include "core/SplitName.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/PartialDownloadName.h"
+#include "core/PartialDownloadName.h"
 
 #include <cstdint>
 #include <vector>
@@ -117,8 +117,8 @@ bool FindFileNameTag(MetFileReader& reader, std::string& name) {
 }  // namespace
 
 bool PartialDownloadName::IsPlainFileName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." &&
-         name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
 }
 
 bool PartialDownloadName::Read(CIOService& io, const std::string& path, std::string& name) {

@@ -1,9 +1,8 @@
-#include "app/PartialDownloadName.h"
-
 #include <gtest/gtest.h>
 
-#include "AppTestSupport.h"
+#include "app/AppTestSupport.h"
 #include "core/CIOService.h"
+#include "core/PartialDownloadName.h"
 
 namespace {
 
@@ -96,11 +95,8 @@ TEST_F(PartialDownloadNameTest, RejectsMalformedRecords) {
   EXPECT_FALSE(Accepts(MetBuilder(0, 0xE1).TagCount(1).StringTag(kNameTag, "a.avi").Bytes()));
   EXPECT_FALSE(Accepts(MetBuilder().TagCount(1).IntegerTag("\x02", 5).Bytes()));
   // A string tag named 0x01 but of an unknown type ends the read.
-  EXPECT_FALSE(Accepts(MetBuilder()
-                           .TagCount(2)
-                           .Raw({1, 1, 0, 0x01, 0, 0})
-                           .StringTag(kNameTag, "a.avi")
-                           .Bytes()));
+  EXPECT_FALSE(Accepts(
+      MetBuilder().TagCount(2).Raw({1, 1, 0, 0x01, 0, 0}).StringTag(kNameTag, "a.avi").Bytes()));
   // The name tag must be a string tag.
   EXPECT_FALSE(Accepts(MetBuilder().TagCount(1).IntegerTag(kNameTag, 7).Bytes()));
   // Cut inside the value.
@@ -126,7 +122,8 @@ TEST_F(PartialDownloadNameTest, HostileCountsEndAtTheEndOfTheFile) {
 }
 
 TEST_F(PartialDownloadNameTest, ValueLengthLimit) {
-  EXPECT_TRUE(Accepts(MetBuilder().TagCount(1).StringTag(kNameTag, std::string(4096, 'n')).Bytes()));
+  EXPECT_TRUE(
+      Accepts(MetBuilder().TagCount(1).StringTag(kNameTag, std::string(4096, 'n')).Bytes()));
   EXPECT_FALSE(
       Accepts(MetBuilder().TagCount(1).StringTag(kNameTag, std::string(4097, 'n')).Bytes()));
   // The limit holds for every string value, not only the name.
@@ -142,8 +139,7 @@ TEST_F(PartialDownloadNameTest, AcceptsOnlyPlainFileNames) {
        {std::string("../up.avi"), std::string("sub/x.avi"), std::string("/etc/passwd"),
         std::string(".."), std::string("."), std::string(), std::string("a\0b.avi", 7)}) {
     std::string name = "unchanged";
-    EXPECT_FALSE(ReadName(MetBuilder().TagCount(1).StringTag(kNameTag, bad).Bytes(), name))
-        << bad;
+    EXPECT_FALSE(ReadName(MetBuilder().TagCount(1).StringTag(kNameTag, bad).Bytes(), name)) << bad;
     EXPECT_EQ(name, "unchanged");
   }
   EXPECT_TRUE(Accepts(MetBuilder().TagCount(1).StringTag(kNameTag, "..hidden.avi").Bytes()));
