@@ -10,10 +10,11 @@
 #include "app/CommandLine.h"
 #include "core/ReportOutput.h"
 #include "core/RunOptions.h"
+#include "core/Version.h"
 
 class Driver {
  public:
-  static constexpr const char* kBanner = "Clipsmith 1.4.2";
+  static constexpr const char* kBanner = kProgramName;
   static constexpr int kExitJobFailed = 2;
 
   // `args` holds the program's name first. `waitForEnter` is called for the

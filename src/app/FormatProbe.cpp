@@ -202,7 +202,7 @@ void FormatProbe::ReportUnrecognised(const std::string& source,
   reporter.TopLine(source);
   reporter.ItemLine("", "", "Probe", Report::kNoSize, 0, 1, options.verbosity);
   if (probeLength > 0) reporter.HexDump(probe, probeLength, 2, options.verbosity);
-  reporter.Message("Unexpected Token!", 2, kError);
+  reporter.Message(CRIFFParser::kUnexpectedToken, 2, kError);
   const char* verdict = kNotRecognised;
   for (const ForeignSignature& signature : kForeignSignatures) {
     if (std::memcmp(probe, signature.bytes, signature.length) == 0) {

@@ -343,6 +343,6 @@ void AviWriter::ReportFailure(int depth) {
   // of the source is silent there.
   if (copier_.SourceFailed() && !failureReported_) {
     failureReported_ = true;
-    report_.Message("File ends prematurely!", depth, kFatal);
+    report_.Message(CParser::kPrematureEnd, depth, kFatal);
   }
 }

@@ -10,9 +10,9 @@
 
 namespace {
 
+using avi::kIdx1Id;
 using avi::kIndxId;
 
-constexpr uint32_t kIdx1Id = FourCC("idx1");
 constexpr uint8_t kIndexOfIndexes = 0;
 constexpr uint8_t kIndexOfChunks = 1;
 constexpr size_t kIndexHeaderSize = 32;

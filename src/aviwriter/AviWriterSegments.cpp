@@ -3,8 +3,9 @@
 #include <algorithm>
 
 #include "aviwriter/AviWriter.h"
-#include "riff/AviIds.h"
 #include "core/FourCC.h"
+#include "core/Version.h"
+#include "riff/AviIds.h"
 
 namespace {
 
@@ -33,7 +34,6 @@ constexpr uint32_t kAvixForm = FourCC("AVIX");
 
 constexpr uint32_t kHeaderBodySize = 56;
 constexpr uint32_t kExtendedHeaderSize = 248;
-constexpr char kProgramName[] = "Clipsmith 1.4.2";
 
 std::string Numbered(const char* label, uint64_t number) {
   return label + std::to_string(number);

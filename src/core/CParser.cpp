@@ -17,8 +17,6 @@ RunOptions WithDumpLimit(RunOptions options) {
   return options;
 }
 
-const char kPrematureEnd[] = "File ends prematurely!";
-
 }  // namespace
 
 CParser::CParser(RunOptions options, ReportOutput& output)

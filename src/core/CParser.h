@@ -39,6 +39,8 @@ class CParser : public CIOService {
 
   // The size that makes a chunk header line show no size at all.
   static constexpr uint32_t kNoChunkSize = 0xFFFFFFFF;
+  // The message of a read that the file ends before.
+  static constexpr char kPrematureEnd[] = "File ends prematurely!";
 
   int ChunkHeaderLine(uint32_t id, uint32_t second, uint32_t size, uint64_t position,
                       const std::string& description, int depth);
@@ -58,8 +60,6 @@ class CParser : public CIOService {
 
   std::string sourcePath_;
   std::string outputPath_;
-  uint64_t counterA_ = 0;
-  uint64_t counterB_ = 0;
   std::string verdict_;
 
  private:

@@ -25,6 +25,7 @@ constexpr uint32_t kIndxId = FourCC("indx");
 constexpr uint32_t kOdmlId = FourCC("odml");
 constexpr uint32_t kDmlhId = FourCC("dmlh");
 constexpr uint32_t kMoviId = FourCC("movi");
+constexpr uint32_t kIdx1Id = FourCC("idx1");
 
 // Stream types of 'strh'.
 constexpr uint32_t kVidsType = FourCC("vids");

@@ -16,6 +16,7 @@ using avi::kAudsType;
 using avi::kAvihId;
 using avi::kDmlhId;
 using avi::kHdrlId;
+using avi::kIdx1Id;
 using avi::kIndxId;
 using avi::kJunkId;
 using avi::kJunqId;
@@ -36,7 +37,6 @@ constexpr uint32_t kAviForm = FourCC("AVI ");
 constexpr uint32_t kAvixForm = FourCC("AVIX");
 constexpr uint32_t kIndxForm = FourCC("INDX");
 constexpr uint32_t kMenuForm = FourCC("menu");
-constexpr uint32_t kIdx1Id = FourCC("idx1");
 constexpr uint32_t kIdxxId = FourCC("idxx");
 constexpr uint32_t kInfoId = FourCC("INFO");
 constexpr uint32_t kUnfoId = FourCC("UNFO");
@@ -52,14 +52,11 @@ constexpr size_t kMainHeaderSize = 56;
 constexpr size_t kStreamHeaderSize = 56;
 constexpr size_t kExtendedHeaderSize = 248;
 
-const char kUnexpectedToken[] = "Unexpected Token!";
 const char kDuplicateIgnored[] = "Unexpected duplicate Token, ignored!";
 const char kOutOfSequence[] = "Unexpected out-of-sequence Token, recovered!";
 const char kDuplicateOrOutOfSequence[] =
     "Unexpected duplicate or out-of-sequence Token, recovered!";
 const char kRecovered[] = "Unexpected Token, recovered!";
-const char kSizeMismatch[] = "Chunk Size mismatch!";
-const char kPrematureEnd[] = "File ends prematurely!";
 
 // Chunks of editing and capture tools that are only announced and stepped
 // over.

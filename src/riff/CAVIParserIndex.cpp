@@ -745,7 +745,7 @@ int CAVIParser::ParseIdx1(uint32_t size, int depth) {
   if (pass.count > options_.idx1TraceLimit && !pass.lastShown) {
     ShowIdx1Entry(pass, pass.last, depth);
   }
-  if (size % kIdx1EntrySize != 0) report_.Message("Chunk Size mismatch!", depth, kError);
+  if (size % kIdx1EntrySize != 0) report_.Message(kSizeMismatch, depth, kError);
   return kHandled;
 }
 

@@ -29,6 +29,7 @@ namespace {
 
 using avi::kAudsType;
 using avi::kIavsType;
+using avi::kIdx1Id;
 using avi::kInterleavedFlag;
 using avi::kJunkId;
 using avi::kJunqId;
@@ -38,8 +39,6 @@ using avi::kRecId;
 using avi::kRiffId;
 using avi::kTxtsType;
 using avi::kVidsType;
-
-constexpr uint32_t kIdx1Id = FourCC("idx1");
 
 constexpr uint32_t kSubsType = FourCC("subs");
 
@@ -415,7 +414,7 @@ int CAVIParser::HandleMoviSubList(MoviScan& scan) {
     return kHandled;
   }
   const int inner = ChunkHeaderLine(kListId, listType, size, headerPos, "", scan.depth);
-  report_.Message("Unexpected Token!", inner, kError);
+  report_.Message(kUnexpectedToken, inner, kError);
   return kStop;
 }
 
@@ -448,7 +447,7 @@ int CAVIParser::CheckMoviChunkBounds(MoviScan& scan, uint64_t payloadStart, uint
   // 64-bit sums: a size near 4 GiB must not wrap past the checks.
   const uint64_t payloadEnd = payloadStart + size;
   if (payloadEnd > FileSize()) {
-    report_.Message("File ends prematurely!", ShowMoviItem(scan, scan.item), kError);
+    report_.Message(kPrematureEnd, ShowMoviItem(scan, scan.item), kError);
     return kResyncChunk;
   }
   if (!scan.item.junk && (scan.item.headerPos & 1) != 0 && Traced(scan.placementReports)) {
@@ -501,7 +500,7 @@ int CAVIParser::EndMoviList(MoviScan& scan, bool checkRest) {
       if (token == kIdx1Id) return kMetIdx1;
       if (token == kRiffId) return kMetRiff;
     }
-    report_.Message("Chunk Size mismatch!", scan.depth, kError);
+    report_.Message(kSizeMismatch, scan.depth, kError);
     overheadSize_ += scan.listEnd - position;
     if (!Seek(std::min(scan.listEnd, FileSize()))) return kStop;
   }

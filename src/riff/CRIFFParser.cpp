@@ -7,9 +7,12 @@
 #include "core/FourCC.h"
 #include "core/StructureDumper.h"
 #include "core/Utf16Text.h"
+#include "riff/AviIds.h"
 #include "riff/RiffChunkTables.h"
 
 namespace {
+
+using avi::kIdx1Id;
 
 constexpr uint32_t kRiffId = FourCC("RIFF");
 constexpr uint32_t kRifxId = FourCC("RIFX");
@@ -29,14 +32,10 @@ constexpr uint32_t kNameId = FourCC("name");
 constexpr uint32_t kFileId = FourCC("file");
 constexpr uint32_t kVersId = FourCC("vers");
 constexpr uint32_t kMoviId = FourCC("movi");
-constexpr uint32_t kIdx1Id = FourCC("idx1");
 constexpr uint32_t kMv93Id = FourCC("MV93");
 constexpr uint32_t kMc95Id = FourCC("MC95");
 
-const char kUnexpectedToken[] = "Unexpected Token!";
 const char kTokenTooLarge[] = "Token Size greater Chunk Size!";
-const char kSizeMismatch[] = "Chunk Size mismatch!";
-const char kPrematureEnd[] = "File ends prematurely!";
 const char kPadByteMissing[] = "Pad byte missing after odd-sized Chunk!";
 
 constexpr uint64_t kHeaderSize = 8;

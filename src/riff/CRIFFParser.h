@@ -34,6 +34,9 @@ class CRIFFParser : public CParser {
   // Lists nested deeper than this are reported and skipped whole, so that a
   // crafted file cannot exhaust the stack.
   static constexpr uint32_t kMaxListNesting = 200;
+  // Messages every chunk walker gives.
+  static constexpr char kUnexpectedToken[] = "Unexpected Token!";
+  static constexpr char kSizeMismatch[] = "Chunk Size mismatch!";
 
   CRIFFParser(RunOptions options, ReportOutput& output);
   ~CRIFFParser() override;
