@@ -88,21 +88,20 @@ done < <(find "$W/in" -type f -printf '%s\t%p\0' | sort -z -t$'\t' -k2)
 [ ${#INPUTS[@]} -gt 0 ] || die "no inputs found"
 
 # --- the runs -----------------------------------------------------------------
+# Both write into $W/run. The old run's files are moved to $W/old/files; the
+# new run's stay where they are, seen as $W/new/files through a link.
+mkdir "$W/old/files" && ln -s ../run "$W/new/files" || die "cannot set up $W"
 shopt -s nullglob dotglob
 export LC_ALL=C
 cd "$W/run" || die "no run directory"
 
-# run SIDE EXE ARGS...: runs in $W/run (always left empty) and keeps standard
-# output, standard error, the exit status and the files written in $W/SIDE.
+# run SIDE EXE ARGS...: keeps standard output, standard error and the exit
+# status of one run in $W/SIDE.
 run() {
   local side=$1 exe=$2
   shift 2
   timeout -k 5 20 "$exe" "$@" >"$W/$side/stdout" 2>"$W/$side/stderr" </dev/null
   echo $? >"$W/$side/status"
-  local written=("$W"/run/*)
-  if [ ${#written[@]} -gt 0 ]; then
-    mv "$W/run" "$W/$side/files" && mkdir "$W/run" && cd "$W/run" || die "cannot reset $W/run"
-  fi
 }
 
 runs=0
@@ -111,12 +110,20 @@ diffs=0
 
 # compare NAME OPTIONS ARGS...: one case, old then new.
 compare() {
-  local name=$1 options=$2
+  local name=$1 options=$2 written
   shift 2
-  [ -e "$W/old/files" ] || [ -e "$W/new/files" ] && rm -rf "$W/old/files" "$W/new/files"
   run old "$OLD" "$@"
+  written=("$W"/run/*)
+  [ ${#written[@]} -eq 0 ] || mv -- "${written[@]}" "$W/old/files/" || die "cannot empty $W/run"
   run new "$NEW" "$@"
   runs=$((runs + 1))
+  check "$name" "$options"
+  written=("$W"/old/files/* "$W"/run/*)
+  [ ${#written[@]} -eq 0 ] || rm -rf -- "${written[@]}"
+}
+
+# check NAME OPTIONS: compares the two runs kept in $W/old and $W/new.
+check() {
   local hang='' side status
   for side in old new; do
     read -r status <"$W/$side/status"
@@ -128,15 +135,17 @@ compare() {
   if [ -z "$hang" ] && diff -rq "$W/old" "$W/new" >/dev/null; then return; fi
   diffs=$((diffs + 1))
   {
-    echo "--- ${name#"$W"/in/}  [${options:-(no options)}]"
+    echo "--- ${1#"$W"/in/}  [$2]"
     [ -n "$hang" ] && echo "    timed out after 20 s:$hang"
     (cd "$W" && for f in old/files/*; do [ -f "new/${f#old/}" ] && cmp "$f" "new/${f#old/}"; done
       diff -r -U1 old new) 2>&1 |
-      head -n "$DIFF_LINES" | sed 's/^/    /'
+      sed -E '/^(---|\+\+\+) (old|new)\/[^\t]*\t[0-9]{4}-/d' | head -n "$DIFF_LINES" | sed 's/^/    /'
   } >>"$W/diffs.txt"
 }
 
-echo "compare_builds: ${#INPUTS[@]} inputs ($skipped over 8 MB skipped), old $OLD, new $NEW" >&2
+seeds=("$W"/in/seeds/*)
+echo "compare_builds: ${#INPUTS[@]} inputs (${#seeds[@]} built by the tests; $skipped over 8 MB skipped)" >&2
+echo "compare_builds: old $OLD, new $NEW" >&2
 start=$SECONDS
 count=0
 for input in "${INPUTS[@]}"; do
@@ -148,7 +157,7 @@ for input in "${INPUTS[@]}"; do
   done
   for options in "${WRITER_SETS[@]}"; do
     # shellcheck disable=SC2086
-    compare "$input" "-o $options out.avi" -o $options "$input" out.avi
+    compare "$input" "-o${options:+ $options} out.avi" -o $options "$input" out.avi
   done
 done
 [ -t 2 ] && printf '\n' >&2
