@@ -31,6 +31,10 @@ Bytes Be32(uint32_t value) {
           static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
 }
 
+bool Installed(const std::string& tool) {
+  return ::access(("/usr/bin/" + tool).c_str(), X_OK) == 0;
+}
+
 Bytes ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());

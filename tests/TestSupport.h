@@ -105,6 +105,10 @@ class ScratchDir {
 
 std::vector<std::string> SplitLines(const std::string& text);
 
+// Whether a program of that name is installed (tests of real producers skip
+// without it).
+bool Installed(const std::string& tool);
+
 // Reading the bytes of a file, and little-endian values and four-character
 // tokens in them (0 or "" beyond the end).
 Bytes ReadFile(const std::string& path);

@@ -384,9 +384,6 @@ class CAVIParser : public CRIFFParser {
                                   size_t stream, uint16_t segment, uint64_t listTypePos);
   void ReserveStandardIndexEntries(std::vector<IndexEntry>& entries, uint64_t adding, size_t stream,
                                    uint64_t listTypePos);
-  // Reads `count` bytes at `position` without moving the walk's position or
-  // its byte counter; false (silently) when they are not all there.
-  bool ReadAt(uint64_t position, void* dest, uint64_t count);
   // The bytes behind the type word of the list whose type word is at
   // `listTypePos`, read from its size word (the position is kept).
   uint64_t PeekListBodySize(uint64_t listTypePos);

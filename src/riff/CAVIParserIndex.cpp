@@ -312,15 +312,6 @@ struct CAVIParser::AssignPass {
 // ---------------------------------------------------------------------------
 // Reading without moving
 
-bool CAVIParser::ReadAt(uint64_t position, void* dest, uint64_t count) {
-  const uint64_t savedPosition = CurrentPosition();
-  const uint64_t savedCounter = input_.positionCounter;
-  const bool ok = Seek(position) && Read(dest, count);
-  Seek(savedPosition);
-  input_.positionCounter = savedCounter;
-  return ok;
-}
-
 uint64_t CAVIParser::PeekListBodySize(uint64_t listTypePos) {
   const uint64_t fileSize = FileSize();
   if (listTypePos < 4 || listTypePos + 4 > fileSize) return 0;

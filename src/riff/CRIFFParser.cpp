@@ -351,7 +351,7 @@ bool CRIFFParser::StepBackOntoMissingPad(uint64_t headerPos, uint32_t size, uint
                                          int depth) {
   const uint64_t padPos = headerPos + kHeaderSize + size;
   if (!wordAligned_ || (size & 1) == 0 || CurrentPosition() != padPos + 1) return false;
-  if (!HeaderStartsAt(padPos, room, depth)) return false;
+  if (!HeaderStartsAt(padPos, room)) return false;
   // The pad byte was counted when it was stepped over.
   Seek(padPos);
   --input_.positionCounter;
@@ -359,19 +359,25 @@ bool CRIFFParser::StepBackOntoMissingPad(uint64_t headerPos, uint32_t size, uint
   return true;
 }
 
-bool CRIFFParser::HeaderStartsAt(uint64_t position, uint64_t room, int depth) {
+bool CRIFFParser::HeaderStartsAt(uint64_t position, uint64_t room) {
   // The header at `position` and the one a byte later, as far as the file
   // holds them; the current position is kept.
   uint8_t bytes[kHeaderSize + 1];
   const uint64_t fileSize = FileSize();
   const uint64_t left = position < fileSize ? fileSize - position : 0;
   const size_t available = static_cast<size_t>(std::min<uint64_t>(sizeof bytes, left));
-  if (available < kHeaderSize) return false;
-  const uint64_t here = CurrentPosition();
-  const bool read = Seek(position) && ReadChecked(bytes, available, depth, false);
-  Seek(here);
-  return read && IsPlausibleHeader(bytes, available, room, bigEndian_) &&
+  if (available < kHeaderSize || !ReadAt(position, bytes, available)) return false;
+  return IsPlausibleHeader(bytes, available, room, bigEndian_) &&
          !IsPlausibleHeader(bytes + 1, available - 1, room - 1, bigEndian_);
+}
+
+bool CRIFFParser::ReadAt(uint64_t position, void* dest, uint64_t count) {
+  const uint64_t savedPosition = CurrentPosition();
+  const uint64_t savedCounter = input_.positionCounter;
+  const bool ok = Seek(position) && Read(dest, count);
+  Seek(savedPosition);
+  input_.positionCounter = savedCounter;
+  return ok;
 }
 
 void CRIFFParser::FitSubChunk(uint32_t& size, uint64_t& remaining, int depth) {

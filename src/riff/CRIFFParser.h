@@ -53,6 +53,9 @@ class CRIFFParser : public CParser {
   uint16_t FormCount() const { return formCounter_; }
 
  protected:
+  // Reads `count` bytes at `position` without moving the walk's position or
+  // its byte counter; false (silently) when they are not all there.
+  bool ReadAt(uint64_t position, void* dest, uint64_t count);
   // Reads a 4-byte token (premature end reported, false).
   bool ReadToken(uint32_t& token, int depth);
   // Reads a 32-bit chunk size in the file's byte order. A size that runs past
@@ -120,7 +123,7 @@ class CRIFFParser : public CParser {
   bool StepBackOntoMissingPad(uint64_t headerPos, uint32_t size, uint64_t room, int depth);
   // Whether a plausible chunk header of a chunk that fits in `room` bytes
   // starts at `position` while none starts a byte later.
-  bool HeaderStartsAt(uint64_t position, uint64_t room, int depth);
+  bool HeaderStartsAt(uint64_t position, uint64_t room);
   int HandleSubList(uint32_t token, uint32_t size, uint64_t headerPos, uint64_t& remaining,
                     int depth);
   // A chunk nobody knows: its header line, then its body skipped.

@@ -25,12 +25,6 @@ using testsupport::ScratchDir;
 
 const std::string kSamples = std::string(CLIPSMITH_TEST_DATA) + "/avi/";
 
-RunOptions Quiet() {
-  RunOptions options;
-  options.verbosity = 1;
-  return options;
-}
-
 bool Mentions(const std::vector<std::string>& lines, const std::string& text) {
   return std::any_of(lines.begin(), lines.end(),
                      [&](const std::string& line) { return line.find(text) != std::string::npos; });

@@ -61,12 +61,6 @@ void ExpectSound(const std::string& written, const Counts& expectedChunks,
   }
 }
 
-RunOptions Quiet() {
-  RunOptions options;
-  options.verbosity = 1;
-  return options;
-}
-
 // ---------------------------------------------------------------------------
 
 TEST(AviWriterTest, RewritesEverySampleIntoAFileThatParsesAndPlays) {

@@ -106,6 +106,12 @@ std::vector<std::string> ProblemLines(const std::vector<std::string>& lines) {
   return problems;
 }
 
+RunOptions Quiet() {
+  RunOptions options;
+  options.verbosity = 1;
+  return options;
+}
+
 testsupport::ParseRun WriteAvi(const std::string& source, const std::string& output,
                                const RunOptions& options) {
   return testsupport::RunParserOnFile<RepairingAviParser>(source, options, nullptr, output);
@@ -129,10 +135,6 @@ ParsedBack ParseBack(const std::string& path, const RunOptions& options) {
     }
   });
   return parsed;
-}
-
-bool Installed(const std::string& tool) {
-  return ::access(("/usr/bin/" + tool).c_str(), X_OK) == 0;
 }
 
 bool HaveFfmpeg() {

@@ -69,12 +69,13 @@ struct ParsedBack {
 };
 
 // Parses `source` and writes `output` with `options`.
+// Options for writer runs: parse lines only.
+RunOptions Quiet();
 testsupport::ParseRun WriteAvi(const std::string& source, const std::string& output,
                                const RunOptions& options = RunOptions());
 ParsedBack ParseBack(const std::string& path, const RunOptions& options = RunOptions());
 
-// Whether /usr/bin holds `tool`: real producers are run only where installed.
-bool Installed(const std::string& tool);
+using testsupport::Installed;
 // ffmpeg as a second opinion; the tests that use it are skipped without it.
 bool HaveFfmpeg();
 std::string RunCommand(const std::string& command);

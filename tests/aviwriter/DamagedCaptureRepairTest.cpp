@@ -30,12 +30,6 @@ bool Mentions(const Lines& lines, const std::string& text) {
                      [&](const std::string& line) { return line.find(text) != std::string::npos; });
 }
 
-RunOptions Quiet() {
-  RunOptions options;
-  options.verbosity = 1;
-  return options;
-}
-
 // Repairs `damaged` with the default options and holds the result to the
 // packets ffprobe reads from the damaged file (per stream), to a silent
 // decode and to a clean parse of its own.

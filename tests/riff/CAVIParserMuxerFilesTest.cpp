@@ -22,9 +22,7 @@ using testsupport::ParseRun;
 using testsupport::ScratchDir;
 using Lines = std::vector<std::string>;
 
-bool Installed(const std::string& tool) {
-  return ::access(("/usr/bin/" + tool).c_str(), X_OK) == 0;
-}
+using testsupport::Installed;
 
 void RunShell(const std::string& command) {
   const int status = std::system((command + " >/dev/null 2>&1").c_str());
