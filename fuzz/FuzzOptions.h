@@ -23,28 +23,29 @@ inline FuzzJob FuzzJobFor(const uint8_t* data, size_t size) {
   const uint8_t level = data[size - 1];
   const uint8_t parse = data[size - 2];
   const uint8_t write = data[size - 3];
-  options.verbosity = kVerbosities[level % 6];
-  options.checkIndexes = (parse & 1) == 0;
-  options.subchunkEnforcesParentSize = (parse & 2) != 0;
+  options.report.verbosity = kVerbosities[level % 6];
+  options.scan.checkIndexes = (parse & 1) == 0;
+  options.scan.subchunkEnforcesParentSize = (parse & 2) != 0;
   job.writes = (parse & 4) != 0;
-  if ((parse & 8) != 0) options.writeIdx1 = true;
-  if ((parse & 16) != 0) options.moviChunkLimit = 1048576;
-  if ((parse & 32) != 0) options.switchXi = true;
-  if ((parse & 64) != 0) options.moviParseLimit = 30;
-  if ((parse & 128) != 0) options.byteOrder = 1 + level / 6 % 2;
+  if ((parse & 8) != 0) options.writer.writeIdx1 = true;
+  if ((parse & 16) != 0) options.writer.moviChunkLimit = 1048576;
+  if ((parse & 32) != 0) options.scan.switchXi = true;
+  if ((parse & 64) != 0) options.scan.moviParseLimit = 30;
+  if ((parse & 128) != 0)
+    options.scan.byteOrder = level / 6 % 2 == 0 ? ByteOrder::kLittle : ByteOrder::kBig;
   // The writer's own choices: DV conversions, cuts, a new rate, stripped
   // streams, split files.
-  if ((write & 1) != 0) options.switchQ1 = true;
-  if ((write & 2) != 0) options.switchQ2 = true;
-  if ((write & 4) != 0) options.firstFrame = 2;
-  if ((write & 8) != 0) options.lastFrame = 5;
-  if ((write & 16) != 0) options.videoFps = 12.5;
-  if ((write & 32) != 0) options.strippedStreams.insert(1);
-  if ((write & 64) != 0) options.splitSize = 65536;
+  if ((write & 1) != 0) options.writer.switchQ1 = true;
+  if ((write & 2) != 0) options.scan.switchQ2 = true;
+  if ((write & 4) != 0) options.writer.firstFrame = 2;
+  if ((write & 8) != 0) options.writer.lastFrame = 5;
+  if ((write & 16) != 0) options.writer.videoFps = 12.5;
+  if ((write & 32) != 0) options.writer.strippedStreams.insert(1);
+  if ((write & 64) != 0) options.writer.splitSize = 65536;
   if ((write & 128) != 0) {
-    options.writeOpenDml = false;
-    options.fixAudioScale = true;
-    options.ignoreIdx1Order = true;
+    options.writer.writeOpenDml = false;
+    options.writer.fixAudioScale = true;
+    options.writer.ignoreIdx1Order = true;
   }
   return job;
 }

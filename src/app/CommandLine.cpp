@@ -138,7 +138,7 @@ void CommandLine::Parse(const std::vector<std::string>& args, RunOptions& option
     ScanArgument(args[i], options);
   }
   if (result_.status == kRunJobs) {
-    if (options.splitSize > 0 && options.verifyOutput) {
+    if (options.writer.splitSize > 0 && options.writer.verifyOutput) {
       Fail(kSplitWithVerify);
     } else if (ResolveSource(options) && CheckFileNameCount() &&
                (!write_ || ExamineDestination())) {
@@ -190,20 +190,32 @@ void CommandLine::ScanSwitch(const std::string& arg, RunOptions& options) {
   if (IsUpper(CharAt(arg, 1))) third = Lower(third);
   const uint32_t value = arg.size() > 2 ? DecimalValue(arg, 2) : kNoValue;
   switch (letter) {
-    case 'c': options.checkIndexes = false; break;
-    case 'd': options.verifyOutput = true; break;
+    case 'c':
+      options.scan.checkIndexes = false;
+      break;
+    case 'd':
+      options.writer.verifyOutput = true;
+      break;
     case 'f': ScanFrameRate(arg, third, options); break;
     case 'h': result_.status = kShowExtendedUsage; break;
-    case 'k': options.tightAvi = true; break;
+    case 'k':
+      options.writer.tightAvi = true;
+      break;
     case 'm': ScanByteOrder(arg, third, options); break;
-    case 'n': options.subchunkEnforcesParentSize = true; break;
+    case 'n':
+      options.scan.subchunkEnforcesParentSize = true;
+      break;
     case 'o': overwrite_ = true; break;
-    case 'p': options.moviParseLimit = value; break;
+    case 'p':
+      options.scan.moviParseLimit = value;
+      break;
     case 'q': ScanQuirk(arg, third, options); break;
     case 'r': ScanWriteSwitch(arg, Lower(third), options); break;
     case 's': ScanSize(arg, Lower(third), options); break;
     case 't': ScanTrace(arg, third, options); break;
-    case 'v': options.verbosity = arg.size() > 2 ? value : 1; break;
+    case 'v':
+      options.report.verbosity = arg.size() > 2 ? value : 1;
+      break;
     case 'x': ScanFrameRange(arg, Lower(third), options); break;
     default: result_.status = kShowExtendedUsage; break;
   }
@@ -213,11 +225,11 @@ void CommandLine::ScanSwitch(const std::string& arg, RunOptions& options) {
 void CommandLine::ScanFrameRate(const std::string& arg, char third, RunOptions& options) {
   if (arg.size() < 3) result_.status = kShowExtendedUsage;
   if (third == 'a') {
-    options.fixAudioScale = true;
+    options.writer.fixAudioScale = true;
   } else if (third == 'v') {
     if (!IsDigit(CharAt(arg, 3))) result_.status = kShowExtendedUsage;
-    options.videoFps = FloatValue(arg, 3);
-    if (!(options.videoFps >= kMinFps && options.videoFps < kMaxFps)) {
+    options.writer.videoFps = FloatValue(arg, 3);
+    if (!(options.writer.videoFps >= kMinFps && options.writer.videoFps < kMaxFps)) {
       result_.status = kShowExtendedUsage;
     }
   } else {
@@ -235,10 +247,14 @@ void CommandLine::ScanByteOrder(const std::string& arg, char third, RunOptions& 
   switch (third) {
     case 'i':
     case 'r':
-      options.byteOrder = 1;
+      options.scan.byteOrder = ByteOrder::kLittle;
       break;
-    case 'x': options.byteOrder = 2; break;
-    case 't': options.byteOrder = 3; break;
+    case 'x':
+      options.scan.byteOrder = ByteOrder::kBig;
+      break;
+    case 't':
+      options.scan.byteOrder = ByteOrder::kMpegScan;
+      break;
     default: result_.status = kShowExtendedUsage; break;
   }
 }
@@ -247,9 +263,9 @@ void CommandLine::ScanQuirk(const std::string& arg, char third, RunOptions& opti
   if (arg.size() <= 2) {
     result_.status = kShowExtendedUsage;
   } else if (third == '1') {
-    options.switchQ1 = true;
+    options.writer.switchQ1 = true;
   } else if (third == '2') {
-    options.switchQ2 = true;
+    options.scan.switchQ2 = true;
   } else {
     result_.status = kShowExtendedUsage;
   }
@@ -259,13 +275,19 @@ void CommandLine::ScanQuirk(const std::string& arg, char third, RunOptions& opti
 void CommandLine::ScanWriteSwitch(const std::string& arg, char third, RunOptions& options) {
   write_ = true;
   switch (third) {
-    case 'i': options.ignoreIdx1Order = true; break;
-    case 'o': options.writeOpenDml = false; break;
-    case 'x': options.writeIdx1 = true; break;
+    case 'i':
+      options.writer.ignoreIdx1Order = true;
+      break;
+    case 'o':
+      options.writer.writeOpenDml = false;
+      break;
+    case 'x':
+      options.writer.writeIdx1 = true;
+      break;
     case 's': {
       DigitsCheck(arg);
       long stream = arg.size() > 3 ? std::strtol(arg.c_str() + 3, nullptr, 0) : 0;
-      options.strippedStreams.insert(static_cast<uint16_t>(stream));
+      options.writer.strippedStreams.insert(static_cast<uint16_t>(stream));
       break;
     }
     default: result_.status = kShowExtendedUsage; break;
@@ -279,10 +301,10 @@ void CommandLine::ScanSize(const std::string& arg, char third, RunOptions& optio
   DigitsCheck(arg);
   const uint64_t size = TruncateToU64(FloatValue(arg, 3) * SizeMultiplier(arg.back()));
   if (third == 'f') {
-    options.splitSize = size;
+    options.writer.splitSize = size;
     if (size < kMinSplitSize) result_.status = kShowExtendedUsage;
   } else if (third == 'm') {
-    options.moviChunkLimit = size;
+    options.writer.moviChunkLimit = size;
     if (size < kMinMoviChunk || size > kMaxMoviChunk) result_.status = kShowExtendedUsage;
   } else {
     result_.status = kShowExtendedUsage;
@@ -296,20 +318,26 @@ void CommandLine::ScanTrace(const std::string& arg, char third, RunOptions& opti
     result_.status = kShowExtendedUsage;
     return;
   }
-  if (options.verbosity == 0) options.verbosity = 1;
+  if (options.report.verbosity == 0) options.report.verbosity = 1;
   if (IsDigit(third)) {
     const uint32_t limit = DecimalValue(arg, 2);
-    options.moviTraceLimit = limit;
-    options.idx1TraceLimit = limit;
-    options.indxTraceLimit = limit;
+    options.report.moviTraceLimit = limit;
+    options.report.idx1TraceLimit = limit;
+    options.report.indxTraceLimit = limit;
     return;
   }
   DigitsCheck(arg);
   const uint32_t limit = DecimalValue(arg, 3);
   switch (Lower(third)) {
-    case 'i': options.indxTraceLimit = limit; break;
-    case 'm': options.moviTraceLimit = limit; break;
-    case 'x': options.idx1TraceLimit = limit; break;
+    case 'i':
+      options.report.indxTraceLimit = limit;
+      break;
+    case 'm':
+      options.report.moviTraceLimit = limit;
+      break;
+    case 'x':
+      options.report.idx1TraceLimit = limit;
+      break;
     default: result_.status = kShowExtendedUsage; break;
   }
 }
@@ -320,13 +348,15 @@ void CommandLine::ScanFrameRange(const std::string& arg, char third, RunOptions&
   switch (third) {
     case 'e':
       DigitsCheck(arg);
-      options.lastFrame = DecimalValue(arg, 3);
+      options.writer.lastFrame = DecimalValue(arg, 3);
       break;
     case 's':
       DigitsCheck(arg);
-      options.firstFrame = DecimalValue(arg, 3);
+      options.writer.firstFrame = DecimalValue(arg, 3);
       break;
-    case 'i': options.switchXi = true; break;
+    case 'i':
+      options.scan.switchXi = true;
+      break;
     default: result_.status = kShowExtendedUsage; break;
   }
 }
@@ -426,7 +456,7 @@ bool CommandLine::AddJob(const std::string& entryName, const RunOptions& options
   if (!overwrite_) {
     // A split output starts with part 00; that is the file that would be lost.
     std::string tested = output;
-    if (options.splitSize > 0 && !SplitName::Make(output, 0, tested)) {
+    if (options.writer.splitSize > 0 && !SplitName::Make(output, 0, tested)) {
       result_.status = kSplitNameUnformable;
       return false;
     }
@@ -436,6 +466,6 @@ bool CommandLine::AddJob(const std::string& entryName, const RunOptions& options
     }
   }
   jobs.push_back({source, output});
-  if (options.verifyOutput) jobs.push_back({output, std::string()});
+  if (options.writer.verifyOutput) jobs.push_back({output, std::string()});
   return true;
 }

@@ -150,9 +150,9 @@ ProbeRow FormatProbe::ChooseRow(const uint8_t (&probe)[kProbeSize], const RunOpt
   if (w.w0 == FourCC(".RMF")) return ProbeRow::kRealMedia;
   if (std::memcmp(probe, kAsfGuidStart, sizeof kAsfGuidStart) == 0) return ProbeRow::kAsf;
   if (w.w0 == FourCC("MThd") || IsRiffForm(probe)) return ProbeRow::kRiffForm;
-  if (options.byteOrder == 1 || options.byteOrder == 2) return ProbeRow::kForcedRiff;
+  if (options.scan.ByteOrderForced()) return ProbeRow::kForcedRiff;
   if (IsGenericRiff(probe)) return ProbeRow::kRiff;
-  if (options.byteOrder == 3 || IsMpeg(probe)) return ProbeRow::kMpeg;
+  if (options.scan.byteOrder == ByteOrder::kMpegScan || IsMpeg(probe)) return ProbeRow::kMpeg;
   return ProbeRow::kUnrecognised;
 }
 
@@ -200,8 +200,8 @@ void FormatProbe::ReportUnrecognised(const std::string& source,
                                      const RunOptions& options, ReportOutput& report) {
   const Report reporter(report);
   reporter.TopLine(source);
-  reporter.ItemLine("", "", "Probe", Report::kNoSize, 0, 1, options.verbosity);
-  if (probeLength > 0) reporter.HexDump(probe, probeLength, 2, options.verbosity);
+  reporter.ItemLine("", "", "Probe", Report::kNoSize, 0, 1, options.report.verbosity);
+  if (probeLength > 0) reporter.HexDump(probe, probeLength, 2, options.report.verbosity);
   reporter.Message(CRIFFParser::kUnexpectedToken, 2, kError);
   const char* verdict = kNotRecognised;
   for (const ForeignSignature& signature : kForeignSignatures) {

@@ -60,7 +60,7 @@ int AviWriter::TraceLine(uint32_t id, uint32_t second, uint32_t size, uint64_t p
   return report_.ItemLine(id ? CParser::FourCCText(id) : std::string(),
                           second ? CParser::FourCCText(second) : std::string(), text,
                           size == CParser::kNoChunkSize ? Report::kNoSize : size, position, depth,
-                          options_.verbosity);
+                          options_.report.verbosity);
 }
 
 bool AviWriter::Write(const std::string& outputName, int depth) {
@@ -97,10 +97,10 @@ std::vector<bool> AviWriter::StreamsToErase() const {
   const size_t count = model_.streams.size();
   std::vector<bool> erase(count, false);
   // Numbers of streams that do not exist are ignored.
-  for (uint16_t number : options_.strippedStreams) {
+  for (uint16_t number : options_.writer.strippedStreams) {
     if (number < count) erase[number] = true;
   }
-  if (options_.switchQ1 || options_.switchXi) {
+  if (options_.writer.switchQ1 || options_.scan.switchXi) {
     for (size_t number = 1; number <= 4 && number < count; ++number) erase[number] = true;
   }
   // A stream without frames to copy is dropped: counted from the entries that
@@ -174,7 +174,7 @@ void AviWriter::ChooseIndexChunkIds() {
 void AviWriter::CapSegmentLimit(int depth) {
   // Every size and offset of a segment is a 32-bit field: a larger limit
   // would make them wrap.
-  moviLimit_ = options_.moviChunkLimit;
+  moviLimit_ = options_.writer.moviChunkLimit;
   if (moviLimit_ > kMaxSegmentSize) {
     moviLimit_ = kMaxSegmentSize;
     report_.Message("'movi'-Chunk Size limited to " + Report::NumberText(moviLimit_) +
@@ -203,7 +203,7 @@ bool AviWriter::RunDriver(int depth) {
 }
 
 bool AviWriter::OutputName(uint32_t file, std::string& name, int depth) const {
-  if (options_.splitSize == 0) {
+  if (options_.writer.splitSize == 0) {
     name = outputName_;
     return true;
   }
@@ -219,14 +219,14 @@ bool AviWriter::OutputName(uint32_t file, std::string& name, int depth) const {
 }
 
 bool AviWriter::CheckBeforeFile(int depth) const {
-  if (!options_.checkIndexes) {
+  if (!options_.scan.checkIndexes) {
     report_.Message("Index not checked (-c), can't write Keyframe information!", depth, kWarning);
   }
   if (model_.streams.empty()) {
     report_.Message("Nothing to do, no stream left!", depth, kWarning);
     return false;
   }
-  if (facts_.indexOutOfOrder && !options_.ignoreIdx1Order) {
+  if (facts_.indexOutOfOrder && !options_.writer.ignoreIdx1Order) {
     report_.Message(
         "Index defines out-of-sequence/duplicate frames which is not supported for writing "
         "files; use Option -ri to ignore ordering and write file!",
@@ -275,7 +275,7 @@ void AviWriter::PrepareFile() {
 }
 
 void AviWriter::CheckCut(int depth) const {
-  if (options_.firstFrame == 0) return;
+  if (options_.writer.firstFrame == 0) return;
   if (model_.streams.size() > 1 || !IsVideo(0)) {
     report_.Message("Cutting audio streams is not supported!", depth, kWarning);
   }
@@ -300,7 +300,7 @@ bool AviWriter::WriteSegments(int depth, bool& more) {
         return ok;
       }
       case SegmentResult::kSegmentFull:
-        if (segment == 1 && !options_.writeOpenDml) {
+        if (segment == 1 && !options_.writer.writeOpenDml) {
           report_.Message(
               "Write Segment #2 - Without ODML 1.02 only one Segment possible - don't use -ro "
               "switch!",
@@ -310,7 +310,7 @@ bool AviWriter::WriteSegments(int depth, bool& more) {
           CloseFile();
           return false;
         }
-        if (segment == 1 && options_.writeIdx1) {
+        if (segment == 1 && options_.writer.writeIdx1) {
           report_.Message(
               "Write Segment #2 - Idx1 Index superfluous with ODML 1.02 compliant multisegment "
               "AVI!",

@@ -91,7 +91,7 @@ bool AviWriter::WriteStandardIndex(StreamIndexRecord& record, size_t stream, uin
 
 bool AviWriter::AppendSuperIndex(size_t stream, int depth) {
   const StreamIndexRecord& record = records_[stream];
-  if (options_.indxTraceLimit > 0) {
+  if (options_.report.indxTraceLimit > 0) {
     TraceLine(kIndxId, 0, kIndexChunkSize - 8, copier_.Position(),
               "MetaIndex #" + std::to_string(stream), depth);
   }
@@ -118,7 +118,7 @@ bool AviWriter::WriteIdx1(int depth) {
             copier_.AppendU32(static_cast<uint32_t>(16 * idx1Entries_.size()));
   for (size_t i = 0; ok && i < idx1Entries_.size(); ++i) {
     const MoviEntry& entry = movi[idx1Entries_[i]];
-    if (i < options_.idx1TraceLimit) {
+    if (i < options_.report.idx1TraceLimit) {
       TraceLine(entry.chunkId, 0, entry.size, copier_.Position(),
                 "'idx1' Entry #" + std::to_string(i + 1), depth);
     }

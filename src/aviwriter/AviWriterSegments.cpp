@@ -94,11 +94,12 @@ AviWriter::SegmentResult AviWriter::WriteSegment(int depth, uint32_t segment) {
     const size_t stream = static_cast<size_t>(number);
     const bool video = videoStreams_[stream];
     if (video) ++videoFrameCounter_;
-    if (videoFrameCounter_ < options_.firstFrame || videoFrameCounter_ > options_.lastFrame) {
+    if (videoFrameCounter_ < options_.writer.firstFrame ||
+        videoFrameCounter_ > options_.writer.lastFrame) {
       continue;
     }
     uint64_t projected = overhead + moviBytes_ + 8 + entry.size + PlaceholderBytes();
-    if (segment == 1) projected += moviStart_ + (options_.writeIdx1 ? idx1Size_ : 0);
+    if (segment == 1) projected += moviStart_ + (options_.writer.writeIdx1 ? idx1Size_ : 0);
     result = CheckLimits(projected, segment);
     if (result != SegmentResult::kFinished) {
       // Met again, and counted again, by the next segment or file.
@@ -116,12 +117,12 @@ AviWriter::SegmentResult AviWriter::WriteSegment(int depth, uint32_t segment) {
     // the first one included: no warning about it.
     if (intraOnlyStreams_[stream]) entry.flags |= kKeyFrameFlag;
     if (fileEntries_ == 0) {
-      if (options_.checkIndexes && (entry.flags & kKeyFrameFlag) == 0) {
+      if (options_.scan.checkIndexes && (entry.flags & kKeyFrameFlag) == 0) {
         report_.Message("First frame is not a Keyframe (will get forced to it)!", inner, kWarning);
       }
       entry.flags |= kKeyFrameFlag;
     }
-    if (options_.writeOpenDml && !ReservePlaceholders(inner)) {
+    if (options_.writer.writeOpenDml && !ReservePlaceholders(inner)) {
       result = SegmentResult::kFailed;
       // With a super index full, what was written is still finished.
       indexFull = superIndexFull_;
@@ -129,7 +130,7 @@ AviWriter::SegmentResult AviWriter::WriteSegment(int depth, uint32_t segment) {
     }
     idx1Size_ += 16;
     ++writtenInSegment_;
-    if (writtenInSegment_ <= options_.moviTraceLimit) {
+    if (writtenInSegment_ <= options_.report.moviTraceLimit) {
       TraceLine(entry.chunkId, 0, entry.size, copier_.Position(),
                 Numbered("'movi' Entry #", writtenInSegment_), inner);
     }
@@ -144,7 +145,7 @@ AviWriter::SegmentResult AviWriter::WriteSegment(int depth, uint32_t segment) {
 }
 
 uint64_t AviWriter::PlaceholderBytes() const {
-  if (!options_.writeOpenDml) return 0;
+  if (!options_.writer.writeOpenDml) return 0;
   uint64_t bytes = 0;
   for (const StreamIndexRecord& record : records_) {
     if (record.usable && record.needsNewIndex) bytes += kIndexChunkSize;
@@ -157,9 +158,9 @@ AviWriter::SegmentResult AviWriter::CheckLimits(uint64_t projected, uint32_t seg
   // chunk larger than the limit gets a file or segment of its own. The split
   // size counts the whole file, and is tested first, so that a file does not
   // end with a segment that holds nothing.
-  if (options_.splitSize != 0 && fileEntries_ > 0) {
+  if (options_.writer.splitSize != 0 && fileEntries_ > 0) {
     const uint64_t fileBefore = segment == 1 ? 0 : segmentStart_;
-    if (fileBefore + projected > options_.splitSize) return SegmentResult::kFileFull;
+    if (fileBefore + projected > options_.writer.splitSize) return SegmentResult::kFileFull;
   }
   if (segmentEntries_ > 0 && projected > moviLimit_) return SegmentResult::kSegmentFull;
   return SegmentResult::kFinished;
@@ -217,13 +218,13 @@ bool AviWriter::WriteEntry(MoviEntry& entry, size_t stream, uint32_t segment, in
   ++segmentEntries_;
   ++fileEntries_;
   lastWritten_ = {entry.chunkId, size, headerPosition};
-  if (segment == 1 && options_.writeIdx1) idx1Entries_.push_back(nextEntry_);
+  if (segment == 1 && options_.writer.writeIdx1) idx1Entries_.push_back(nextEntry_);
 
-  if (!options_.writeOpenDml) return true;
+  if (!options_.writer.writeOpenDml) return true;
   StreamIndexRecord& record = records_[stream];
   if (!record.usable || !(videoStreams_[stream] || entry.chunkId == record.chunkId)) return true;
   if (++record.pendingCount < kStandardIndexEntries) return true;
-  const bool trace = standardIndexesWritten_ < options_.indxTraceLimit;
+  const bool trace = standardIndexesWritten_ < options_.report.indxTraceLimit;
   return WriteStandardIndex(record, stream, record.pendingCount, trace, depth);
 }
 
@@ -232,21 +233,21 @@ bool AviWriter::FinishSegment(int depth, int inner, uint32_t segment) {
     if (!copier_.AppendZeros(1)) return false;
     ++moviBytes_;
   }
-  if (options_.moviTraceLimit != 0 && writtenInSegment_ > options_.moviTraceLimit) {
+  if (options_.report.moviTraceLimit != 0 && writtenInSegment_ > options_.report.moviTraceLimit) {
     TraceLine(lastWritten_.chunkId, 0, lastWritten_.size, lastWritten_.position,
               Numbered("'movi' Entry #", writtenInSegment_), inner);
   }
-  if (options_.writeOpenDml) {
+  if (options_.writer.writeOpenDml) {
     for (size_t stream = 0; stream < records_.size(); ++stream) {
       StreamIndexRecord& record = records_[stream];
       if (!record.usable || (record.pendingCount == 0 && record.needsNewIndex)) continue;
-      if (!WriteStandardIndex(record, stream, record.pendingCount, options_.indxTraceLimit > 0,
-                              inner)) {
+      if (!WriteStandardIndex(record, stream, record.pendingCount,
+                              options_.report.indxTraceLimit > 0, inner)) {
         return false;
       }
     }
   }
-  if (segment == 1 && options_.writeIdx1 && !WriteIdx1(inner)) return false;
+  if (segment == 1 && options_.writer.writeIdx1 && !WriteIdx1(inner)) return false;
   const uint32_t listSize = static_cast<uint32_t>(moviBytes_ + 4);
   if (!PatchU32(moviBase_ - 4, listSize)) return false;
   TraceLine(kListId, kMoviId, listSize, moviBase_ - 8, "(Segment #" + std::to_string(segment) + ")",
@@ -285,7 +286,7 @@ bool AviWriter::RewriteHeader(int depth) {
   for (size_t stream = 0; ok && stream < model_.streams.size(); ++stream) {
     ok = AppendStreamList(stream, final.headers[stream], final.formats[stream], inner);
   }
-  if (ok && options_.writeOpenDml) ok = AppendExtendedHeader();
+  if (ok && options_.writer.writeOpenDml) ok = AppendExtendedHeader();
   if (ok && moviStart_ > headerSize_) ok = AppendJunk(moviStart_ - headerSize_);
   ok = ok && copier_.Flush() && io_.SetWriteOffset(end);
   copier_.Reset(end);
@@ -301,7 +302,7 @@ AviWriter::FinalHeaders AviWriter::ComputeFinalHeaders() const {
   // Taken from the video stream below; without one there is no initial frame.
   main.initialFrames = 0;
   main.flags &= ~(kMustUseIndexFlag | kHasIndexFlag | kInterleavedFlag);
-  if (options_.writeIdx1) main.flags |= kHasIndexFlag;
+  if (options_.writer.writeIdx1) main.flags |= kHasIndexFlag;
   if (model_.interleaved) main.flags |= kInterleavedFlag;
   main.streams = static_cast<uint32_t>(count);
   main.suggestedBufferSize = 0;
@@ -358,7 +359,7 @@ bool AviWriter::AppendStreamList(size_t number, const AviStreamHeader& header,
             copier_.AppendFourCC(kStrlId) && copier_.AppendFourCC(kStrhId) &&
             copier_.AppendU32(kHeaderBodySize) && copier_.AppendBytes(body, kHeaderBodySize) &&
             AppendPaddedChunk(kStrfId, format.data(), format.size());
-  if (ok && !options_.tightAvi && !stream.name.empty()) {
+  if (ok && !options_.writer.tightAvi && !stream.name.empty()) {
     // The name with its terminating zero.
     ok = AppendPaddedChunk(kStrnId, reinterpret_cast<const uint8_t*>(stream.name.c_str()),
                            stream.name.size() + 1);
@@ -366,7 +367,7 @@ bool AviWriter::AppendStreamList(size_t number, const AviStreamHeader& header,
   if (ok && !stream.strd.empty()) {
     ok = AppendPaddedChunk(kStrdId, stream.strd.data(), stream.strd.size());
   }
-  if (ok && options_.writeOpenDml) ok = AppendSuperIndex(number, depth);
+  if (ok && options_.writer.writeOpenDml) ok = AppendSuperIndex(number, depth);
   return ok;
 }
 

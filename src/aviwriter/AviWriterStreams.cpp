@@ -148,7 +148,7 @@ void AviWriter::FixStreamHeaders() {
   for (size_t number = 0; number < model_.streams.size(); ++number) {
     AviStream& stream = model_.streams[number];
     AviStreamHeader header = model_.StreamHeader(number);
-    if (header.type == kVidsType && options_.switchQ1) {
+    if (header.type == kVidsType && options_.writer.switchQ1) {
       // The audio goes with the DV frames now.
       model_.interleaved = false;
       if (header.handler == 0 || header.handler == FourCC("dvsd") ||
@@ -156,7 +156,7 @@ void AviWriter::FixStreamHeaders() {
         ConvertToInterleavedDv(stream, header, main);
       }
     }
-    if (header.type == kInterleavedType && options_.switchQ2) {
+    if (header.type == kInterleavedType && options_.scan.switchQ2) {
       ConvertToVideoDv(stream, header, main);
     }
     if (header.type == kVidsType || header.type == kInterleavedType) {
@@ -269,7 +269,7 @@ void AviWriter::FixAudioFormat(AviStream& stream, AviStreamHeader& header) {
                formatsBigEndian_);
     }
   }
-  if (options_.fixAudioScale && format.size() > kWaveBlockAlign &&
+  if (options_.writer.fixAudioScale && format.size() > kWaveBlockAlign &&
       GetField(format, kWaveFormatTag, 2, formatsBigEndian_) == kPcmFormatTag) {
     const uint32_t blockAlign = GetField(format, kWaveBlockAlign, 2, formatsBigEndian_);
     const uint32_t samples = GetField(format, kWaveSamplesPerSec, 4, formatsBigEndian_);
@@ -295,10 +295,10 @@ void AviWriter::FinishVideoHeader(size_t stream, AviStreamHeader& header,
     header.rate /= divisor;
     header.scale /= divisor;
   }
-  if (options_.videoFps > 0.0) {
+  if (options_.writer.videoFps > 0.0) {
     header.scale = 10000;
-    header.rate = ToU32(options_.videoFps * 10000.0);
-    main.microSecPerFrame = ToU32(1000000.0 / options_.videoFps);
+    header.rate = ToU32(options_.writer.videoFps * 10000.0);
+    main.microSecPerFrame = ToU32(1000000.0 / options_.writer.videoFps);
   } else if (header.rate != 0) {
     // With no rate the source's time per frame is kept.
     const double framesPerSecond = static_cast<double>(header.rate) / header.scale;
@@ -315,7 +315,7 @@ void AviWriter::FinishAudioHeader(size_t stream, AviStreamHeader& header,
   const uint32_t scale = header.scale == 0 ? 1 : header.scale;
   uint32_t newAverage = averageRate;
   bool measured = false;
-  if ((header.scale == 0 || options_.fixAudioScale) && averageRate > 0 && blockAlign > 0) {
+  if ((header.scale == 0 || options_.writer.fixAudioScale) && averageRate > 0 && blockAlign > 0) {
     // The byte rate measured over the length of the video, in whole seconds.
     // A video shorter than a second, no rate or no data gives no measure;
     // the stream is then handled like any other.
@@ -388,9 +388,10 @@ uint64_t AviWriter::StreamListSize(size_t number) const {
   const AviStream& stream = model_.streams[number];
   // 'strl', 'strh' with its 56 bytes, the 'strf' header.
   uint64_t size = RoundUpEven(stream.strf.size() + 76);
-  if (!options_.tightAvi && !stream.name.empty()) size += 8 + RoundUpEven(stream.name.size() + 1);
+  if (!options_.writer.tightAvi && !stream.name.empty())
+    size += 8 + RoundUpEven(stream.name.size() + 1);
   if (!stream.strd.empty()) size += 8 + RoundUpEven(stream.strd.size());
-  if (options_.writeOpenDml) size += kIndexChunkSize;
+  if (options_.writer.writeOpenDml) size += kIndexChunkSize;
   return size;
 }
 
@@ -401,10 +402,10 @@ void AviWriter::PlanHeaderLayout() {
     size += StreamListSize(number) + 8;
   }
   // 'LIST' size 'odml', 'dmlh' size and its 248 bytes.
-  if (options_.writeOpenDml) size += 268;
+  if (options_.writer.writeOpenDml) size += 268;
   headerSize_ = size;
   moviStart_ = size;
-  if (!options_.tightAvi) {
+  if (!options_.writer.tightAvi) {
     // The 'movi' data begins on a multiple of 2048 bytes; the gap is a 'JUNK'
     // chunk, so it must hold at least its header.
     uint64_t blocks = 1;

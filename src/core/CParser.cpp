@@ -9,10 +9,10 @@
 namespace {
 
 RunOptions WithDumpLimit(RunOptions options) {
-  if (options.verbosity >= 5) {
-    options.dumpLimit = 4294967295u;
-  } else if (options.verbosity == 4) {
-    options.dumpLimit = 213;
+  if (options.report.verbosity >= 5) {
+    options.report.dumpLimit = 4294967295u;
+  } else if (options.report.verbosity == 4) {
+    options.report.dumpLimit = 213;
   }
   return options;
 }
@@ -68,10 +68,9 @@ int CParser::OpeningLine(int depth) {
 
 int CParser::ChunkHeaderLine(uint32_t id, uint32_t second, uint32_t size, uint64_t position,
                              const std::string& description, int depth) {
-  return report_.ItemLine(id ? FourCCText(id) : std::string(),
-                          second ? FourCCText(second) : std::string(), description,
-                          size == kNoChunkSize ? Report::kNoSize : size, position, depth,
-                          options_.verbosity);
+  return report_.ItemLine(
+      id ? FourCCText(id) : std::string(), second ? FourCCText(second) : std::string(), description,
+      size == kNoChunkSize ? Report::kNoSize : size, position, depth, options_.report.verbosity);
 }
 
 bool CParser::ReadChecked(void* dest, uint64_t count, int depth, bool countBytes) {
@@ -88,7 +87,7 @@ bool CParser::ReadChecked(void* dest, uint64_t count, int depth, bool countBytes
   report_.Message(kPrematureEnd, depth, kFatal);
   if (arrived > 0 && depth != 0) {
     report_.HexDump(static_cast<const uint8_t*>(dest), static_cast<size_t>(arrived), depth,
-                    options_.verbosity);
+                    options_.report.verbosity);
   }
   return false;
 }
@@ -107,7 +106,7 @@ bool CParser::SkipChecked(uint64_t count, int depth) {
     report_.Message(kPrematureEnd, depth, kFatal);
     count = left;
   }
-  if (depth == 0 || options_.verbosity == 0) {
+  if (depth == 0 || options_.report.verbosity == 0) {
     if (!Seek(start + count)) {
       report_.Message(kPrematureEnd, depth, kFatal);
       return false;
@@ -118,8 +117,8 @@ bool CParser::SkipChecked(uint64_t count, int depth) {
   // Show the first bytes of what is skipped (and, when debugging, a few bytes
   // before it). The shown length is kept in 16 bits.
   uint64_t counter = input_.positionCounter;
-  uint64_t shown = std::min<uint64_t>(count, options_.dumpLimit) & 0xFFFF;
-  if (options_.verbosity > 3) {
+  uint64_t shown = std::min<uint64_t>(count, options_.report.dumpLimit) & 0xFFFF;
+  if (options_.report.verbosity > 3) {
     uint64_t before = std::min<uint64_t>({counter, start, 10});
     Seek(start - before);
     shown += before;
@@ -144,7 +143,7 @@ bool CParser::ReadAndDump(uint64_t count, int depth) {
   if (count == 0) return false;
   std::vector<uint8_t> bytes(static_cast<size_t>(count));
   if (!ReadChecked(bytes.data(), count, depth, true)) return false;
-  report_.HexDump(bytes.data(), bytes.size(), depth, options_.verbosity);
+  report_.HexDump(bytes.data(), bytes.size(), depth, options_.report.verbosity);
   return true;
 }
 
@@ -155,13 +154,13 @@ int CParser::ErrorContextDump(uint32_t window, int depth) {
   uint64_t length = window;
   if (position + length > size) length = size - position + before;
   int inner = report_.ItemLine("Error Context Dump", "", "", length, position, depth,
-                               options_.verbosity);
+                               options_.report.verbosity);
   if (length > 0 && Seek(position - before)) {
     std::vector<uint8_t> bytes(static_cast<size_t>(length));
     if (ReadChecked(bytes.data(), length, inner, true)) {
-      report_.HexDump(bytes.data(), static_cast<size_t>(before), inner, options_.verbosity);
+      report_.HexDump(bytes.data(), static_cast<size_t>(before), inner, options_.report.verbosity);
       report_.HexDump(bytes.data() + before, static_cast<size_t>(length - before), inner,
-                      options_.verbosity);
+                      options_.report.verbosity);
     }
   }
   Seek(position);

@@ -35,7 +35,7 @@ class CParser : public CIOService {
 
   bool WordAligned() const { return wordAligned_; }
   bool BigEndian() const { return bigEndian_; }
-  uint32_t Verbosity() const { return options_.verbosity; }
+  uint32_t Verbosity() const { return options_.report.verbosity; }
 
   // The size that makes a chunk header line show no size at all.
   static constexpr uint32_t kNoChunkSize = 0xFFFFFFFF;

@@ -169,7 +169,7 @@ bool CAVIParser::RunTopLevel(int depth) {
         ok = false;
         break;
       }
-      if (options_.switchXi) break;
+      if (options_.scan.switchXi) break;
       continue;
     }
     if (IsPlausibleChunkId(token)) {
@@ -198,7 +198,7 @@ bool CAVIParser::RunTopLevel(int depth) {
     report_.Message("File Size mismatch (" + std::to_string(difference) + ")!", inner, kError);
   }
   SettleDoubtfulChunks(inner);
-  if (aviSegmentSeen_ && !options_.switchXi) RunStatistics(inner);
+  if (aviSegmentSeen_ && !options_.scan.switchXi) RunStatistics(inner);
   return ok;
 }
 
@@ -705,9 +705,10 @@ int CAVIParser::HandleOptionalStreamChunk(const SubChunk& chunk, StreamListFlags
   AviStream& stream = model_.streams[flags.stream];
   if (chunk.token == kStrdId) {
     // Codec data, kept for the writer; its first bytes are shown.
-    const size_t shown = static_cast<size_t>(std::min<uint64_t>(body.size(), options_.dumpLimit));
-    if (shown > 0 && options_.verbosity > 0) {
-      report_.HexDump(body.data(), shown, inner, options_.verbosity);
+    const size_t shown =
+        static_cast<size_t>(std::min<uint64_t>(body.size(), options_.report.dumpLimit));
+    if (shown > 0 && options_.report.verbosity > 0) {
+      report_.HexDump(body.data(), shown, inner, options_.report.verbosity);
     }
     stream.strd = std::move(body);
   } else if (chunk.token == kStrnId) {
@@ -769,7 +770,7 @@ void CAVIParser::FitToList(SubChunk& chunk, uint64_t& remaining, int depth) {
     report_.Message("Token Size (" + Report::NumberText(chunk.size) + ") greater Chunk Size (" +
                         Report::NumberText(room) + ")!",
                     depth, kError);
-    if (options_.subchunkEnforcesParentSize) {
+    if (options_.scan.subchunkEnforcesParentSize) {
       remaining = 8 + AlignedSize(chunk.size);
     } else {
       chunk.size = static_cast<uint32_t>(room);
@@ -868,7 +869,7 @@ bool CAVIParser::IsListToken(uint32_t token) {
 }
 
 bool CAVIParser::RecordsMoviEntries() const {
-  return !outputPath_.empty() || options_.checkIndexes;
+  return !outputPath_.empty() || options_.scan.checkIndexes;
 }
 
 uint32_t CAVIParser::MainHeaderStreams() const {

@@ -401,7 +401,7 @@ void CAVIParser::DumpOdmlIndex(const OdmlIndexHeader& h, const std::vector<uint8
   const char* fault = nullptr;
   const EntryLayout layout = LayoutOf(h.type, h.subType, h.longsPerEntry, fault);
   if (fault) report_.Message(fault, depth, kError);
-  const uint64_t shown = std::min<uint64_t>(options_.indxTraceLimit, h.entries);
+  const uint64_t shown = std::min<uint64_t>(options_.report.indxTraceLimit, h.entries);
   for (uint64_t k = 0; k < shown; ++k) {
     const int inner =
         ChunkHeaderLine(0, 0, kNoChunkSize, 0, "'indx' Entry #" + Num(k), depth);
@@ -477,7 +477,7 @@ void CAVIParser::DumpOdmlIndexEntry(const OdmlIndexHeader& h, int layout, const 
 
 void CAVIParser::ParseSuperIndex(size_t stream, const std::vector<uint8_t>& body, int depth) {
   const OdmlIndexHeader header = ReadOdmlIndexHeader(body);
-  CheckOdmlIndex(header, body, body.size(), stream, true, true, options_.indxTraceLimit != 0,
+  CheckOdmlIndex(header, body, body.size(), stream, true, true, options_.report.indxTraceLimit != 0,
                  depth);
   if (stream < model_.streams.size()) {
     model_.streams[stream].counters[kIndxId].odmlEntries += header.entries;
@@ -492,10 +492,10 @@ void CAVIParser::HandleStandardIndex(const SubChunk& chunk, size_t stream,
                                      uint64_t listTypePos, bool dump, int depth) {
   const OdmlIndexHeader header = ReadOdmlIndexHeader(body);
   CheckOdmlIndex(header, body, chunk.size, stream, false, dump,
-                 dump && options_.indxTraceLimit != 0, depth);
+                 dump && options_.report.indxTraceLimit != 0, depth);
   if (stream >= model_.streams.size()) return;
   model_.streams[stream].counters[chunk.token].odmlEntries += header.entries;
-  if (options_.checkIndexes && header.longsPerEntry == 2) {
+  if (options_.scan.checkIndexes && header.longsPerEntry == 2) {
     RecordStandardIndexEntries(header, body, stream, segment, listTypePos);
   }
 }
@@ -679,7 +679,8 @@ void CAVIParser::NumberSegmentsByBaseOffset(size_t first, const std::vector<uint
 // 'idx1'
 
 int CAVIParser::ParseIdx1(uint32_t size, int depth) {
-  if (!options_.checkIndexes || options_.switchXi || options_.idx1TraceLimit == 0) {
+  if (!options_.scan.checkIndexes || options_.scan.switchXi ||
+      options_.report.idx1TraceLimit == 0) {
     return kHandled;  // the caller skips the chunk unread
   }
   Idx1Pass pass;
@@ -733,7 +734,7 @@ int CAVIParser::ParseIdx1(uint32_t size, int depth) {
     waiting.swap(pass.waiting);
     for (const Idx1Entry& early : waiting) RecordIdx1Entry(pass, early);
   }
-  if (pass.count > options_.idx1TraceLimit && !pass.lastShown) {
+  if (pass.count > options_.report.idx1TraceLimit && !pass.lastShown) {
     ShowIdx1Entry(pass, pass.last, depth);
   }
   if (size % kIdx1EntrySize != 0) report_.Message(kSizeMismatch, depth, kError);
@@ -747,8 +748,9 @@ void CAVIParser::ReserveIdx1Entries(uint64_t entries) {
   std::vector<uint8_t> block(static_cast<size_t>(std::min(entries, kIdx1BlockEntries) *
                                                  kIdx1EntrySize));
   const uint64_t bodyStart = CurrentPosition();
-  const uint64_t recorded =
-      options_.moviParseLimit == 0 ? entries : std::min<uint64_t>(entries, options_.moviParseLimit);
+  const uint64_t recorded = options_.scan.moviParseLimit == 0
+                                ? entries
+                                : std::min<uint64_t>(entries, options_.scan.moviParseLimit);
   bool cut = false;
   for (uint64_t done = 0; done < recorded && !cut;) {
     const uint64_t count = std::min(recorded - done, kIdx1BlockEntries);
@@ -779,7 +781,7 @@ int CAVIParser::HandleIdx1Entry(Idx1Pass& pass, const Idx1Entry& entry, int dept
   pass.skewFailedHere = false;
   if (!isList && !pass.skewDecided && pass.haveMovi) DetectIdx1Skew(pass, entry);
 
-  const uint32_t limit = options_.idx1TraceLimit;
+  const uint32_t limit = options_.report.idx1TraceLimit;
   bool shown = entry.number < limit;
   if (!shown && IsPaletteChangeId(entry.chunkId) && pass.paletteShown < limit) {
     ++pass.paletteShown;
@@ -797,7 +799,7 @@ int CAVIParser::HandleIdx1Entry(Idx1Pass& pass, const Idx1Entry& entry, int dept
   }
   if (isList) return kHandled;
   CountIdx1Entry(entry);
-  if (options_.moviParseLimit == 0 || entry.number < options_.moviParseLimit) {
+  if (options_.scan.moviParseLimit == 0 || entry.number < options_.scan.moviParseLimit) {
     RecordIdx1Entry(pass, entry);
   }
   return kHandled;
@@ -841,7 +843,7 @@ void CAVIParser::DetectIdx1Skew(Idx1Pass& pass, const Idx1Entry& entry) {
 
 void CAVIParser::CheckIdx1Entry(Idx1Pass& pass, const Idx1Entry& entry, bool& headerShown,
                                 int depth) {
-  const uint32_t limit = options_.idx1TraceLimit;
+  const uint32_t limit = options_.report.idx1TraceLimit;
   const bool isList = (entry.flags & kListFlag) != 0;
   const bool isRec = entry.chunkId == kRecId;
   const auto report = [&](uint32_t& counter, const char* text) {
@@ -913,11 +915,11 @@ void CAVIParser::ShowIdx1Entry(const Idx1Pass& pass, const Idx1Entry& entry, int
 // Index-to-'movi' assignment
 
 void CAVIParser::AssignIndexToMovi(int depth) {
-  if (!options_.checkIndexes) return;
+  if (!options_.scan.checkIndexes) return;
   const int inner =
       ChunkHeaderLine(0, 0, kNoChunkSize, 0, "Assign Index to 'movi'-Entries", depth);
   for (auto& keyed : model_.indexMap) {
-    if (options_.verbosity > 2) {
+    if (options_.report.verbosity > 2) {
       report_.PlainLine(
           FourCCText(keyed.first) + ": " + Num(keyed.second.size()) + " Index Entries", inner);
     }
@@ -926,8 +928,8 @@ void CAVIParser::AssignIndexToMovi(int depth) {
   AssignPass pass;
   const bool mustUseIndex = (model_.MainHeader().flags & kMustUseIndexFlag) != 0;
   pass.restart = indexOutOfOrder_ || mustUseIndex;
-  pass.keepNotes = options_.verbosity > 2;
-  pass.noteLimit = std::max(options_.idx1TraceLimit, options_.indxTraceLimit);
+  pass.keepNotes = options_.report.verbosity > 2;
+  pass.noteLimit = std::max(options_.report.idx1TraceLimit, options_.report.indxTraceLimit);
   if (!model_.indexMap.empty()) {
     // The index entries of one run come from the 'movi' list just scanned
     // (or from 'idx1', segment 1); the 'movi' entries lie in segment order.
@@ -1068,7 +1070,7 @@ void CAVIParser::ReportUnmatchedEntries(const AssignPass& pass,
           depth, kError);
       reported = true;
     }
-    if (options_.verbosity <= 2 || listed >= pass.noteLimit) return;
+    if (options_.report.verbosity <= 2 || listed >= pass.noteLimit) return;
     const auto notes = pass.notes.find(i);
     DumpIndexEntry(entry, i, notes == pass.notes.end() ? nullptr : &notes->second, depth + 1);
     ++listed;

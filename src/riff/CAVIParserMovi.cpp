@@ -245,10 +245,10 @@ int CAVIParser::ScanMovi(uint64_t listSize, uint64_t declaredEnd, uint16_t segme
   scan.segment = segment;
   scan.depth = depth;
   scan.records = RecordsMoviEntries();
-  if (options_.switchXi && segment == 1 && BuildEntriesFromSuperIndex(depth)) {
+  if (options_.scan.switchXi && segment == 1 && BuildEntriesFromSuperIndex(depth)) {
     return Seek(std::min(scan.listEnd, FileSize())) ? kHandled : kStop;
   }
-  if (segment == 1 && !options_.tightAvi && (scan.typePos + 4) % 2048 != 0) {
+  if (segment == 1 && !options_.writer.tightAvi && (scan.typePos + 4) % 2048 != 0) {
     report_.Message("'movi' should start at n * AVI_HEADERSIZE(2048) - 4!", depth, kWarning);
   }
   scan.kinds.reserve(model_.streams.size());
@@ -368,8 +368,8 @@ int CAVIParser::HandleMoviToken(MoviScan& scan, uint32_t token, bool fromRecover
     }
     return kResyncToken;
   }
-  const uint32_t limit = options_.moviParseLimit;
-  if (limit != 0 && scan.entries > limit && scan.entries > options_.moviTraceLimit &&
+  const uint32_t limit = options_.scan.moviParseLimit;
+  if (limit != 0 && scan.entries > limit && scan.entries > options_.report.moviTraceLimit &&
       scan.entries > kMinimumParsedEntries) {
     return Seek(std::min(scan.listEnd, FileSize())) ? kListDone : kStop;
   }
@@ -428,7 +428,7 @@ int CAVIParser::HandleMoviChunk(MoviScan& scan, uint32_t token) {
     return kStop;
   }
   scan.item.size = size;
-  if (scan.item.number < options_.moviTraceLimit || size > kAlwaysShownSize) {
+  if (scan.item.number < options_.report.moviTraceLimit || size > kAlwaysShownSize) {
     ShowMoviItem(scan, scan.item);
   }
   const uint64_t payloadStart = headerPos + 8;
@@ -457,9 +457,9 @@ int CAVIParser::CheckMoviChunkBounds(MoviScan& scan, uint64_t payloadStart, uint
   const int64_t room = static_cast<int64_t>(scan.listEnd - payloadStart);
   const std::string text =
       "Frame Size (" + Report::NumberText(size) + ") greater Chunk Size (" + std::to_string(room) +
-      (options_.subchunkEnforcesParentSize ? "), recovering Frame!" : "), Frame ignored!");
+      (options_.scan.subchunkEnforcesParentSize ? "), recovering Frame!" : "), Frame ignored!");
   report_.Message(text, ShowMoviItem(scan, scan.item), kError);
-  return options_.subchunkEnforcesParentSize ? kHandled : kResyncChunk;
+  return options_.scan.subchunkEnforcesParentSize ? kHandled : kResyncChunk;
 }
 
 int CAVIParser::FinishMoviChunk(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
@@ -484,7 +484,7 @@ bool CAVIParser::TakePadByte(uint64_t end, bool expected) {
 }
 
 void CAVIParser::ShowLastEntry(MoviScan& scan) {
-  const uint32_t limit = options_.moviTraceLimit;
+  const uint32_t limit = options_.report.moviTraceLimit;
   if (limit != 0 && scan.entries > limit) ShowMoviItem(scan, scan.lastEntry);
 }
 
@@ -508,13 +508,13 @@ int CAVIParser::EndMoviList(MoviScan& scan, bool checkRest) {
 }
 
 bool CAVIParser::Traced(uint32_t& reports) const {
-  if (reports >= options_.moviTraceLimit) return false;
+  if (reports >= options_.report.moviTraceLimit) return false;
   ++reports;
   return true;
 }
 
 int CAVIParser::ShowMoviItem(const MoviScan& scan, MoviItem& item) {
-  if (options_.verbosity == 0) return scan.depth;
+  if (options_.report.verbosity == 0) return scan.depth;
   if (!item.shown) {
     item.shown = true;
     std::string name = item.junk ? "RIFF Junk" : "'movi' Entry #" + Report::NumberText(item.number);
@@ -569,7 +569,7 @@ int CAVIParser::HandleStreamData(MoviScan& scan, int stream, uint64_t payloadSta
     return kHandled;
   }
   const uint32_t id = scan.item.token;
-  const uint32_t limit = options_.moviTraceLimit;
+  const uint32_t limit = options_.report.moviTraceLimit;
   AviStream& data = model_.streams[static_cast<size_t>(stream)];
   data.largestChunk = std::max(data.largestChunk, size);
   payloadTotal_ += size;
@@ -584,7 +584,7 @@ int CAVIParser::HandleStreamData(MoviScan& scan, int stream, uint64_t payloadSta
                         kError);
       }
       data.audioBytes += size;
-      if (options_.verbosity >= 6 && scan.item.number < limit) {
+      if (options_.report.verbosity >= 6 && scan.item.number < limit) {
         result = DumpMoviPayload(scan, payloadStart, size);
       }
       break;
@@ -593,7 +593,7 @@ int CAVIParser::HandleStreamData(MoviScan& scan, int stream, uint64_t payloadSta
       if (Traced(scan.payloadReports)) result = DumpSubtitle(scan, payloadStart, size);
       break;
     case StreamKind::kText:
-      if (Traced(scan.payloadReports) && options_.verbosity > 0) {
+      if (Traced(scan.payloadReports) && options_.report.verbosity > 0) {
         result = DumpMoviPayload(scan, payloadStart, size);
       }
       break;
@@ -603,7 +603,7 @@ int CAVIParser::HandleStreamData(MoviScan& scan, int stream, uint64_t payloadSta
       break;
     case StreamKind::kUnknown:
       if (Traced(scan.payloadReports)) {
-        if (options_.verbosity > 0) result = DumpMoviPayload(scan, payloadStart, size);
+        if (options_.report.verbosity > 0) result = DumpMoviPayload(scan, payloadStart, size);
         report_.Message("Unknown Stream found!", ShowMoviItem(scan, scan.item), kWarning);
       }
       break;
@@ -627,31 +627,32 @@ int CAVIParser::HandleVideoChunk(MoviScan& scan, int stream, uint64_t payloadSta
       type == kTextCode) {
     return kHandled;
   }
-  if (options_.switchQ2 && stream == dvAudioSource_)
+  if (options_.scan.switchQ2 && stream == dvAudioSource_)
     return SplitOffDvAudio(scan, payloadStart, size);
   return HandleDvFrame(scan, payloadStart, size);
 }
 
 int CAVIParser::HandleDvFrame(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
-  const bool traced = scan.item.number < options_.moviTraceLimit;
-  const bool summary = traced && options_.verbosity >= 2;
-  const bool dump = traced && options_.verbosity >= 6;
+  const bool traced = scan.item.number < options_.report.moviTraceLimit;
+  const bool summary = traced && options_.report.verbosity >= 2;
+  const bool dump = traced && options_.report.verbosity >= 6;
   if (!summary && !dump && dvAnalysisDone_) return kHandled;
   if (!IsDvFrameSize(size)) {
     // The claimed size is not read: the analysis states the fault by size.
     if (traced) {
       DvAnalysis ignored;
       DvFrameAnalyzer::Analyze(nullptr, size, ignored, report_, ShowMoviItem(scan, scan.item),
-                               options_.verbosity);
+                               options_.report.verbosity);
     }
     return kHandled;
   }
   if (!ReadMoviPayload(scan, payloadStart, size)) return kStop;
   const int inner = traced ? ShowMoviItem(scan, scan.item) : scan.depth + 1;
-  if (dump) report_.HexDump(scan.buffer.data(), scan.buffer.size(), inner, options_.verbosity);
+  if (dump)
+    report_.HexDump(scan.buffer.data(), scan.buffer.size(), inner, options_.report.verbosity);
   DvAnalysis analysis;
   DvFrameAnalyzer::Analyze(scan.buffer.data(), size, analysis, report_, inner,
-                           traced ? options_.verbosity : 0);
+                           traced ? options_.report.verbosity : 0);
   if (summary) report_.PlainLine(DvFrameAnalyzer::SummaryText(analysis), inner);
   if (!dvAnalysisDone_) {
     dvAnalysis_ = std::move(analysis);
@@ -715,11 +716,11 @@ int CAVIParser::SplitOffDvAudio(MoviScan& scan, uint64_t payloadStart, uint32_t 
 }
 
 int CAVIParser::DumpMoviPayload(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
-  const uint32_t shown = std::min(size, options_.dumpLimit);
+  const uint32_t shown = std::min(size, options_.report.dumpLimit);
   const int inner = ShowMoviItem(scan, scan.item);
   if (shown == 0) return kHandled;
   if (!ReadMoviPayload(scan, payloadStart, shown)) return kStop;
-  report_.HexDump(scan.buffer.data(), scan.buffer.size(), inner, options_.verbosity);
+  report_.HexDump(scan.buffer.data(), scan.buffer.size(), inner, options_.report.verbosity);
   return kHandled;
 }
 
@@ -948,7 +949,7 @@ bool CAVIParser::SearchChunkId(int depth, uint64_t start, uint64_t end, uint64_t
 void CAVIParser::AddDvAudioStream() {
   // The stream headers are written in the file's byte order only for
   // little-endian files; DV is never stored big-endian.
-  if (!options_.switchQ2 || dvAudioSource_ >= 0 || model_.bigEndian) return;
+  if (!options_.scan.switchQ2 || dvAudioSource_ >= 0 || model_.bigEndian) return;
   const size_t number = model_.streams.size() + model_.extraStreams.size();
   if (number >= kMaxStreams) return;
   for (size_t i = 0; i < model_.streams.size(); ++i) {

@@ -184,7 +184,7 @@ bool CAVIParser::DetectInterleaving(const StreamFacts& facts) {
 // File-wide lines
 
 void CAVIParser::ReportOverhead(int depth) {
-  if (options_.verbosity <= 2) return;
+  if (options_.report.verbosity <= 2) return;
   const uint64_t fileSize = FileSize();
   const uint64_t overhead = fileSize > payloadTotal_ ? fileSize - payloadTotal_ : 0;
   const uint64_t percent =
@@ -280,7 +280,7 @@ void CAVIParser::ReportVideoStream(size_t stream, StreamFacts& facts, int depth)
   if (facts.videoStreams++ > 0) {
     report_.PlainLine("More than one 'vids'/'iavs'-Stream detected!", depth);
   }
-  if (options_.moviParseLimit != 0) return;
+  if (options_.scan.moviParseLimit != 0) return;
   ReportChunkTable(stream, depth);
   const AviStream& data = StreamAt(stream);
   const AviStreamHeader header = HeaderAt(stream);
@@ -337,7 +337,7 @@ void CAVIParser::ReportVideoStream(size_t stream, StreamFacts& facts, int depth)
 
 void CAVIParser::ReportAudioStream(size_t stream, StreamFacts& facts, int depth) {
   if (facts.audioStreams++ > 0) report_.PlainLine("More than one 'auds'-Stream detected!", depth);
-  if (options_.moviParseLimit != 0) return;
+  if (options_.scan.moviParseLimit != 0) return;
   ReportChunkTable(stream, depth);
   const AviStream& data = StreamAt(stream);
   const AviStreamHeader header = HeaderAt(stream);

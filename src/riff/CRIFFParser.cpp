@@ -208,7 +208,7 @@ bool CRIFFParser::RunDriver(int depth) {
     uint32_t token = 0;
     if (!ReadToken(token, inner)) return false;
     ApplyByteOrder(token);
-    const bool automatic = options_.byteOrder != 1 && options_.byteOrder != 2;
+    const bool automatic = !options_.scan.ByteOrderForced();
     if (automatic && !IsFormToken(token) && token != kListId && token != kCatId) {
       bool stop = false;
       if (!HandleStrayChunk(token, inner, stop)) return false;
@@ -238,12 +238,12 @@ bool CRIFFParser::RunDriver(int depth) {
 }
 
 void CRIFFParser::ApplyRiffByteOrder(uint32_t token) {
-  const uint32_t order = options_.byteOrder;
-  const bool automatic = order != 1 && order != 2;
-  if (order == 2 || (automatic && token == kRifxId)) {
+  const ByteOrder order = options_.scan.byteOrder;
+  const bool automatic = !options_.scan.ByteOrderForced();
+  if (order == ByteOrder::kBig || (automatic && token == kRifxId)) {
     wordAligned_ = true;
     bigEndian_ = true;
-  } else if (order == 1 || (automatic && token == kRiffId)) {
+  } else if (order == ByteOrder::kLittle || (automatic && token == kRiffId)) {
     wordAligned_ = true;
     bigEndian_ = false;
   }
@@ -251,7 +251,7 @@ void CRIFFParser::ApplyRiffByteOrder(uint32_t token) {
 
 void CRIFFParser::ApplyByteOrder(uint32_t token) {
   ApplyRiffByteOrder(token);
-  const bool automatic = options_.byteOrder != 1 && options_.byteOrder != 2;
+  const bool automatic = !options_.scan.ByteOrderForced();
   if (automatic && (token == kFormId || token == kCatId)) {
     // IFF stores its numbers big-endian; it has no pad bytes of its own here.
     bigEndian_ = true;
@@ -384,7 +384,7 @@ void CRIFFParser::FitSubChunk(uint32_t& size, uint64_t& remaining, int depth) {
   const uint64_t needed = 8 + AlignedSize(size);
   if (needed <= remaining) return;
   report_.Message(kTokenTooLarge, depth, kError);
-  if (options_.subchunkEnforcesParentSize) {
+  if (options_.scan.subchunkEnforcesParentSize) {
     remaining = needed;
   } else {
     // remaining >= 8 here, and below needed <= 2^32 + 8.
@@ -593,7 +593,8 @@ int CRIFFParser::HandleDisplayChunk(uint32_t size, int depth) {
     report_.Message("Unknown Token Size, expected at least 4!", inner, kError);
     std::vector<uint8_t> bytes;
     if (!ReadBody(bytes, size, inner)) return kStop;
-    if (!bytes.empty()) report_.HexDump(bytes.data(), bytes.size(), inner, options_.verbosity);
+    if (!bytes.empty())
+      report_.HexDump(bytes.data(), bytes.size(), inner, options_.report.verbosity);
     return SkipRestOfChunk(bodyStart, size, inner) ? kHandled : kStop;
   }
   std::vector<uint8_t> formatBytes;
@@ -636,7 +637,7 @@ int CRIFFParser::HandleVersionChunk(uint32_t size, int depth) {
                       inner);
   } else if (reader.Remaining() > 0) {
     // A word cut short: shown as bytes.
-    report_.HexDump(reader.Current(), reader.Remaining(), inner, options_.verbosity);
+    report_.HexDump(reader.Current(), reader.Remaining(), inner, options_.report.verbosity);
   }
   return SkipRestOfChunk(bodyStart, size, inner) ? kHandled : kStop;
 }

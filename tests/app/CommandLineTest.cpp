@@ -77,32 +77,32 @@ TEST(CommandLineUsage, ExtendedText) {
 }
 
 TEST(CommandLineSwitches, VerbosityAndTraceLimits) {
-  EXPECT_EQ(Parse({"-v"}).options.verbosity, 1u);
-  EXPECT_EQ(Parse({"-v0"}).options.verbosity, 0u);
-  EXPECT_EQ(Parse({"-v5"}).options.verbosity, 5u);
+  EXPECT_EQ(Parse({"-v"}).options.report.verbosity, 1u);
+  EXPECT_EQ(Parse({"-v0"}).options.report.verbosity, 0u);
+  EXPECT_EQ(Parse({"-v5"}).options.report.verbosity, 5u);
 
   Parsed raised = Parse({"-v0", "-t500"});
-  EXPECT_EQ(raised.options.verbosity, 1u);
-  EXPECT_EQ(raised.options.moviTraceLimit, 500u);
-  EXPECT_EQ(raised.options.idx1TraceLimit, 500u);
-  EXPECT_EQ(raised.options.indxTraceLimit, 500u);
-  EXPECT_EQ(Parse({"-t500"}).options.verbosity, 2u);
+  EXPECT_EQ(raised.options.report.verbosity, 1u);
+  EXPECT_EQ(raised.options.report.moviTraceLimit, 500u);
+  EXPECT_EQ(raised.options.report.idx1TraceLimit, 500u);
+  EXPECT_EQ(raised.options.report.indxTraceLimit, 500u);
+  EXPECT_EQ(Parse({"-t500"}).options.report.verbosity, 2u);
 
   Parsed single = Parse({"-tm7", "-TI8", "-tX9"});
-  EXPECT_EQ(single.options.moviTraceLimit, 7u);
-  EXPECT_EQ(single.options.indxTraceLimit, 8u);
-  EXPECT_EQ(single.options.idx1TraceLimit, 9u);
+  EXPECT_EQ(single.options.report.moviTraceLimit, 7u);
+  EXPECT_EQ(single.options.report.indxTraceLimit, 8u);
+  EXPECT_EQ(single.options.report.idx1TraceLimit, 9u);
   EXPECT_EQ(StatusOf({"-t"}), kShowExtendedUsage);
   EXPECT_EQ(StatusOf({"-tq5"}), kShowExtendedUsage);
   EXPECT_EQ(StatusOf({"-tmx"}), kShowExtendedUsage);
 
-  EXPECT_EQ(Parse({"-p"}).options.moviParseLimit, 4294967295u);
-  EXPECT_EQ(Parse({"-p250"}).options.moviParseLimit, 250u);
+  EXPECT_EQ(Parse({"-p"}).options.scan.moviParseLimit, 4294967295u);
+  EXPECT_EQ(Parse({"-p250"}).options.scan.moviParseLimit, 250u);
 }
 
 TEST(CommandLineSwitches, VideoFrameRate) {
   Parsed fps = Parse({"-fv25"});
-  EXPECT_EQ(fps.options.videoFps, 25.0);
+  EXPECT_EQ(fps.options.writer.videoFps, 25.0);
   EXPECT_NE(fps.result.status, kShowExtendedUsage);
   EXPECT_NE(StatusOf({"-fv99.5"}), kShowExtendedUsage);
   EXPECT_EQ(StatusOf({"-fv0.5"}), kShowExtendedUsage);
@@ -111,14 +111,14 @@ TEST(CommandLineSwitches, VideoFrameRate) {
   EXPECT_EQ(StatusOf({"-fvx"}), kShowExtendedUsage);
   EXPECT_EQ(StatusOf({"-f"}), kShowExtendedUsage);
   EXPECT_EQ(StatusOf({"-fq"}), kShowExtendedUsage);
-  EXPECT_TRUE(Parse({"-fa"}).options.fixAudioScale);
+  EXPECT_TRUE(Parse({"-fa"}).options.writer.fixAudioScale);
 }
 
 TEST(CommandLineSwitches, SizesWithUnits) {
   Parsed split = Parse({"-sf700M"});
-  EXPECT_EQ(split.options.splitSize, 734003200u);
+  EXPECT_EQ(split.options.writer.splitSize, 734003200u);
   EXPECT_NE(split.result.status, kShowExtendedUsage);
-  EXPECT_EQ(Parse({"-sf2g"}).options.splitSize, 2000000000u);
+  EXPECT_EQ(Parse({"-sf2g"}).options.writer.splitSize, 2000000000u);
   EXPECT_EQ(StatusOf({"-sf1000000"}), kShowExtendedUsage);
   EXPECT_EQ(StatusOf({"-sfM"}), kShowExtendedUsage);
   EXPECT_EQ(StatusOf({"-sm8G"}), kShowExtendedUsage);
@@ -126,58 +126,58 @@ TEST(CommandLineSwitches, SizesWithUnits) {
   EXPECT_EQ(StatusOf({"-sx5M"}), kShowExtendedUsage);
 
   Parsed movi = Parse({"-sm1G"});
-  EXPECT_EQ(movi.options.moviChunkLimit, 1073741824u);
+  EXPECT_EQ(movi.options.writer.moviChunkLimit, 1073741824u);
   EXPECT_NE(movi.result.status, kShowExtendedUsage);
-  EXPECT_EQ(Parse({"-sm8489266296"}).options.moviChunkLimit, 8489266296u);
+  EXPECT_EQ(Parse({"-sm8489266296"}).options.writer.moviChunkLimit, 8489266296u);
   EXPECT_NE(StatusOf({"-sm8489266296"}), kShowExtendedUsage);
   // Absurd values neither wrap nor become undefined conversions.
   EXPECT_EQ(StatusOf({"-sm1e300G"}), kShowExtendedUsage);
   EXPECT_EQ(StatusOf({"-sf-5M"}), kShowExtendedUsage);
-  EXPECT_EQ(Parse({"-sf9e999"}).options.splitSize, ~uint64_t{0});
+  EXPECT_EQ(Parse({"-sf9e999"}).options.writer.splitSize, ~uint64_t{0});
 }
 
 TEST(CommandLineSwitches, StrippedStreams) {
   Parsed strip = Parse({"-rs0x10", "-rs010", "-rs2", "-rs2"});
-  EXPECT_EQ(strip.options.strippedStreams, (std::set<uint16_t>{2, 8, 16}));
+  EXPECT_EQ(strip.options.writer.strippedStreams, (std::set<uint16_t>{2, 8, 16}));
   EXPECT_EQ(StatusOf({"-rs"}), kShowExtendedUsage);
   EXPECT_EQ(StatusOf({"-rsx"}), kShowExtendedUsage);
 
   Parsed write = Parse({"-rx", "-RO", "-ri"});
-  EXPECT_TRUE(write.options.writeIdx1);
-  EXPECT_FALSE(write.options.writeOpenDml);
-  EXPECT_TRUE(write.options.ignoreIdx1Order);
+  EXPECT_TRUE(write.options.writer.writeIdx1);
+  EXPECT_FALSE(write.options.writer.writeOpenDml);
+  EXPECT_TRUE(write.options.writer.ignoreIdx1Order);
   EXPECT_EQ(StatusOf({"-rq"}), kShowExtendedUsage);
 }
 
 TEST(CommandLineSwitches, ByteOrderIsCaseSensitiveUnlessWrittenInCapitals) {
-  EXPECT_EQ(Parse({"-mi"}).options.byteOrder, 1u);
-  EXPECT_EQ(Parse({"-mx"}).options.byteOrder, 2u);
-  EXPECT_EQ(Parse({"-mt"}).options.byteOrder, 3u);
+  EXPECT_EQ(Parse({"-mi"}).options.scan.byteOrder, ByteOrder::kLittle);
+  EXPECT_EQ(Parse({"-mx"}).options.scan.byteOrder, ByteOrder::kBig);
+  EXPECT_EQ(Parse({"-mt"}).options.scan.byteOrder, ByteOrder::kMpegScan);
   // -mr is the spelling the usage text gives for -mi.
   Parsed intel = Parse({"-mr"});
-  EXPECT_EQ(intel.options.byteOrder, 1u);
+  EXPECT_EQ(intel.options.scan.byteOrder, ByteOrder::kLittle);
   EXPECT_EQ(intel.result.status, Parse({"-mi"}).result.status);
-  EXPECT_EQ(Parse({"-MR"}).options.byteOrder, 1u);
+  EXPECT_EQ(Parse({"-MR"}).options.scan.byteOrder, ByteOrder::kLittle);
   EXPECT_EQ(StatusOf({"-mR"}), kShowExtendedUsage);
   EXPECT_EQ(StatusOf({"-mrx"}), kShowExtendedUsage);
   EXPECT_EQ(StatusOf({"-mI"}), kShowExtendedUsage);
   EXPECT_EQ(StatusOf({"-mix"}), kShowExtendedUsage);
   EXPECT_EQ(StatusOf({"-m"}), kShowExtendedUsage);
   Parsed capitals = Parse({"-MI"});
-  EXPECT_EQ(capitals.options.byteOrder, 1u);
+  EXPECT_EQ(capitals.options.scan.byteOrder, ByteOrder::kLittle);
   EXPECT_NE(capitals.result.status, kShowExtendedUsage);
 }
 
 TEST(CommandLineSwitches, FlagsAndFrameRange) {
   Parsed flags = Parse({"-c", "-n", "-k", "-q1", "-q2", "-xi", "-xs10", "-xe20"});
-  EXPECT_FALSE(flags.options.checkIndexes);
-  EXPECT_TRUE(flags.options.subchunkEnforcesParentSize);
-  EXPECT_TRUE(flags.options.tightAvi);
-  EXPECT_TRUE(flags.options.switchQ1);
-  EXPECT_TRUE(flags.options.switchQ2);
-  EXPECT_TRUE(flags.options.switchXi);
-  EXPECT_EQ(flags.options.firstFrame, 10u);
-  EXPECT_EQ(flags.options.lastFrame, 20u);
+  EXPECT_FALSE(flags.options.scan.checkIndexes);
+  EXPECT_TRUE(flags.options.scan.subchunkEnforcesParentSize);
+  EXPECT_TRUE(flags.options.writer.tightAvi);
+  EXPECT_TRUE(flags.options.writer.switchQ1);
+  EXPECT_TRUE(flags.options.scan.switchQ2);
+  EXPECT_TRUE(flags.options.scan.switchXi);
+  EXPECT_EQ(flags.options.writer.firstFrame, 10u);
+  EXPECT_EQ(flags.options.writer.lastFrame, 20u);
   EXPECT_EQ(StatusOf({"-q"}), kShowExtendedUsage);
   EXPECT_EQ(StatusOf({"-q3"}), kShowExtendedUsage);
   EXPECT_EQ(StatusOf({"-xs"}), kShowExtendedUsage);
@@ -190,7 +190,7 @@ TEST(CommandLineSwitches, ExtendedUsageStopsTheScan) {
   EXPECT_EQ(StatusOf({"-"}), kShowExtendedUsage);
   EXPECT_EQ(StatusOf({"a", "b", "c"}), kShowExtendedUsage);
   // The scan stops at the first error: the switch after it is not read.
-  EXPECT_EQ(Parse({"-z", "-v6"}).options.verbosity, 2u);
+  EXPECT_EQ(Parse({"-z", "-v6"}).options.report.verbosity, 2u);
 }
 
 TEST(CommandLineFiles, FileCountMessages) {

@@ -21,11 +21,11 @@ std::string HostText(int error) {
   return text;
 }
 
-ProbeRow RowOf(const std::string& bytes, uint32_t byteOrder = 0) {
+ProbeRow RowOf(const std::string& bytes, ByteOrder byteOrder = ByteOrder::kAuto) {
   uint8_t probe[FormatProbe::kProbeSize] = {};
   std::memcpy(probe, bytes.data(), std::min(bytes.size(), sizeof probe));
   RunOptions options;
-  options.byteOrder = byteOrder;
+  options.scan.byteOrder = byteOrder;
   return FormatProbe::ChooseRow(probe, options);
 }
 
@@ -56,13 +56,17 @@ TEST(FormatProbeDispatch, ChoosesTheFirstMatchingRow) {
 
 TEST(FormatProbeDispatch, ForcedByteOrderComesAfterTheKnownForms) {
   // -mx: anything the rows before it do not take goes to the chunk parser.
-  EXPECT_EQ(RowOf(std::string("\0\0\x01\xBA", 4), 2), ProbeRow::kForcedRiff);
-  EXPECT_EQ(RowOf("Hello, world", 1), ProbeRow::kForcedRiff);
-  EXPECT_EQ(RowOf(std::string("RIFF\x24\0\0\0WAVE", 12), 2), ProbeRow::kRiffForm);
+  EXPECT_EQ(RowOf(std::string("\0\0\x01\xBA", 4), ByteOrder::kBig), ProbeRow::kForcedRiff);
+  EXPECT_EQ(RowOf("Hello, world", ByteOrder::kLittle), ProbeRow::kForcedRiff);
+  EXPECT_EQ(RowOf(std::string("RIFF\x24\0\0\0WAVE", 12), ByteOrder::kBig), ProbeRow::kRiffForm);
   // -mt: MPEG scanning even when the MPEG test fails, after the chunk files.
-  EXPECT_EQ(RowOf("Hello, world", 3), ProbeRow::kMpeg);
-  EXPECT_EQ(RowOf(std::string("RIFF\x24\0\0\0CDXA", 12), 3), ProbeRow::kRiff);
-  EXPECT_EQ(RowOf(std::string("RIFF\x10\0\0\0" "AVI ", 12), 3), ProbeRow::kAvi);
+  EXPECT_EQ(RowOf("Hello, world", ByteOrder::kMpegScan), ProbeRow::kMpeg);
+  EXPECT_EQ(RowOf(std::string("RIFF\x24\0\0\0CDXA", 12), ByteOrder::kMpegScan), ProbeRow::kRiff);
+  EXPECT_EQ(RowOf(std::string("RIFF\x10\0\0\0"
+                              "AVI ",
+                              12),
+                  ByteOrder::kMpegScan),
+            ProbeRow::kAvi);
 }
 
 class FormatProbeRun : public ::testing::Test {
@@ -71,7 +75,7 @@ class FormatProbeRun : public ::testing::Test {
   std::vector<std::string> Run(const std::string& content, uint32_t verbosity = 2) {
     apptest::WriteText(path_, content);
     RunOptions options;
-    options.verbosity = verbosity;
+    options.report.verbosity = verbosity;
     size_ = FormatProbe::RunFile(path_, "", options, captured_.output).size;
     return captured_.Lines();
   }
@@ -181,16 +185,18 @@ TEST_F(FormatProbeRun, UnreadableSourceShowsItsNameAndTheHostText) {
       {dir_.File("folder"), EISDIR},
   };
   for (const Case& c : cases) {
-    for (uint32_t byteOrder : {0u, 1u, 2u, 3u}) {
+    for (ByteOrder byteOrder :
+         {ByteOrder::kAuto, ByteOrder::kLittle, ByteOrder::kBig, ByteOrder::kMpegScan}) {
       CapturedOutput captured;
       RunOptions options;
-      options.byteOrder = byteOrder;
+      options.scan.byteOrder = byteOrder;
       const JobOutcome outcome =
           FormatProbe::RunFile(c.source, "out.avi", options, captured.output);
       EXPECT_EQ(outcome.size, 0u) << c.source;
       EXPECT_TRUE(outcome.failed) << c.source;
       const std::vector<std::string> expected = {"", c.source, HostText(c.error)};
-      EXPECT_EQ(captured.Lines(), expected) << c.source << " byte order " << byteOrder;
+      EXPECT_EQ(captured.Lines(), expected)
+          << c.source << " byte order " << static_cast<int>(byteOrder);
     }
   }
 }

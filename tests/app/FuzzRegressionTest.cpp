@@ -41,8 +41,8 @@ TEST(FuzzRegressionTest, EveryKeptInputRunsToTheEnd) {
     for (uint32_t verbosity : {0u, 2u, 6u}) {
       for (bool checkIndexes : {true, false}) {
         RunOptions options;
-        options.verbosity = verbosity;
-        options.checkIndexes = checkIndexes;
+        options.report.verbosity = verbosity;
+        options.scan.checkIndexes = checkIndexes;
         EXPECT_EQ(Replay(path, "", options).size, entry.file_size()) << path;
       }
     }

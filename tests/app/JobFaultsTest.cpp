@@ -92,7 +92,7 @@ TEST(JobFaults, EachOutputFaultFailsItsJobAndTheNextJobRuns) {
       {source, writable + "/out.avi"},
   };
   RunOptions options;
-  options.verbosity = 0;
+  options.report.verbosity = 0;
   CapturedOutput captured;
   int status = 0;
   {

@@ -292,21 +292,21 @@ std::vector<Setting> Settings() {
   std::vector<Setting> settings;
   settings.push_back({"defaults", RunOptions(), false});
   RunOptions debug;
-  debug.verbosity = 6;
+  debug.report.verbosity = 6;
   settings.push_back({"-v6", debug, false});
   RunOptions unchecked;
-  unchecked.checkIndexes = false;
-  unchecked.verbosity = 0;
+  unchecked.scan.checkIndexes = false;
+  unchecked.report.verbosity = 0;
   settings.push_back({"-c -v0", unchecked, false});
   RunOptions writer;
-  writer.writeIdx1 = true;
+  writer.writer.writeIdx1 = true;
   settings.push_back({"-rx", writer, true});
   RunOptions fromIndex;
-  fromIndex.switchXi = true;
+  fromIndex.scan.switchXi = true;
   settings.push_back({"-xi", fromIndex, true});
   RunOptions split;
-  split.splitSize = 4096;
-  split.switchQ2 = true;
+  split.writer.splitSize = 4096;
+  split.scan.switchQ2 = true;
   settings.push_back({"-sf -q2", split, true});
   return settings;
 }

@@ -84,7 +84,7 @@ TEST(AviWriterTest, RewritesEverySampleIntoAFileThatParsesAndPlays) {
 TEST(AviWriterTest, ReservesIndexPlacesAndPointsIdx1AtTheChunks) {
   ScratchDir dir;
   RunOptions options = Quiet();
-  options.writeIdx1 = true;
+  options.writer.writeIdx1 = true;
   const std::string output = dir.File("out.avi");
   ASSERT_TRUE(WriteAvi(kSamples + "mjpeg_pcm.avi", output, options).result);
   const Bytes bytes = ReadFile(output);
@@ -119,8 +119,8 @@ TEST(AviWriterTest, ReservesIndexPlacesAndPointsIdx1AtTheChunks) {
 TEST(AviWriterTest, WithoutOpenDmlWritesNoIndexesButIdx1) {
   ScratchDir dir;
   RunOptions options = Quiet();
-  options.writeOpenDml = false;
-  options.writeIdx1 = true;
+  options.writer.writeOpenDml = false;
+  options.writer.writeIdx1 = true;
   const std::string output = dir.File("out.avi");
   ASSERT_TRUE(WriteAvi(kSamples + "mpeg4_mp3.avi", output, options).result);
   const Bytes bytes = ReadFile(output);
@@ -140,7 +140,7 @@ TEST(AviWriterTest, StripsStreamsAndRenumbersTheRest) {
   const std::string source = kSamples + "two_audio.avi";
   Counts all = ChunksOf(source);
   RunOptions options = Quiet();
-  options.strippedStreams = {1, 7};  // 7 does not exist
+  options.writer.strippedStreams = {1, 7};  // 7 does not exist
   const std::string output = dir.File("out.avi");
   const ParseRun write = WriteAvi(source, output, options);
   EXPECT_TRUE(Contains(write.lines, "*** Info: Erasing Stream #1"));
@@ -159,7 +159,7 @@ TEST(AviWriterTest, StripsStreamsAndRenumbersTheRest) {
 TEST(AviWriterTest, ConvertsDvToInterleavedDvWithQ1) {
   ScratchDir dir;
   RunOptions options = Quiet();
-  options.switchQ1 = true;
+  options.writer.switchQ1 = true;
   const std::string output = dir.File("iavs.avi");
   ASSERT_TRUE(WriteAvi(kSamples + "dv_pal.avi", output, options).result);
   const Bytes bytes = ReadFile(output);
@@ -183,7 +183,7 @@ TEST(AviWriterTest, AShortDvInfoBehindTheBitmapHeaderIsMadeWholeWithQ1) {
   dv.format = testsupport::Concat({BitmapFormat(720, 576, FourCC("dvsd")), Bytes(26, 0)});
   const std::string source = dir.Write("in.avi", BuildAvi({dv}, {{"00dc", RawFrame()}}));
   RunOptions options = Quiet();
-  options.switchQ1 = true;
+  options.writer.switchQ1 = true;
   const std::string output = dir.File("iavs.avi");
   ASSERT_TRUE(WriteAvi(source, output, options).result);
   const Bytes bytes = ReadFile(output);
@@ -212,10 +212,10 @@ TEST(AviWriterTest, TurnsInterleavedDvBackIntoVideoWithABitmapHeaderWithQ2) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source);
     RunOptions options = Quiet();
-    options.switchQ1 = true;
+    options.writer.switchQ1 = true;
     ASSERT_TRUE(WriteAvi(c.source, dir.File("type1.avi"), options).result);
     options = Quiet();
-    options.switchQ2 = true;
+    options.scan.switchQ2 = true;
     const std::string output = dir.File("type2.avi");
     ASSERT_TRUE(WriteAvi(dir.File("type1.avi"), output, options).result);
     const Bytes bytes = ReadFile(output);
@@ -279,7 +279,7 @@ TEST(AviWriterTest, FlagsEveryAudioChunkAsKeyFrame) {
     const std::string source =
         dir.Write("in.avi", BuildAvi({VideoStream(), PcmStream()}, chunks, 40000, withIdx1));
     RunOptions options = Quiet();
-    options.writeIdx1 = true;
+    options.writer.writeIdx1 = true;
     const std::string output = dir.File("out.avi");
     const ParseRun write = WriteAvi(source, output, options);
     ASSERT_TRUE(write.result);
@@ -317,8 +317,8 @@ TEST(AviWriterTest, WritesStandardIdsForChunksNumberedAtTheEnd) {
 TEST(AviWriterTest, PaddedLayoutStartsTheDataOnA2048ByteBoundary) {
   ScratchDir dir;
   RunOptions options = Quiet();
-  options.tightAvi = false;
-  options.writeOpenDml = false;
+  options.writer.tightAvi = false;
+  options.writer.writeOpenDml = false;
   const std::string output = dir.File("padded.avi");
   ASSERT_TRUE(WriteAvi(kSamples + "mjpeg_pcm.avi", output, options).result);
   const Bytes bytes = ReadFile(output);
@@ -334,8 +334,8 @@ TEST(AviWriterTest, PaddedLayoutStartsTheDataOnA2048ByteBoundary) {
 TEST(AviWriterTest, CutsAVideoOnlyFileByFrameNumbers) {
   ScratchDir dir;
   RunOptions options = Quiet();
-  options.firstFrame = 2;
-  options.lastFrame = 4;
+  options.writer.firstFrame = 2;
+  options.writer.lastFrame = 4;
   const std::string output = dir.File("cut.avi");
   const ParseRun write = WriteAvi(kSamples + "rawvideo.avi", output, options);
   EXPECT_FALSE(Contains(write.lines, "Cutting audio streams is not supported!"));
@@ -354,7 +354,7 @@ TEST(AviWriterTest, CutsAVideoOnlyFileByFrameNumbers) {
 TEST(AviWriterTest, SetsANewVideoRateAndReducesTheSourceRate) {
   ScratchDir dir;
   RunOptions options = Quiet();
-  options.videoFps = 25.0;
+  options.writer.videoFps = 25.0;
   const std::string output = dir.File("fps.avi");
   ASSERT_TRUE(WriteAvi(kSamples + "mjpeg_pcm.avi", output, options).result);
   Bytes bytes = ReadFile(output);
@@ -405,7 +405,7 @@ TEST(AviWriterTest, TimesPcmByItsFormatAndMeasuresOtherAudioWithoutScale) {
   for (const bool fix : {false, true}) {
     SCOPED_TRACE(fix);
     RunOptions options = Quiet();
-    options.fixAudioScale = fix;
+    options.writer.fixAudioScale = fix;
     ASSERT_TRUE(WriteAvi(pcmSource, dir.File("pcm_out.avi"), options).result);
     const Bytes bytes = ReadFile(dir.File("pcm_out.avi"));
     ASSERT_EQ(TokenAt(bytes, audioStrh), "auds");
@@ -439,8 +439,8 @@ TEST(AviWriterTest, SplitsIntoNumberedFilesThatEachPlay) {
   if (capture.empty()) GTEST_SKIP() << "needs ffmpeg";
   ScratchDir dir;
   RunOptions options = Quiet();
-  options.splitSize = 1048576;
-  options.writeIdx1 = true;
+  options.writer.splitSize = 1048576;
+  options.writer.writeIdx1 = true;
   const ParseRun write = WriteAvi(capture, dir.File("out.avi"), options);
   ASSERT_TRUE(write.result);
   Counts total;
@@ -450,7 +450,7 @@ TEST(AviWriterTest, SplitsIntoNumberedFilesThatEachPlay) {
     const std::string part = dir.File("out.0" + std::to_string(files) + ".avi");
     if (!std::filesystem::exists(part)) break;
     SCOPED_TRACE(part);
-    EXPECT_LE(std::filesystem::file_size(part), options.splitSize);
+    EXPECT_LE(std::filesystem::file_size(part), options.writer.splitSize);
     const Bytes head = ReadFile(part);
     EXPECT_EQ(TokenAt(head, 8), "AVI ");
     const ParsedBack back = ParseBack(part);
@@ -476,8 +476,8 @@ TEST(AviWriterTest, ContinuesInAvixSegmentsPastTheMoviLimit) {
   if (capture.empty()) GTEST_SKIP() << "needs ffmpeg";
   ScratchDir dir;
   RunOptions options = Quiet();
-  options.moviChunkLimit = 1048576;
-  options.writeIdx1 = true;
+  options.writer.moviChunkLimit = 1048576;
+  options.writer.writeIdx1 = true;
   const std::string output = dir.File("out.avi");
   const ParseRun write = WriteAvi(capture, output, options);
   EXPECT_TRUE(Contains(write.lines,
@@ -593,27 +593,27 @@ TEST(AviWriterTest, SegmentAndFileLimitsNeverLeaveThemEmpty) {
   // Every chunk is larger than what the limit leaves room for: one chunk per
   // segment, and the write still ends.
   RunOptions options = Quiet();
-  options.moviChunkLimit = 1;
+  options.writer.moviChunkLimit = 1;
   ASSERT_TRUE(WriteAvi(source, dir.File("segments.avi"), options).result);
   const ParsedBack back = ParseBack(dir.File("segments.avi"));
   EXPECT_EQ(back.entriesPerSegment.size(), 9u);
   ExpectSound(dir.File("segments.avi"), ChunksOf(source));
 
   // A frame that opens the next segment is counted once for the cut.
-  options.lastFrame = 3;
+  options.writer.lastFrame = 3;
   ASSERT_TRUE(WriteAvi(source, dir.File("cut.avi"), options).result);
   EXPECT_EQ(ChunksOf(dir.File("cut.avi")).at("00dc"), 3u);
 
   options = Quiet();
-  options.splitSize = 1;
+  options.writer.splitSize = 1;
   ASSERT_TRUE(WriteAvi(source, dir.File("files.avi"), options).result);
   EXPECT_TRUE(std::filesystem::exists(dir.File("files.08.avi")));
   EXPECT_FALSE(std::filesystem::exists(dir.File("files.09.avi")));
 
   // Without OpenDML a second segment is impossible.
   options = Quiet();
-  options.moviChunkLimit = 1;
-  options.writeOpenDml = false;
+  options.writer.moviChunkLimit = 1;
+  options.writer.writeOpenDml = false;
   const ParseRun single = WriteAvi(source, dir.File("single.avi"), options);
   EXPECT_FALSE(single.result);
   EXPECT_TRUE(Contains(single.lines,
@@ -624,7 +624,7 @@ TEST(AviWriterTest, SegmentAndFileLimitsNeverLeaveThemEmpty) {
 
   // A limit whose segments would not fit the 32-bit sizes is lowered.
   options = Quiet();
-  options.moviChunkLimit = 8489266296ull;
+  options.writer.moviChunkLimit = 8489266296ull;
   const ParseRun capped = WriteAvi(source, dir.File("capped.avi"), options);
   EXPECT_TRUE(capped.result);
   EXPECT_TRUE(Contains(capped.lines, "*** Warning: 'movi'-Chunk Size limited to 4294967231 Bytes"));
@@ -641,21 +641,21 @@ TEST(AviWriterTest, ReportsWhatItCannotWriteAndNeverTouchesTheSource) {
   EXPECT_EQ(ReadFile(source), original);
 
   RunOptions options = Quiet();
-  options.splitSize = 1048576;
+  options.writer.splitSize = 1048576;
   const ParseRun unnamed = WriteAvi(source, dir.File("nodot"), options);
   EXPECT_FALSE(unnamed.result);
   EXPECT_TRUE(Contains(unnamed.lines, "*** Error: Can't name split file #0: the output name '" +
                                           dir.File("nodot") + "' has no '.'!"));
 
   options = Quiet();
-  options.strippedStreams = {0, 1};
+  options.writer.strippedStreams = {0, 1};
   const ParseRun nothing = WriteAvi(source, dir.File("none.avi"), options);
   EXPECT_FALSE(nothing.result);
   EXPECT_TRUE(Contains(nothing.lines, "*** Warning: Nothing to do, no stream left!"));
   EXPECT_FALSE(std::filesystem::exists(dir.File("none.avi")));
 
   options = Quiet();
-  options.checkIndexes = false;
+  options.scan.checkIndexes = false;
   const ParseRun unchecked = WriteAvi(source, dir.File("unchecked.avi"), options);
   EXPECT_TRUE(unchecked.result);
   EXPECT_TRUE(

@@ -108,7 +108,7 @@ std::vector<std::string> ProblemLines(const std::vector<std::string>& lines) {
 
 RunOptions Quiet() {
   RunOptions options;
-  options.verbosity = 1;
+  options.report.verbosity = 1;
   return options;
 }
 

@@ -128,7 +128,7 @@ TEST(DamagedCaptureRepairTest, AudioOfAFileWithoutIndexIsKeyFramesInTheRepair) {
       "' -noidx -ovc copy -oac copy -really-quiet >/dev/null 2>&1");
   ASSERT_GT(ReadFile(noIndex).size(), 1000u);
   RunOptions options = Quiet();
-  options.writeIdx1 = true;
+  options.writer.writeIdx1 = true;
   ASSERT_TRUE(WriteAvi(noIndex, dir.File("repaired.avi"), options).result);
   const Bytes bytes = ReadFile(dir.File("repaired.avi"));
   const int64_t idx1 = FindToken(bytes, "idx1");

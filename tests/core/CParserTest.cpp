@@ -99,7 +99,7 @@ TEST(CParserTest, SkipAtDepthZeroShowsNothing) {
 TEST(CParserTest, DebugSkipShowsSixteenBitsOfTheLimitAndTenBytesBefore) {
   ScratchDir dir;
   RunOptions options;
-  options.verbosity = 5;
+  options.report.verbosity = 5;
   Bytes bytes(100000, 'x');
   uint64_t shown = 0;
   auto lines = Walk(dir.Write("big.bin", bytes), options, [&](ProbeParser& p, int depth) {
@@ -147,7 +147,7 @@ TEST(CParserTest, ChunkHeaderLinesAndFourCCText) {
             "' dc '");
   ScratchDir dir;
   RunOptions verbose;
-  verbose.verbosity = 3;
+  verbose.report.verbosity = 3;
   auto lines = Walk(dir.Write("c.avi", Sequence(4)), verbose, [](ProbeParser& p, int depth) {
     p.ChunkHeaderLine(FourCC("LIST"), FourCC("hdrl"), 4096, 12, "AVI Header List", depth);
     p.ChunkHeaderLine(0, 0, 0xFFFFFFFF, 0, "Probe", depth);

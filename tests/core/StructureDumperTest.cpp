@@ -63,7 +63,7 @@ struct StructureDumperTest : ::testing::Test {
 
   RunOptions Options() const {
     RunOptions options;
-    options.verbosity = verbosity;
+    options.report.verbosity = verbosity;
     return options;
   }
 

@@ -46,7 +46,7 @@ class AudioHarness {
  public:
   explicit AudioHarness(uint32_t verbosity = 2) {
     RunOptions options;
-    options.verbosity = verbosity;
+    options.report.verbosity = verbosity;
     parser_ = std::make_unique<TestParser>(options, output_);
   }
   // Dumps an exact copy of the body (no byte beyond it is addressable).

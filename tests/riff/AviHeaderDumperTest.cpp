@@ -59,7 +59,7 @@ class DumperHarness {
  public:
   explicit DumperHarness(uint32_t verbosity = 2) {
     RunOptions options;
-    options.verbosity = verbosity;
+    options.report.verbosity = verbosity;
     parser_ = std::make_unique<TestParser>(options, output_);
   }
 

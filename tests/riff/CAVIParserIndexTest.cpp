@@ -47,7 +47,7 @@ const std::vector<uint32_t> kIndexedFlags = {0x10, 0x10, 0, 0x10, 0x10, 0x10, 0,
 
 RunOptions Verbose() {
   RunOptions options;
-  options.verbosity = 3;
+  options.report.verbosity = 3;
   return options;
 }
 
@@ -170,7 +170,7 @@ TEST(CAVIParserIndexTest, RelativeAndAbsoluteOffsetsGiveTheSameEntries) {
 
   // Without index checks nothing is read, matched or flagged.
   RunOptions unchecked;
-  unchecked.checkIndexes = false;
+  unchecked.scan.checkIndexes = false;
   const Outcome uncheckedRun = ParseLayout(TwoStreams(), unchecked);
   EXPECT_TRUE(uncheckedRun.flags.empty());
   EXPECT_EQ(CountStartingWith(uncheckedRun.run, "'idx1' Entry #"), 0u);
@@ -287,7 +287,7 @@ TEST(CAVIParserIndexTest, EntryChecksAndTraceLimits) {
     rows.push_back({"05dc", 0x10, 4, 100});
   };
   RunOptions limited;
-  limited.idx1TraceLimit = 2;
+  limited.report.idx1TraceLimit = 2;
   const Outcome run = ParseLayout(layout, limited);
   const Lines idx1 = Entries(Below(run.run, "'idx1' (192): AVI Old Index Chunk"));
   const Lines expectedTail = {
@@ -318,7 +318,7 @@ TEST(CAVIParserIndexTest, EntryChecksAndTraceLimits) {
 
   // A limit of 0 skips the index unread.
   RunOptions silent;
-  silent.idx1TraceLimit = 0;
+  silent.report.idx1TraceLimit = 0;
   const Outcome skipped = ParseLayout(TwoStreams(), silent);
   EXPECT_EQ(CountStartingWith(skipped.run, "'idx1' Entry #"), 0u);
   EXPECT_EQ(skipped.flags, std::vector<uint32_t>(8, 0));
@@ -438,7 +438,7 @@ TEST(CAVIParserIndexTest, SuperAndStandardIndexesAreDumpedAndMatched) {
   layout.odmlFrames = 4;
   layout.idx1 = Idx1Kind::kNone;
   RunOptions options;
-  options.indxTraceLimit = 2;
+  options.report.indxTraceLimit = 2;
   const Outcome run = ParseLayout(layout, options);
   // The 'movi' list type word lies at 684; 'ix00' follows the data at 16464.
   EXPECT_EQ(Below(run.run, "'indx' (40): AVI Stream Index"),
@@ -540,7 +540,7 @@ TEST(CAVIParserIndexTest, SwitchXiTakesTheFramesFromTheStandardIndexes) {
   layout.standardIndexes = true;
   layout.odmlHeader = true;
   RunOptions options;
-  options.switchXi = true;
+  options.scan.switchXi = true;
   const Outcome run = ParseLayout(layout, options);
   // The first stream's super index leads to its frames only.
   ASSERT_EQ(run.movi.size(), 4u);
@@ -702,7 +702,7 @@ TEST(CAVIParserIndexTest, StandardIndexesAreMatchedByPositionWhicheverSegmentHol
   EXPECT_EQ(run.movi.size(), 20u);
   // "-xi" follows the super index of the first stream to the same frames.
   RunOptions xi;
-  xi.switchXi = true;
+  xi.scan.switchXi = true;
   const Outcome indexed = ParseBytes(file, xi);
   ASSERT_EQ(indexed.movi.size(), 10u);
   for (size_t i = 0; i < 10; ++i) {
@@ -723,7 +723,7 @@ TEST(CAVIParserIndexTest, AnIndexThatMustBeUsedIsMatchedInLinearTime) {
   layout.mainFlags |= 0x20;
   const Bytes bytes = avitest::Build(layout).bytes;
   RunOptions options;
-  options.verbosity = 0;
+  options.report.verbosity = 0;
   const auto start = std::chrono::steady_clock::now();
   const Outcome run = ParseBytes(bytes, options);
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;

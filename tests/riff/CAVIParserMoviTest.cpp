@@ -402,7 +402,7 @@ TEST(CAVIParserMoviTest, TraceLimitShowsFirstBigAndLastEntries) {
   EXPECT_EQ(scan.entries.size(), 1000u);
 
   RunOptions partial;
-  partial.moviParseLimit = 30;
+  partial.scan.moviParseLimit = 30;
   EXPECT_EQ(ScanBytes(AviWith(TwoStreams(), frames), partial).entries.size(), 31u);
 }
 
@@ -497,7 +497,7 @@ TEST(CAVIParserMoviTest, ChunksAreCheckedAgainstTheirStreams) {
 
 TEST(CAVIParserMoviTest, WithoutIndexCheckNothingIsRecordedButAllIsCounted) {
   RunOptions options;
-  options.checkIndexes = false;
+  options.scan.checkIndexes = false;
   const Scan scan = ScanBytes(AviWith(TwoStreams(), {Frame("00dc", 0), Frame("01wb", 6)}), options);
   EXPECT_TRUE(scan.entries.empty());
   EXPECT_EQ(scan.model.streams[0].counters.at(Id("00dc")).moviChunks, 1u);
@@ -562,7 +562,7 @@ TEST(CAVIParserMoviTest, DvAudioBecomesPcmChunksAsFfmpegDecodesIt) {
   ASSERT_FALSE(expected.empty());
 
   RunOptions options;
-  options.switchQ2 = true;
+  options.scan.switchQ2 = true;
   const Scan scan = RunScan(avi, options);
   Bytes converted;
   for (const Bytes& payload : scan.owned)
@@ -606,7 +606,7 @@ TEST(CAVIParserMoviTest, DvAudioThatCannotBeConvertedIsReportedOnce) {
   }
   const Bytes hdrl = Hdrl({StreamList("vids", "dvsd", VideoFormat())});
   RunOptions options;
-  options.switchQ2 = true;
+  options.scan.switchQ2 = true;
   const Scan scan =
       ScanBytes(AviWith(hdrl, {riff.Chunk("00dc", frame), riff.Chunk("00dc", frame)}), options);
   EXPECT_EQ(MoviLines(scan.run),

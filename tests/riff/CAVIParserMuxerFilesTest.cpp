@@ -56,7 +56,7 @@ Lines Verdicts(const ParseRun& run) {
 
 ParseRun Parse(const std::string& path, bool checkIndexes = true) {
   RunOptions options;
-  options.checkIndexes = checkIndexes;
+  options.scan.checkIndexes = checkIndexes;
   return testsupport::RunParserOnFile<CAVIParser>(path, options);
 }
 

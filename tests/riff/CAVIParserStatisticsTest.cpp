@@ -220,7 +220,7 @@ TEST(CAVIParserStatisticsTest, AnEncoderOpenDmlFileIsCountedWhole) {
 
 TEST(CAVIParserStatisticsTest, AgreeingHeadersGiveOnlyTheTables) {
   RunOptions verbose;
-  verbose.verbosity = 3;
+  verbose.report.verbosity = 3;
   Layout layout = TwoStreams();
   layout.moviExtra = testsupport::ChunkBuilder().Chunk("JUNK", Bytes(100, 0));
   const Outcome outcome = ParseLayout(layout, verbose);
@@ -411,7 +411,7 @@ TEST(CAVIParserStatisticsTest, StreamTypesAndPartialParsing) {
 
   // Partial parsing leaves the tables and counts of video and audio out.
   RunOptions partial;
-  partial.moviParseLimit = 1;
+  partial.scan.moviParseLimit = 1;
   const Lines partialStatistics = ParseLayout(TwoStreams(), partial).statistics;
   EXPECT_TRUE(StreamBlock(partialStatistics, 0).empty());
   EXPECT_TRUE(StreamBlock(partialStatistics, 1).empty());

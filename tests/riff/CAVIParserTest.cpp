@@ -455,7 +455,7 @@ TEST(CAVIParserTest, SubChunkLargerThanItsListIsCutOrWidenedWithTheOption) {
                 "      Unrecoverable",
             }));
   RunOptions widen;
-  widen.subchunkEnforcesParentSize = true;
+  widen.scan.subchunkEnforcesParentSize = true;
   EXPECT_EQ(From(Walk(ParseAvi(file, widen)), 8),
             (Lines{
                 "      *** Error: Token Size (20) greater Chunk Size (12)!",

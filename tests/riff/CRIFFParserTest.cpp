@@ -162,7 +162,7 @@ TEST(CRIFFParserTest, SubChunkEnforcingItsSizeRaisesTheList) {
                        riff.Chunk("wxyz", TextBytes("abcdefghijklmnopqrst"))});
   Bytes file = riff.Riff("TEST", {list});
   RunOptions options;
-  options.subchunkEnforcesParentSize = true;
+  options.scan.subchunkEnforcesParentSize = true;
   ParseRun run = ParseBytes(file, options);
   EXPECT_EQ(run.Body(), (Lines{
                             Reading(52),
