@@ -2,11 +2,12 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+COVERAGE_BUILD ?= build-coverage
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
 SAMPLE     ?= examples/sample.avi
 
-.PHONY: all build run test test-plain test-asan fuzz clean
+.PHONY: all build run test test-plain test-asan fuzz coverage clean
 
 all: build
 
@@ -40,5 +41,16 @@ fuzz: build
 	  -malloc_limit_mb=64 -rss_limit_mb=2048 -dict=fuzz/riff.dict -artifact_prefix=$(FUZZ_BUILD)/ \
 	  $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/seeds examples tests/data
 
+# Line and branch coverage of src/ by the plain suite (needs gcovr).
+coverage:
+	@command -v gcovr >/dev/null || { echo "make coverage needs gcovr (apt-get install gcovr)"; exit 2; }
+	cmake -S . -B $(COVERAGE_BUILD) -DCLIPSMITH_COVERAGE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+	cmake --build $(COVERAGE_BUILD) -j $(JOBS)
+	find $(COVERAGE_BUILD) -name '*.gcda' -delete
+	cd $(COVERAGE_BUILD) && ctest -j $(JOBS) >/dev/null || true
+	gcovr --root . --filter 'src/' --exclude 'src/app/main.cpp' --exclude-throw-branches \
+	  --exclude-unreachable-branches --print-summary \
+	  --txt $(COVERAGE_BUILD)/coverage.txt $(COVERAGE_BUILD)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(COVERAGE_BUILD)
