@@ -38,6 +38,10 @@ enum class FieldType : uint32_t {
 
 // Format word of numeric and FourCC fields that selects hexadecimal display.
 constexpr int16_t kHexFormat = 0x4000;
+// The bits of a numeric field's format word below kHexFormat: 2 or more make
+// the field a run of that many numbers of its type, shown on one line and
+// separated by blanks (the four edges of a rectangle, say).
+constexpr int16_t kRunLength = 0x3FFF;
 
 // In an enumeration every entry names one value. In a flags table a kFlag
 // entry names a bit (or bits), a kBitField entry a mask whose value is shown,

@@ -54,14 +54,18 @@ bool Decodable(FieldType type) {
   return IsInteger(type) || type == FieldType::FourCC || type == FieldType::Guid;
 }
 
-// Byte and FourCC fields are hexadecimal only with exactly the format word;
-// the wider numbers test its bit.
+// FourCC fields are hexadecimal only with exactly the format word; numbers
+// test its bit.
 bool ShowsHex(const FieldDesc& field) {
-  if (field.type == FieldType::Byte || field.type == FieldType::FourCC) {
-    return field.count == kHexFormat;
-  }
+  if (field.type == FieldType::FourCC) return field.count == kHexFormat;
   // A negative count is a reference (the count of a repeat), never a format.
   return field.count > 0 && (field.count & kHexFormat) != 0;
+}
+
+// How many numbers a numeric field shows on its line.
+uint64_t RunLength(const FieldDesc& field) {
+  if (!IsInteger(field.type) || field.count <= 0) return 1;
+  return std::max(1, field.count & kRunLength);
 }
 
 uint32_t Saturated(uint64_t value) {
@@ -156,7 +160,7 @@ class Interpreter {
   void Settle();
   bool EndItem();
   uint64_t VisitField(const FieldDesc& field, uint64_t offset);
-  Reading ReadValue(const FieldDesc& field) const;
+  Reading ReadValue(const FieldDesc& field, uint64_t at) const;
   uint64_t ReadField(const FieldDesc& field, const std::string& label);
   std::string FieldLabel(const FieldDesc& field, uint64_t offset) const;
   uint64_t ValueField(const FieldDesc& field, const std::string& prefix);
@@ -404,9 +408,9 @@ uint64_t Interpreter::ReadField(const FieldDesc& field, const std::string& prefi
   }
 }
 
-Reading Interpreter::ReadValue(const FieldDesc& field) const {
+Reading Interpreter::ReadValue(const FieldDesc& field, uint64_t at) const {
   ByteReader reader(payload_, static_cast<size_t>(size_), parser_.BigEndian());
-  reader.Seek(static_cast<size_t>(pos_));
+  reader.Seek(static_cast<size_t>(std::min(at, size_)));
   const bool hex = ShowsHex(field);
   Reading r;
   auto integer = [&](uint64_t width, uint64_t raw, int64_t signedValue, bool isSigned,
@@ -504,8 +508,14 @@ Reading Interpreter::ReadValue(const FieldDesc& field) const {
   return r;
 }
 
+// A run records and decodes its first number.
 uint64_t Interpreter::ValueField(const FieldDesc& field, const std::string& prefix) {
-  Reading r = ReadValue(field);
+  Reading r = ReadValue(field, pos_);
+  const uint64_t width = r.width;
+  for (uint64_t i = 1; i < RunLength(field); ++i) {
+    r.shown += " " + ReadValue(field, pos_ + i * width).shown;
+    r.width += width;
+  }
   Record(field, r.number, r.text);
   if (!Shown(field)) return r.width;
   const int depth = FieldIndent();
@@ -746,8 +756,7 @@ bool StructureDumper::CheckDescription(const StructDesc& desc, std::string& why)
       if (!RecordsNumber(desc.fields[target].type)) {
         return fail(i, "reference to a field that records no number");
       }
-    } else if ((IsInteger(type) || type == FieldType::FourCC) && field.count != 0 &&
-               field.count != kHexFormat) {
+    } else if (type == FieldType::FourCC && field.count != 0 && field.count != kHexFormat) {
       return fail(i, "numeric format other than 0 or hexadecimal");
     }
     if (field.valueNames) {

@@ -31,7 +31,7 @@ class StructureDumper {
 
   // Verifies a description before it is ever used: known types, every
   // negative count of a counted field names an earlier field that records a
-  // number, numeric formats are 0 or hexadecimal, no array end without an
+  // number, FourCC formats are 0 or hexadecimal, no array end without an
   // open array (arrays still open at the end of the list close there), value
   // names only on fields that can be decoded. On failure `why` names the
   // field and the fault.

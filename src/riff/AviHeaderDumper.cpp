@@ -37,8 +37,8 @@ constexpr int32_t kMaxQuality = 10000;
 constexpr uint32_t kMaxDurationDifferenceMs = 500;
 
 // The headers are dumped over the bytes present (a short body shows the
-// fields it holds) and their size is checked here, so the bytes after the
-// described fields are nobody's business of the dumper.
+// fields it holds); their size is checked here, so the dumper leaves the
+// bytes after the described fields alone.
 constexpr StructLayout kSizeCheckedHere{0, true, false};
 
 // 'avih': the main header. Line levels: 1 from -v1 on, 2 from -v2 on.
@@ -77,10 +77,12 @@ const FieldDesc kMainHeaderFields[] = {
     {FieldType::DWord, 0, 2, "Reserved3 (StartTime)"},
     {FieldType::DWord, 0, 2, "Reserved4 (DataLength)"},
 };
+static_assert(sizeof kMainHeaderFields / sizeof kMainHeaderFields[0] == kFirstReserved + 4,
+              "one field per main header word");
 const StructDesc kMainHeader("AVIMAINHEADER", "", 0, 0, kMainHeaderFields, kSizeCheckedHere);
 
-// 'strh': the stream header up to the frame rectangle, whose four numbers
-// share one line. Line levels: 1 from -v1 on, 2 from -v2 on, 3 from -v3 on.
+// 'strh': the stream header; the four edges of the frame rectangle share one
+// line. Line levels: 1 from -v1 on, 2 from -v2 on, 3 from -v3 on.
 enum StreamHeaderField : uint32_t {
   kType,
   kHandler,
@@ -95,6 +97,7 @@ enum StreamHeaderField : uint32_t {
   kStreamBufferSize,
   kQuality,
   kSampleSize,
+  kFrame,
 };
 const ValueName kStreamHeaderFlagNames[] = {
     {0x1, "Disabled", kFlag},
@@ -220,9 +223,11 @@ const FieldDesc kStreamHeaderFields[] = {
     {FieldType::DWord, 0, 3, "SuggestedBufferSize"},
     {FieldType::Long, 0, 3, "Quality"},
     {FieldType::DWord, 0, 1, "SampleSize", &kSampleSizes},
+    {FieldType::Short, 4, 1, "Frame (l t r b)"},
 };
+static_assert(sizeof kStreamHeaderFields / sizeof kStreamHeaderFields[0] == kFrame + 1,
+              "the stream header fields in the order of their names");
 const StructDesc kStreamHeader("AVISTREAMHEADER", "", 0, 0, kStreamHeaderFields, kSizeCheckedHere);
-constexpr uint32_t kFrameRectangleOffset = 48;
 
 // The DV handlers whose streams carry a BITMAPINFOHEADER followed by a DVINFO.
 bool IsDvHandler(uint32_t handler) {
@@ -521,6 +526,11 @@ class StreamHeaderChecks : public StructureHooks {
   StreamHeaderChecks(const Report& report, const AviModel& model, const AviStreamHeader& header)
       : report_(report), model_(model), h_(header) {}
 
+  // Audio and MIDI streams have no frame.
+  bool Hides(uint32_t field, const FieldValues& /*values*/) const override {
+    return field == kFrame && !HasFrame();
+  }
+
   // The type of a DV stream tells which of the two DV layouts it is.
   std::string Note(uint32_t field, const FieldValues& /*values*/) const override {
     if (field != kType || !IsDvHandler(h_.handler)) return std::string();
@@ -545,6 +555,9 @@ class StreamHeaderChecks : public StructureHooks {
       case kRate:
         if (h_.rate == 0) report_.Message("Rate may not be 0!", depth, kError);
         break;
+      case kFrame:
+        if (HasFrame()) CheckFrameRectangle(depth);
+        break;
       case kQuality:
         // Compared unsigned: any negative quality but the default -1 is out of range.
         if (shown && static_cast<uint32_t>(h_.quality) > static_cast<uint32_t>(kMaxQuality) &&
@@ -558,6 +571,22 @@ class StreamHeaderChecks : public StructureHooks {
   }
 
  private:
+  bool HasFrame() const { return h_.type != FourCC("auds") && h_.type != FourCC("mids"); }
+
+  // Without a main header there is nothing to compare with; a rectangle of
+  // zeros (as many writers leave it) is not set at all.
+  void CheckFrameRectangle(int depth) const {
+    if (!model_.avihSeen) return;
+    if (h_.frameLeft == 0 && h_.frameTop == 0 && h_.frameRight == 0 && h_.frameBottom == 0) return;
+    const AviMainHeader main = model_.MainHeader();
+    if (main.width < h_.frameRight || main.width < h_.frameLeft || h_.frameRight == 0) {
+      report_.Message("AVIMainHeader Width: " + SignedNum(main.width) + "!", depth, kWarning);
+    }
+    if (main.height < h_.frameTop || main.height < h_.frameBottom || h_.frameBottom == 0) {
+      report_.Message("AVIMainHeader Height: " + SignedNum(main.height) + "!", depth, kWarning);
+    }
+  }
+
   void CheckInitialFrames(int depth) const {
     const AviMainHeader main = model_.MainHeader();
     if (IsVideoType(h_.type) && model_.avihSeen && h_.initialFrames != main.initialFrames) {
@@ -710,31 +739,8 @@ void AviHeaderDumper::DumpStreamHeader(size_t stream, const uint8_t* body, uint3
   const StreamHeaderChecks checks(report, model_, h);
   StructureDumper::InterpretStructure(parser_, depth, size, body, size, size, kStreamHeader,
                                       StructureDumper::kNoItemLimit, &checks);
-  if (h.type != FourCC("auds") && h.type != FourCC("mids") &&
-      Present(kFrameRectangleOffset, size)) {
-    CheckFrameRectangle(h, depth);
-  }
   FieldLine(parser_, "-> Length", Report::PlayTimeFromFrames(h.length, StreamRate(h)), depth);
   CheckStreamTiming(h, depth);
-}
-
-void AviHeaderDumper::CheckFrameRectangle(const AviStreamHeader& h, int depth) const {
-  const Report& report = parser_.Reporter();
-  FieldLine(parser_, "48 Frame (l t r b)",
-            SignedNum(h.frameLeft) + " " + SignedNum(h.frameTop) + " " + SignedNum(h.frameRight) +
-                " " + SignedNum(h.frameBottom),
-            depth);
-  // Without a main header there is nothing to compare with; a rectangle of
-  // zeros (as many writers leave it) is not set at all.
-  if (!model_.avihSeen) return;
-  if (h.frameLeft == 0 && h.frameTop == 0 && h.frameRight == 0 && h.frameBottom == 0) return;
-  const AviMainHeader main = model_.MainHeader();
-  if (main.width < h.frameRight || main.width < h.frameLeft || h.frameRight == 0) {
-    report.Message("AVIMainHeader Width: " + SignedNum(main.width) + "!", depth, kWarning);
-  }
-  if (main.height < h.frameTop || main.height < h.frameBottom || h.frameBottom == 0) {
-    report.Message("AVIMainHeader Height: " + SignedNum(main.height) + "!", depth, kWarning);
-  }
 }
 
 // The stream's frame rate and duration against the main header's.

@@ -95,7 +95,6 @@ class AviHeaderDumper {
 
  private:
   void CheckStreamTiming(const AviStreamHeader& header, int depth) const;
-  void CheckFrameRectangle(const AviStreamHeader& header, int depth) const;
   void DumpDvType1Format(const uint8_t* body, uint32_t size, int depth);
   void DumpVideoFormat(const AviStreamHeader& header, const uint8_t* body, uint32_t size,
                        int depth);

@@ -262,11 +262,12 @@ const FieldDesc kExtensionFields[] = {
     {FieldType::Word, 0, 1, "Count", &kZeroIsNone},
     {FieldType::DWord, kHexFormat, 1, "Mask", &kChannels},
     {FieldType::Word, 0, 1, "Hidden"},
+    {FieldType::Short, 2, 1, "Edges"},
 };
 // Follows an 18-byte header; the bytes after it are the caller's.
 const StructDesc kExtension("Extension", nullptr, 0, 0, kExtensionFields, {18, true, false});
 
-// Hides the last field, notes the first with its value, logs every check.
+// Hides the third field, notes the first with its value, logs every check.
 struct LoggingHooks : StructureHooks {
   bool Hides(uint32_t field, const FieldValues&) const override { return field == 2; }
   std::string Note(uint32_t field, const FieldValues& values) const override {
@@ -278,7 +279,7 @@ struct LoggingHooks : StructureHooks {
   mutable std::string log;
 };
 
-TEST_F(StructureDumperTest, ExtensionLabelsFlagLevelsAndCallerHooks) {
+TEST_F(StructureDumperTest, ExtensionLabelsRunsFlagLevelsAndCallerHooks) {
   struct Case {
     uint32_t verbosity;
     Bytes bytes;
@@ -287,9 +288,9 @@ TEST_F(StructureDumperTest, ExtensionLabelsFlagLevelsAndCallerHooks) {
   };
   const Case cases[] = {
       {2,
-       {0, 0, 3, 0, 0, 0, 7, 0, 9},
-       "  18 Count: 0 (None) of 0\n  20 Mask: 0x00000003\n    + Left\n",
-       "0s1 1s1 2h1 "},
+       {0, 0, 3, 0, 0, 0, 7, 0, 0xfe, 0xff, 5},
+       "  18 Count: 0 (None) of 0\n  20 Mask: 0x00000003\n    + Left\n  26 Edges: -2 5\n",
+       "0s1 1s1 2h1 3s1 "},
       {3,
        {2, 0, 1, 0, 0, 0},
        "  18 Count: 2 of 2\n  20 Mask: 0x00000001\n    + Left\n    - Right\n",
@@ -727,7 +728,7 @@ TEST(StructureDescriptionTest, FaultyTablesAreNamed) {
   const FieldDesc strayEnd[] = {{FieldType::Byte, 0, 0, "B"}, {FieldType::ArrayEnd, 0, 0, nullptr}};
   EXPECT_EQ(check(StructDesc("Stray", nullptr, 0, 0, strayEnd)),
             "Stray field 1: array end without an open array");
-  const FieldDesc badFormat[] = {{FieldType::Byte, 5, 0, "B"}};
+  const FieldDesc badFormat[] = {{FieldType::FourCC, 5, 0, "B"}};
   EXPECT_EQ(check(StructDesc("Format", nullptr, 0, 0, badFormat)),
             "Format field 0: numeric format other than 0 or hexadecimal");
   const FieldDesc countedDate[] = {{FieldType::Word, 0, 0, "N"}, {FieldType::FileTime, -1, 0, "T"}};
