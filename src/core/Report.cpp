@@ -95,6 +95,12 @@ int Report::PlainLine(const std::string& text, int depth) const {
   return depth + 1;
 }
 
+int Report::FieldLine(const std::string& label, const std::string& value, const std::string& note,
+                      int depth) const {
+  out_.Line(IndentText(2 * depth) + label + ": " + value + note);
+  return depth + 1;
+}
+
 int Report::TopLine(const std::string& text) const {
   out_.Line(text);
   return 1;

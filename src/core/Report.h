@@ -26,6 +26,10 @@ class Report {
   int ItemLine(const std::string& name, const std::string& suffix, const std::string& value,
                uint64_t size, uint64_t position, int depth, uint32_t verbosity) const;
   int PlainLine(const std::string& text, int depth) const;
+  // One field of a structure: "label: value" and the note that follows it
+  // (a decoded name, a unit; empty for none).
+  int FieldLine(const std::string& label, const std::string& value, const std::string& note,
+                int depth) const;
   int TopLine(const std::string& text) const;
   int MarkLine(bool success, const std::string& text, int depth, uint32_t verbosity) const;
   int ChunkSizeLine(uint64_t size, int depth, uint32_t verbosity) const;

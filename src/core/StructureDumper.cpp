@@ -7,6 +7,7 @@
 #include "core/CParser.h"
 #include "core/FieldFormat.h"
 #include "core/FieldValues.h"
+#include "core/StructureHooks.h"
 #include "core/Utf16Text.h"
 
 namespace {
@@ -53,14 +54,18 @@ bool Decodable(FieldType type) {
   return IsInteger(type) || type == FieldType::FourCC || type == FieldType::Guid;
 }
 
-// Byte and FourCC fields are hexadecimal only with exactly the format word;
-// the wider numbers test its bit.
+// FourCC fields are hexadecimal only with exactly the format word; numbers
+// test its bit.
 bool ShowsHex(const FieldDesc& field) {
-  if (field.type == FieldType::Byte || field.type == FieldType::FourCC) {
-    return field.count == kHexFormat;
-  }
+  if (field.type == FieldType::FourCC) return field.count == kHexFormat;
   // A negative count is a reference (the count of a repeat), never a format.
   return field.count > 0 && (field.count & kHexFormat) != 0;
+}
+
+// How many numbers a numeric field shows on its line.
+uint64_t RunLength(const FieldDesc& field) {
+  if (!IsInteger(field.type) || field.count <= 0) return 1;
+  return std::max(1, field.count & kRunLength);
 }
 
 uint32_t Saturated(uint64_t value) {
@@ -129,7 +134,7 @@ struct Reading {
 class Interpreter {
  public:
   Interpreter(CParser& parser, const StructDesc& desc, const uint8_t* payload, uint32_t size,
-              uint32_t itemLimit)
+              uint32_t itemLimit, const StructureHooks* hooks)
       : parser_(parser),
         report_(parser.Reporter()),
         desc_(desc),
@@ -137,6 +142,7 @@ class Interpreter {
         size_(payload ? size : 0),
         itemLimit_(itemLimit),
         verbosity_(parser.Verbosity()),
+        hooks_(hooks),
         values_(desc.fieldCount) {}
 
   uint32_t Run(int indent, uint32_t span, uint32_t shownSize);
@@ -154,11 +160,14 @@ class Interpreter {
   void Settle();
   bool EndItem();
   uint64_t VisitField(const FieldDesc& field, uint64_t offset);
-  Reading ReadValue(const FieldDesc& field) const;
+  Reading ReadValue(const FieldDesc& field, uint64_t at) const;
+  uint64_t ReadField(const FieldDesc& field, const std::string& label);
+  std::string FieldLabel(const FieldDesc& field, uint64_t offset) const;
   uint64_t ValueField(const FieldDesc& field, const std::string& prefix);
   uint64_t TextField(const FieldDesc& field, const std::string& prefix);
   uint64_t ByteField(const FieldDesc& field, const std::string& prefix);
   uint64_t SubObjectField(const FieldDesc& field, const std::string& prefix);
+  std::string ValueNote(const FieldDesc& field, const Reading& r) const;
   void PrintFlags(const ValueNameTable& table, uint64_t value, int depth) const;
   uint32_t Trailer();
 
@@ -179,6 +188,7 @@ class Interpreter {
   uint64_t size_;
   uint32_t itemLimit_;
   uint32_t verbosity_;
+  const StructureHooks* hooks_;
   FieldValues values_;
 
   int baseIndent_ = 0;
@@ -210,7 +220,7 @@ uint32_t Interpreter::Run(int indent, uint32_t span, uint32_t shownSize) {
         break;
     }
   }
-  return Trailer();
+  return desc_.layout.checkedEnd ? Trailer() : Saturated(pos_);
 }
 
 int Interpreter::PrintHeader(int indent, uint32_t span, uint32_t shownSize) {
@@ -359,10 +369,24 @@ bool Interpreter::EndItem() {
   return true;
 }
 
+// A field's line and the checks the caller hangs on it.
 uint64_t Interpreter::VisitField(const FieldDesc& field, uint64_t offset) {
+  const uint64_t width = ReadField(field, FieldLabel(field, offset));
+  if (hooks_) hooks_->Check(index_, values_, Shown(field), FieldIndent());
+  return width;
+}
+
+// The last two digits of the offset (within the item of an array, else
+// within the whole structure) and the name.
+std::string Interpreter::FieldLabel(const FieldDesc& field, uint64_t offset) const {
+  const std::string name = field.name ? field.name : "";
+  if (!desc_.layout.offsetLabels) return name;
+  if (frames_.empty()) offset += desc_.layout.firstOffset;
   const std::string digits = Report::NumberText(offset % 100);
-  const std::string prefix = (digits.size() < 2 ? "0" + digits : digits) + " " +
-                             (field.name ? field.name : "");
+  return (digits.size() < 2 ? "0" + digits : digits) + " " + name;
+}
+
+uint64_t Interpreter::ReadField(const FieldDesc& field, const std::string& prefix) {
   switch (field.type) {
     case FieldType::WStringBytes:
     case FieldType::WStringChars:
@@ -384,9 +408,9 @@ uint64_t Interpreter::VisitField(const FieldDesc& field, uint64_t offset) {
   }
 }
 
-Reading Interpreter::ReadValue(const FieldDesc& field) const {
+Reading Interpreter::ReadValue(const FieldDesc& field, uint64_t at) const {
   ByteReader reader(payload_, static_cast<size_t>(size_), parser_.BigEndian());
-  reader.Seek(static_cast<size_t>(pos_));
+  reader.Seek(static_cast<size_t>(std::min(at, size_)));
   const bool hex = ShowsHex(field);
   Reading r;
   auto integer = [&](uint64_t width, uint64_t raw, int64_t signedValue, bool isSigned,
@@ -484,12 +508,28 @@ Reading Interpreter::ReadValue(const FieldDesc& field) const {
   return r;
 }
 
+// A run records and decodes its first number.
 uint64_t Interpreter::ValueField(const FieldDesc& field, const std::string& prefix) {
-  Reading r = ReadValue(field);
+  Reading r = ReadValue(field, pos_);
+  const uint64_t width = r.width;
+  for (uint64_t i = 1; i < RunLength(field); ++i) {
+    r.shown += " " + ReadValue(field, pos_ + i * width).shown;
+    r.width += width;
+  }
   Record(field, r.number, r.text);
   if (!Shown(field)) return r.width;
+  const int depth = FieldIndent();
+  report_.FieldLine(prefix, r.shown, ValueNote(field, r), depth);
   const ValueNameTable* names = Decodable(field.type) ? field.valueNames : nullptr;
-  std::string line = prefix + ": " + r.shown;
+  if (names && names->mode == kBitFlags) PrintFlags(*names, r.value, depth + 1);
+  return r.width;
+}
+
+// The name of an enumerated value in parentheses (the table's fallback for a
+// value it does not name), then the caller's note.
+std::string Interpreter::ValueNote(const FieldDesc& field, const Reading& r) const {
+  const ValueNameTable* names = Decodable(field.type) ? field.valueNames : nullptr;
+  std::string note;
   if (names && names->mode == kEnumeration) {
     const char* match = nullptr;
     for (uint32_t i = 0; i < names->count && !match; ++i) {
@@ -498,24 +538,29 @@ uint64_t Interpreter::ValueField(const FieldDesc& field, const std::string& pref
                                                 : entry.value == r.value;
       if (same) match = entry.name ? entry.name : "";
     }
-    line += std::string(" (") + (match ? match : "undefined") + ")";
+    if (!match) match = names->fallback;
+    if (match) note = std::string(" (") + match + ")";
   }
-  const int depth = FieldIndent();
-  report_.PlainLine(line, depth);
-  if (names && names->mode == kBitFlags) PrintFlags(*names, r.value, depth + 1);
-  return r.width;
+  if (hooks_) note += hooks_->Note(index_, values_);
+  return note;
 }
 
+// A value that the table names as a whole stands alone; otherwise one line
+// per flag up to the verbosity: set flags always, clear ones from level 3.
 void Interpreter::PrintFlags(const ValueNameTable& table, uint64_t value, int depth) const {
   for (uint32_t i = 0; i < table.count; ++i) {
     const ValueName& entry = table.entries[i];
+    if (entry.kind == kEnumValue && entry.value == value) {
+      report_.PlainLine(entry.name ? entry.name : "", depth);
+      return;
+    }
+  }
+  for (uint32_t i = 0; i < table.count; ++i) {
+    const ValueName& entry = table.entries[i];
     const std::string name = entry.name ? entry.name : "";
+    if (entry.level > verbosity_) continue;
     if (entry.kind == kFlag) {
-      if ((value & entry.value) != 0) {
-        report_.PlainLine("+ " + name, depth);
-      } else if (verbosity_ >= 3) {
-        report_.PlainLine("- " + name, depth);
-      }
+      report_.MarkLine((value & entry.value) != 0, name, depth, verbosity_);
     } else if (entry.kind == kBitField) {
       report_.PlainLine(name + ": " + std::to_string(value & entry.value), depth);
     }
@@ -550,7 +595,7 @@ uint64_t Interpreter::TextField(const FieldDesc& field, const std::string& prefi
     consumed = 2 * (field.count == 0 ? used : units);
   }
   Record(field, 0, text);
-  if (Shown(field)) report_.PlainLine(prefix + ": \"" + text + "\"", FieldIndent());
+  if (Shown(field)) report_.FieldLine(prefix, "\"" + text + "\"", std::string(), FieldIndent());
   return consumed;
 }
 
@@ -594,7 +639,7 @@ uint64_t Interpreter::SubObjectField(const FieldDesc& field, const std::string& 
   ReportOutput& output = report_.Output();
   const bool wasSuppressed = output.Suppressed();
   if (shown) {
-    report_.PlainLine(prefix + ": ", depth);
+    report_.FieldLine(prefix, std::string(), std::string(), depth);
   } else {
     output.SetSuppressed(true);
   }
@@ -644,7 +689,8 @@ uint64_t Interpreter::CountOf(const FieldDesc& field) const {
 }
 
 bool Interpreter::Shown(const FieldDesc& field) const {
-  return field.level <= static_cast<int64_t>(verbosity_) && ItemShown();
+  return field.level <= static_cast<int64_t>(verbosity_) && ItemShown() &&
+         !(hooks_ && hooks_->Hides(index_, values_));
 }
 
 }  // namespace
@@ -674,9 +720,9 @@ uint32_t StructureDumper::DumpStructure(CParser& parser, int indent, uint32_t he
 uint32_t StructureDumper::InterpretStructure(CParser& parser, int indent, uint32_t span,
                                              const uint8_t* payload, uint32_t payloadSize,
                                              uint32_t shownSize, const StructDesc& desc,
-                                             uint32_t itemLimit) {
+                                             uint32_t itemLimit, const StructureHooks* hooks) {
   if (desc.fieldCount > 0 && !desc.fields) return 0;
-  Interpreter interpreter(parser, desc, payload, payloadSize, itemLimit);
+  Interpreter interpreter(parser, desc, payload, payloadSize, itemLimit, hooks);
   return interpreter.Run(indent, span, shownSize);
 }
 
@@ -710,8 +756,7 @@ bool StructureDumper::CheckDescription(const StructDesc& desc, std::string& why)
       if (!RecordsNumber(desc.fields[target].type)) {
         return fail(i, "reference to a field that records no number");
       }
-    } else if ((IsInteger(type) || type == FieldType::FourCC) && field.count != 0 &&
-               field.count != kHexFormat) {
+    } else if (type == FieldType::FourCC && field.count != 0 && field.count != kHexFormat) {
       return fail(i, "numeric format other than 0 or hexadecimal");
     }
     if (field.valueNames) {

@@ -9,6 +9,7 @@
 #include "core/StructDesc.h"
 
 class CParser;
+class StructureHooks;
 
 class StructureDumper {
  public:
@@ -21,15 +22,16 @@ class StructureDumper {
   static uint32_t DumpStructure(CParser& parser, int indent, uint32_t headerSize, uint32_t span,
                                 uint32_t shownSize, const StructDesc& desc, uint32_t itemLimit);
   // Interprets a payload already in memory. The structure's file position is
-  // the parser's current position minus `span`.
+  // the parser's current position minus `span`. `hooks` (may be null) adds
+  // what the description cannot say: conditions, notes and checks.
   static uint32_t InterpretStructure(CParser& parser, int indent, uint32_t span,
                                      const uint8_t* payload, uint32_t payloadSize,
-                                     uint32_t shownSize, const StructDesc& desc,
-                                     uint32_t itemLimit);
+                                     uint32_t shownSize, const StructDesc& desc, uint32_t itemLimit,
+                                     const StructureHooks* hooks = nullptr);
 
   // Verifies a description before it is ever used: known types, every
   // negative count of a counted field names an earlier field that records a
-  // number, numeric formats are 0 or hexadecimal, no array end without an
+  // number, FourCC formats are 0 or hexadecimal, no array end without an
   // open array (arrays still open at the end of the list close there), value
   // names only on fields that can be decoded. On failure `why` names the
   // field and the fault.

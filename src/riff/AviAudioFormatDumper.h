@@ -12,6 +12,8 @@
 #include "riff/AviModel.h"
 
 class CParser;
+class StructureHooks;
+struct StructDesc;
 
 class AviAudioFormatDumper {
  public:
@@ -22,23 +24,9 @@ class AviAudioFormatDumper {
   void Dump(const uint8_t* body, uint32_t size, int depth);
 
  private:
-  void CheckTagSize(uint16_t tag, uint16_t extensionSize, const uint8_t* body, uint32_t size,
-                    int depth) const;
-  void CheckSampleRate(uint16_t tag, uint32_t samplesPerSec, int depth) const;
-  void CheckByteRate(uint16_t tag, uint32_t samplesPerSec, uint32_t avgBytesPerSec,
-                     uint16_t blockAlign, int depth) const;
-  void CheckBlockAlign(uint16_t tag, uint16_t channels, uint16_t blockAlign, uint16_t bitsPerSample,
-                       int depth) const;
-  void CheckBitsPerSample(uint16_t tag, uint16_t bitsPerSample, int depth) const;
-  void CheckBitsDuration(uint16_t tag, uint16_t channels, uint32_t samplesPerSec,
-                         uint16_t blockAlign, uint16_t bitsPerSample, int depth) const;
-  // The play time of a duration at the stream's rate.
-  std::string DurationText(uint32_t milliseconds) const;
-  void DumpMpegExtension(const uint8_t* body, uint32_t size, int depth) const;
+  void Interpret(const StructDesc& desc, const uint8_t* body, uint32_t size, int depth,
+                 const StructureHooks* hooks) const;
   void DumpAdpcmExtension(const uint8_t* body, uint32_t size, int depth) const;
-  void DumpMpegLayer3Extension(const uint8_t* body, uint32_t size, int depth) const;
-  void DumpExtensibleExtension(uint16_t bitsPerSample, const uint8_t* body, uint32_t size,
-                               int depth) const;
 
   CParser& parser_;
   const AviStreamHeader* streamHeader_;

@@ -10,12 +10,12 @@
 #include "core/FourCC.h"
 #include "core/StructDesc.h"
 #include "core/StructureDumper.h"
+#include "core/StructureHooks.h"
 #include "riff/AviAudioFormatDumper.h"
 
 namespace {
 
 using CodeName = AviHeaderDumper::CodeName;
-using FlagName = AviHeaderDumper::FlagName;
 using WordField = AviHeaderDumper::WordField;
 
 constexpr uint32_t kHeaderSize = 56;           // 'avih' and 'strh'
@@ -36,15 +36,76 @@ constexpr int32_t kMaxFrameEdge = 4096;
 constexpr int32_t kMaxQuality = 10000;
 constexpr uint32_t kMaxDurationDifferenceMs = 500;
 
-const FlagName kMainHeaderFlags[] = {
-    {0x10, "HasIndex", 0},          {0x20, "MustUseIndex", 0},   {0x100, "IsInterleaved", 0},
-    {0x10000, "WasCaptureFile", 0}, {0x20000, "Copyrighted", 0}, {0x800, "TrustCKType", 0},
-};
+// The headers are dumped over the bytes present (a short body shows the
+// fields it holds); their size is checked here, so the dumper leaves the
+// bytes after the described fields alone.
+constexpr StructLayout kSizeCheckedHere{0, true, false};
 
-const FlagName kStreamHeaderFlags[] = {
-    {0x1, "Disabled", 0},
-    {0x10000, "VideoPaletteChanges", 0},
+// 'avih': the main header. Line levels: 1 from -v1 on, 2 from -v2 on.
+enum MainHeaderField : uint32_t {
+  kMicroSecPerFrame,
+  kMaxBytesPerSec,
+  kPaddingGranularity,
+  kMainFlags,
+  kTotalFrames,
+  kMainInitialFrames,
+  kStreams,
+  kMainBufferSize,
+  kWidth,
+  kHeight,
+  kFirstReserved,
 };
+const ValueName kMainHeaderFlagNames[] = {
+    {0x10, "HasIndex", kFlag},       {0x20, "MustUseIndex", kFlag},
+    {0x100, "IsInterleaved", kFlag}, {0x10000, "WasCaptureFile", kFlag},
+    {0x20000, "Copyrighted", kFlag}, {0x800, "TrustCKType", kFlag},
+};
+const ValueNameTable kMainHeaderFlags(kBitFlags, kMainHeaderFlagNames);
+const FieldDesc kMainHeaderFields[] = {
+    {FieldType::DWord, 0, 1, "microsec/Frame"},
+    {FieldType::DWord, 0, 2, "Max Bytes/sec"},
+    {FieldType::DWord, 0, 2, "Padding Granularity"},
+    {FieldType::DWord, kHexFormat, 1, "Flags", &kMainHeaderFlags},
+    {FieldType::DWord, 0, 1, "Total Frames"},
+    {FieldType::DWord, 0, 1, "Initial Frames"},
+    {FieldType::DWord, 0, 1, "Streams"},
+    {FieldType::DWord, 0, 2, "Suggested Buffer Size"},
+    {FieldType::Long, 0, 1, "Width"},
+    {FieldType::Long, 0, 1, "Height"},
+    {FieldType::DWord, 0, 2, "Reserved1 (TimeScale)"},
+    {FieldType::DWord, 0, 2, "Reserved2 (DataRate)"},
+    {FieldType::DWord, 0, 2, "Reserved3 (StartTime)"},
+    {FieldType::DWord, 0, 2, "Reserved4 (DataLength)"},
+};
+static_assert(sizeof kMainHeaderFields / sizeof kMainHeaderFields[0] == kFirstReserved + 4,
+              "one field per main header word");
+const StructDesc kMainHeader("AVIMAINHEADER", "", 0, 0, kMainHeaderFields, kSizeCheckedHere);
+
+// 'strh': the stream header; the four edges of the frame rectangle share one
+// line. Line levels: 1 from -v1 on, 2 from -v2 on, 3 from -v3 on.
+enum StreamHeaderField : uint32_t {
+  kType,
+  kHandler,
+  kStreamFlags,
+  kPriority,
+  kLanguage,
+  kStreamInitialFrames,
+  kScale,
+  kRate,
+  kStart,
+  kLength,
+  kStreamBufferSize,
+  kQuality,
+  kSampleSize,
+  kFrame,
+};
+const ValueName kStreamHeaderFlagNames[] = {
+    {0x1, "Disabled", kFlag},
+    {0x10000, "VideoPaletteChanges", kFlag},
+};
+const ValueNameTable kStreamHeaderFlags(kBitFlags, kStreamHeaderFlagNames);
+const ValueName kSampleSizeNames[] = {{0, "Variable", kEnumValue}};
+const ValueNameTable kSampleSizes(kEnumeration, kSampleSizeNames, nullptr);
 
 struct FrameSizeName {
   int32_t width;
@@ -69,86 +130,104 @@ const FrameSizeName kFrameSizeNames[] = {
     {1920, 1080, "HDTV 16:9"},
 };
 
-struct HandlerName {
-  uint32_t handler;
-  const char* name;
+// The codecs of video handlers; a handler of 0 names none.
+const ValueName kCodecNameList[] = {
+    {0, "undefined", kEnumValue},
+    {FourCC("RLE "), "MS RLE", kEnumValue},
+    {FourCC("RLE4"), "MS RLE", kEnumValue},
+    {FourCC("RLE8"), "MS RLE", kEnumValue},
+    {FourCC("mrle"), "MS RLE", kEnumValue},
+    {FourCC("CRAM"), "MS Video 1", kEnumValue},
+    {FourCC("cram"), "MS Video 1", kEnumValue},
+    {FourCC("MSVC"), "MS Video 1", kEnumValue},
+    {FourCC("msvc"), "MS Video 1", kEnumValue},
+    {FourCC("WHAM"), "MS Video 1", kEnumValue},
+    {FourCC("wham"), "MS Video 1", kEnumValue},
+    {FourCC("IAN "), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("IV30"), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("IV31"), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("IV32"), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("IV33"), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("IV34"), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("IV35"), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("IV37"), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("IV38"), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("IV39"), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("IV40"), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("IV41"), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("IV42"), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("IV43"), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("IV44"), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("IV45"), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("IV46"), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("IV47"), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("IV48"), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("IV49"), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("IV50"), "Intel/Ligos Indeo", kEnumValue},
+    {FourCC("DIV3"), "DivX/OpenDivX", kEnumValue},
+    {FourCC("DIV4"), "DivX/OpenDivX", kEnumValue},
+    {FourCC("DIV5"), "DivX/OpenDivX", kEnumValue},
+    {FourCC("DIVX"), "DivX/OpenDivX", kEnumValue},
+    {FourCC("divx"), "DivX/OpenDivX", kEnumValue},
+    {FourCC("DX50"), "DivX/OpenDivX", kEnumValue},
+    {FourCC("MP42"), "MS MPEG-4", kEnumValue},
+    {FourCC("MP43"), "MS MPEG-4", kEnumValue},
+    {FourCC("MPG4"), "MS MPEG-4", kEnumValue},
+    {FourCC("AP41"), "AngelPotion MS MP43 Hack", kEnumValue},
+    {FourCC("wmv1"), "MS Windows Media 7", kEnumValue},
+    {FourCC("wmv2"), "MS Windows Media 8", kEnumValue},
+    {FourCC("wmv3"), "MS Windows Media 9", kEnumValue},
+    {FourCC("3IV1"), "3ivx Delta MPEG-4", kEnumValue},
+    {FourCC("3IV2"), "3ivx Delta MPEG-4", kEnumValue},
+    {FourCC("VCR1"), "ATI Video", kEnumValue},
+    {FourCC("VCR2"), "ATI Video", kEnumValue},
+    {FourCC("ASV1"), "Asus Video", kEnumValue},
+    {FourCC("ASV2"), "Asus Video", kEnumValue},
+    {FourCC("ASVX"), "Asus Video", kEnumValue},
+    {FourCC("dvsd"), "DV Standard Definition 25Mb/s", kEnumValue},
+    {FourCC("DVSD"), "DV Standard Definition 25Mb/s", kEnumValue},
+    {FourCC("dvsl"), "DV Low Definition 12.5Mb/s", kEnumValue},
+    {FourCC("dvhd"), "DV High Definition 50Mb/s", kEnumValue},
+    {FourCC("dvh1"), "DV High Definition 100Mb/s", kEnumValue},
+    {FourCC("dv25"), "DVCPRO25 25Mb/s, 4:1:1", kEnumValue},
+    {FourCC("dv50"), "DVCPRO50 50Mb/s, 4:2:2", kEnumValue},
+    {FourCC("52vd"), "Matros Digisuite DV25", kEnumValue},
+    {FourCC("CDVC"), "Canopus DV24", kEnumValue},
+    {FourCC("MJPG"), "Motion JPEG", kEnumValue},
+    {FourCC("mjpg"), "Motion JPEG", kEnumValue},
+    {FourCC("ADVJ"), "AVID M-JPEG", kEnumValue},
+    {FourCC("AVRn"), "AVID M-JPEG", kEnumValue},
+    {FourCC("MMES"), "Matrox MPEG I-frame", kEnumValue},
+    {FourCC("CVID"), "Radius Cinepak", kEnumValue},
+    {FourCC("cvid"), "Radius Cinepak", kEnumValue},
+    {FourCC("DAVC"), "mpegable MPEG-4", kEnumValue},
+    {FourCC("davc"), "H.264/MPEG-4 AVC base profile", kEnumValue},
+    {FourCC("VSSH"), "Vanguard Software Solutions MPEG-4", kEnumValue},
+    {FourCC("tscc"), "TechSmith Camtasia", kEnumValue},
+    {FourCC("ffds"), "FFDShow", kEnumValue},
+    {FourCC("DXSB"), "DivX Subtitles", kEnumValue},
 };
+const ValueNameTable kCodecNames(kEnumeration, kCodecNameList, nullptr);
 
-const HandlerName kCodecNames[] = {
-    {FourCC("RLE "), " (MS RLE)"},
-    {FourCC("RLE4"), " (MS RLE)"},
-    {FourCC("RLE8"), " (MS RLE)"},
-    {FourCC("mrle"), " (MS RLE)"},
-    {FourCC("CRAM"), " (MS Video 1)"},
-    {FourCC("cram"), " (MS Video 1)"},
-    {FourCC("MSVC"), " (MS Video 1)"},
-    {FourCC("msvc"), " (MS Video 1)"},
-    {FourCC("WHAM"), " (MS Video 1)"},
-    {FourCC("wham"), " (MS Video 1)"},
-    {FourCC("IAN "), " (Intel/Ligos Indeo)"},
-    {FourCC("IV30"), " (Intel/Ligos Indeo)"},
-    {FourCC("IV31"), " (Intel/Ligos Indeo)"},
-    {FourCC("IV32"), " (Intel/Ligos Indeo)"},
-    {FourCC("IV33"), " (Intel/Ligos Indeo)"},
-    {FourCC("IV34"), " (Intel/Ligos Indeo)"},
-    {FourCC("IV35"), " (Intel/Ligos Indeo)"},
-    {FourCC("IV37"), " (Intel/Ligos Indeo)"},
-    {FourCC("IV38"), " (Intel/Ligos Indeo)"},
-    {FourCC("IV39"), " (Intel/Ligos Indeo)"},
-    {FourCC("IV40"), " (Intel/Ligos Indeo)"},
-    {FourCC("IV41"), " (Intel/Ligos Indeo)"},
-    {FourCC("IV42"), " (Intel/Ligos Indeo)"},
-    {FourCC("IV43"), " (Intel/Ligos Indeo)"},
-    {FourCC("IV44"), " (Intel/Ligos Indeo)"},
-    {FourCC("IV45"), " (Intel/Ligos Indeo)"},
-    {FourCC("IV46"), " (Intel/Ligos Indeo)"},
-    {FourCC("IV47"), " (Intel/Ligos Indeo)"},
-    {FourCC("IV48"), " (Intel/Ligos Indeo)"},
-    {FourCC("IV49"), " (Intel/Ligos Indeo)"},
-    {FourCC("IV50"), " (Intel/Ligos Indeo)"},
-    {FourCC("DIV3"), " (DivX/OpenDivX)"},
-    {FourCC("DIV4"), " (DivX/OpenDivX)"},
-    {FourCC("DIV5"), " (DivX/OpenDivX)"},
-    {FourCC("DIVX"), " (DivX/OpenDivX)"},
-    {FourCC("divx"), " (DivX/OpenDivX)"},
-    {FourCC("DX50"), " (DivX/OpenDivX)"},
-    {FourCC("MP42"), " (MS MPEG-4)"},
-    {FourCC("MP43"), " (MS MPEG-4)"},
-    {FourCC("MPG4"), " (MS MPEG-4)"},
-    {FourCC("AP41"), " (AngelPotion MS MP43 Hack)"},
-    {FourCC("wmv1"), " (MS Windows Media 7)"},
-    {FourCC("wmv2"), " (MS Windows Media 8)"},
-    {FourCC("wmv3"), " (MS Windows Media 9)"},
-    {FourCC("3IV1"), " (3ivx Delta MPEG-4)"},
-    {FourCC("3IV2"), " (3ivx Delta MPEG-4)"},
-    {FourCC("VCR1"), " (ATI Video)"},
-    {FourCC("VCR2"), " (ATI Video)"},
-    {FourCC("ASV1"), " (Asus Video)"},
-    {FourCC("ASV2"), " (Asus Video)"},
-    {FourCC("ASVX"), " (Asus Video)"},
-    {FourCC("dvsd"), " (DV Standard Definition 25Mb/s)"},
-    {FourCC("DVSD"), " (DV Standard Definition 25Mb/s)"},
-    {FourCC("dvsl"), " (DV Low Definition 12.5Mb/s)"},
-    {FourCC("dvhd"), " (DV High Definition 50Mb/s)"},
-    {FourCC("dvh1"), " (DV High Definition 100Mb/s)"},
-    {FourCC("dv25"), " (DVCPRO25 25Mb/s, 4:1:1)"},
-    {FourCC("dv50"), " (DVCPRO50 50Mb/s, 4:2:2)"},
-    {FourCC("52vd"), " (Matros Digisuite DV25)"},
-    {FourCC("CDVC"), " (Canopus DV24)"},
-    {FourCC("MJPG"), " (Motion JPEG)"},
-    {FourCC("mjpg"), " (Motion JPEG)"},
-    {FourCC("ADVJ"), " (AVID M-JPEG)"},
-    {FourCC("AVRn"), " (AVID M-JPEG)"},
-    {FourCC("MMES"), " (Matrox MPEG I-frame)"},
-    {FourCC("CVID"), " (Radius Cinepak)"},
-    {FourCC("cvid"), " (Radius Cinepak)"},
-    {FourCC("DAVC"), " (mpegable MPEG-4)"},
-    {FourCC("davc"), " (H.264/MPEG-4 AVC base profile)"},
-    {FourCC("VSSH"), " (Vanguard Software Solutions MPEG-4)"},
-    {FourCC("tscc"), " (TechSmith Camtasia)"},
-    {FourCC("ffds"), " (FFDShow)"},
-    {FourCC("DXSB"), " (DivX Subtitles)"},
+const FieldDesc kStreamHeaderFields[] = {
+    {FieldType::FourCC, 0, 1, "Type"},
+    {FieldType::FourCC, kHexFormat, 1, "Handler", &kCodecNames},
+    {FieldType::DWord, kHexFormat, 1, "Flags", &kStreamHeaderFlags},
+    {FieldType::Word, 0, 1, "Priority"},
+    {FieldType::Word, 0, 2, "Language"},
+    {FieldType::DWord, 0, 2, "InitalFrames"},
+    {FieldType::DWord, 0, 1, "Scale"},
+    {FieldType::DWord, 0, 1, "Rate"},
+    {FieldType::DWord, 0, 1, "Start"},
+    {FieldType::DWord, 0, 1, "Length"},
+    {FieldType::DWord, 0, 3, "SuggestedBufferSize"},
+    {FieldType::Long, 0, 3, "Quality"},
+    {FieldType::DWord, 0, 1, "SampleSize", &kSampleSizes},
+    {FieldType::Short, 4, 1, "Frame (l t r b)"},
 };
+static_assert(sizeof kStreamHeaderFields / sizeof kStreamHeaderFields[0] == kFrame + 1,
+              "the stream header fields in the order of their names");
+const StructDesc kStreamHeader("AVISTREAMHEADER", "", 0, 0, kStreamHeaderFields, kSizeCheckedHere);
 
 // The DV handlers whose streams carry a BITMAPINFOHEADER followed by a DVINFO.
 bool IsDvHandler(uint32_t handler) {
@@ -300,42 +379,56 @@ const WordField kSubtitleModeField[] = {{0, 2, "00 Mode", kSubtitleModes}};
 constexpr uint32_t kSubtitlePaletteOffset = 6;
 
 // 'vprp': the video properties header and one descriptor per video field.
-const CodeName kVideoFormatTokens[] = {
-    {0, " (Unknown)"},     {1, " (PAL Square)"},    {2, " (PAL CCIR 601)"},
-    {3, " (NTSC Square)"}, {4, " (NTSC CCIR 601)"},
+enum VideoPropertiesField : uint32_t { kAspectRatio = 5 };
+const ValueName kVideoFormatTokenNames[] = {
+    {0, "Unknown", kEnumValue},       {1, "PAL Square", kEnumValue},
+    {2, "PAL CCIR 601", kEnumValue},  {3, "NTSC Square", kEnumValue},
+    {4, "NTSC CCIR 601", kEnumValue},
 };
-const CodeName kVideoStandards[] = {
-    {0, " (Unknown)"}, {1, " (PAL)"}, {2, " (NTSC)"}, {3, " (SECAM)"}};
-const WordField kVideoPropertiesHead[] = {
-    {0, 4, "00 VideoFormatToken", kVideoFormatTokens},
-    {4, 4, "04 VideoStandard", kVideoStandards},
-    {8, 4, "08 VerticalRefreshRate", {}},
-    {12, 4, "12 HTotalInT", {}},
-    {16, 4, "16 VTotalInLines", {}},
+const ValueNameTable kVideoFormatTokens(kEnumeration, kVideoFormatTokenNames);
+const ValueName kVideoStandardNames[] = {{0, "Unknown", kEnumValue},
+                                         {1, "PAL", kEnumValue},
+                                         {2, "NTSC", kEnumValue},
+                                         {3, "SECAM", kEnumValue}};
+const ValueNameTable kVideoStandards(kEnumeration, kVideoStandardNames);
+const FieldDesc kVideoPropertiesFields[] = {
+    {FieldType::DWord, 0, 1, "VideoFormatToken", &kVideoFormatTokens},
+    {FieldType::DWord, 0, 1, "VideoStandard", &kVideoStandards},
+    {FieldType::DWord, 0, 1, "VerticalRefreshRate"},
+    {FieldType::DWord, 0, 1, "HTotalInT"},
+    {FieldType::DWord, 0, 1, "VTotalInLines"},
+    {FieldType::DWord, kHexFormat, 1, "FrameAspectRatio"},
+    {FieldType::DWord, 0, 1, "FrameWidthInPixels"},
+    {FieldType::DWord, 0, 1, "FrameHeightInLines"},
+    {FieldType::DWord, 0, 1, "FieldPerFrame"},
 };
-constexpr uint32_t kAspectRatioOffset = 20;
-const WordField kVideoPropertiesTail[] = {
-    {24, 4, "24 FrameWidthInPixels", {}},
-    {28, 4, "28 FrameHeightInLines", {}},
-    {32, 4, "32 FieldPerFrame", {}},
-};
+const StructDesc kVideoProperties("VideoPropHeader", "", 0, 0, kVideoPropertiesFields,
+                                  kSizeCheckedHere);
 constexpr uint32_t kFieldCountOffset = 32;
-const WordField kVideoFieldDescFields[] = {
-    {0, 4, "00 CompressedBMHeight", {}}, {4, 4, "04 CompressedBMWidth", {}},
-    {8, 4, "08 ValidBMHeight", {}},      {12, 4, "12 ValidBMWidth", {}},
-    {16, 4, "16 ValidBMXOffset", {}},    {20, 4, "20 ValidBMYOffset", {}},
-    {24, 4, "24 VideoXOffsetInT", {}},   {28, 4, "28 VideoYValidStartLine", {}},
+const FieldDesc kVideoFieldDescFields[] = {
+    {FieldType::DWord, 0, 1, "CompressedBMHeight"},
+    {FieldType::DWord, 0, 1, "CompressedBMWidth"},
+    {FieldType::DWord, 0, 1, "ValidBMHeight"},
+    {FieldType::DWord, 0, 1, "ValidBMWidth"},
+    {FieldType::DWord, 0, 1, "ValidBMXOffset"},
+    {FieldType::DWord, 0, 1, "ValidBMYOffset"},
+    {FieldType::DWord, 0, 1, "VideoXOffsetInT"},
+    {FieldType::DWord, 0, 1, "VideoYValidStartLine"},
 };
+const StructDesc kVideoFieldDesc("VIDEO_FIELD_DESC", "", 0, 0, kVideoFieldDescFields,
+                                 kSizeCheckedHere);
+
+// 'dmlh': the OpenDML extended header; its first word counts the frames of
+// all segments, the rest is reserved. Shown at every level, without offset.
+const FieldDesc kExtendedHeaderFields[] = {{FieldType::DWord, 0, 0, "Grand Frames"}};
+constexpr uint32_t kGrandFramesSize = 4;
+const StructDesc kExtendedHeader("ODMLExtendedAVIHeader", "", 0, 0, kExtendedHeaderFields,
+                                 StructLayout{0, false, false});
 
 template <size_t N>
 void PrintWordFields(const CParser& parser, const WordField (&fields)[N], const uint8_t* body,
                      uint32_t size, uint32_t base, int depth) {
   AviHeaderDumper::WordFieldLines(parser, fields, N, body, size, base, depth);
-}
-
-template <size_t N>
-void PrintFlags(const CParser& parser, const FlagName (&flags)[N], uint32_t value, int depth) {
-  AviHeaderDumper::FlagLines(parser, flags, N, value, depth);
 }
 
 // A 32-bit word of the body at `offset` in the file's byte order (missing
@@ -375,6 +468,148 @@ const char* FrameSizeNameOf(int32_t width, int32_t height) {
   return "unknown";
 }
 
+// The checks of the main header, over its decoded values, each under the line
+// of the field it is about.
+class MainHeaderChecks : public StructureHooks {
+ public:
+  MainHeaderChecks(const Report& report, const AviMainHeader& header, bool video)
+      : report_(report), h_(header), video_(video) {}
+
+  // The reserved words are shown only when one of them is used.
+  bool Hides(uint32_t field, const FieldValues& /*values*/) const override {
+    return field >= kFirstReserved && std::all_of(std::begin(h_.reserved), std::end(h_.reserved),
+                                                  [](uint32_t word) { return word == 0; });
+  }
+
+  // Without a video stream the frame count and size describe nothing.
+  void Check(uint32_t field, const FieldValues& /*values*/, bool /*shown*/,
+             int depth) const override {
+    switch (field) {
+      case kTotalFrames:
+        if (video_ && h_.totalFrames == 0) {
+          report_.Message("dwTotalFrames may not be 0!", depth, kError);
+        }
+        break;
+      case kStreams:
+        if (h_.streams == 0 || h_.streams > kMaxStreams) {
+          report_.Message("dwStreams may not be 0 or possibly greater 16!", depth, kError);
+        }
+        break;
+      case kWidth:
+        CheckFrameEdge(h_.width, "Width", depth);
+        break;
+      case kHeight:
+        CheckFrameEdge(h_.height, "Height", depth);
+        break;
+      default:
+        break;
+    }
+  }
+
+ private:
+  void CheckFrameEdge(int32_t edge, const char* name, int depth) const {
+    if (video_ && (edge < kMinFrameEdge || edge > kMaxFrameEdge)) {
+      report_.Message(std::string(name) + " out of range (16 - 4096)!", depth, kWarning);
+    }
+  }
+
+  const Report& report_;
+  const AviMainHeader& h_;
+  bool video_;
+};
+
+// The checks of a stream header, over its decoded values and the main
+// header's. The initial frames and the quality are checked only when their
+// lines are shown.
+class StreamHeaderChecks : public StructureHooks {
+ public:
+  StreamHeaderChecks(const Report& report, const AviModel& model, const AviStreamHeader& header)
+      : report_(report), model_(model), h_(header) {}
+
+  // Audio and MIDI streams have no frame.
+  bool Hides(uint32_t field, const FieldValues& /*values*/) const override {
+    return field == kFrame && !HasFrame();
+  }
+
+  // The type of a DV stream tells which of the two DV layouts it is.
+  std::string Note(uint32_t field, const FieldValues& /*values*/) const override {
+    if (field != kType || !IsDvHandler(h_.handler)) return std::string();
+    return h_.type == FourCC("vids")   ? " DV Type 2 (redundant 'auds' stream, VfW compatible)"
+           : h_.type == FourCC("iavs") ? " DV Type 1 (no 'auds' stream, not VfW compatible)"
+                                       : " (undefined)";
+  }
+
+  void Check(uint32_t field, const FieldValues& /*values*/, bool shown, int depth) const override {
+    switch (field) {
+      case kType:
+        if (h_.type == FourCC("iavs") && !IsDvType1Handler(h_.handler)) {
+          report_.Message("Unknown DV Type 1 Handler!", depth, kError);
+        }
+        break;
+      case kStreamInitialFrames:
+        if (shown) CheckInitialFrames(depth);
+        break;
+      case kScale:
+        if (h_.scale == 0) report_.Message("Scale may not be 0!", depth, kError);
+        break;
+      case kRate:
+        if (h_.rate == 0) report_.Message("Rate may not be 0!", depth, kError);
+        break;
+      case kFrame:
+        if (HasFrame()) CheckFrameRectangle(depth);
+        break;
+      case kQuality:
+        // Compared unsigned: any negative quality but the default -1 is out of range.
+        if (shown && static_cast<uint32_t>(h_.quality) > static_cast<uint32_t>(kMaxQuality) &&
+            h_.quality != -1) {
+          report_.Message("Quality should be between 0 and 10000 or -1!", depth, kWarning);
+        }
+        break;
+      default:
+        break;
+    }
+  }
+
+ private:
+  bool HasFrame() const { return h_.type != FourCC("auds") && h_.type != FourCC("mids"); }
+
+  // Without a main header there is nothing to compare with; a rectangle of
+  // zeros (as many writers leave it) is not set at all.
+  void CheckFrameRectangle(int depth) const {
+    if (!model_.avihSeen) return;
+    if (h_.frameLeft == 0 && h_.frameTop == 0 && h_.frameRight == 0 && h_.frameBottom == 0) return;
+    const AviMainHeader main = model_.MainHeader();
+    if (main.width < h_.frameRight || main.width < h_.frameLeft || h_.frameRight == 0) {
+      report_.Message("AVIMainHeader Width: " + SignedNum(main.width) + "!", depth, kWarning);
+    }
+    if (main.height < h_.frameTop || main.height < h_.frameBottom || h_.frameBottom == 0) {
+      report_.Message("AVIMainHeader Height: " + SignedNum(main.height) + "!", depth, kWarning);
+    }
+  }
+
+  void CheckInitialFrames(int depth) const {
+    const AviMainHeader main = model_.MainHeader();
+    if (IsVideoType(h_.type) && model_.avihSeen && h_.initialFrames != main.initialFrames) {
+      report_.Message("AVIMainHeader InitalFrames: " + Num(main.initialFrames) + "!", depth,
+                      kWarning);
+    }
+  }
+
+  const Report& report_;
+  const AviModel& model_;
+  const AviStreamHeader& h_;
+};
+
+// The frame aspect ratio holds the horizontal part in its upper word.
+class VideoPropertiesNotes : public StructureHooks {
+ public:
+  std::string Note(uint32_t field, const FieldValues& values) const override {
+    if (field != kAspectRatio) return std::string();
+    const uint32_t ratio = values[kAspectRatio].number;
+    return " (" + Num(ratio >> 16) + ":" + Num(ratio & 0xFFFF) + ")";
+  }
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -390,7 +625,7 @@ const char* AviHeaderDumper::CodeNames::Find(uint32_t value, const char* otherwi
 void AviHeaderDumper::FieldLine(const CParser& parser, const std::string& label,
                                 const std::string& value, int depth, const std::string& suffix) {
   if (parser.Verbosity() == 0) return;
-  parser.Reporter().PlainLine(label + ": " + value + suffix, depth);
+  parser.Reporter().FieldLine(label, value, suffix, depth);
 }
 
 void AviHeaderDumper::FlagLines(const CParser& parser, const FlagName* flags, size_t count,
@@ -440,11 +675,8 @@ std::string AviHeaderDumper::HexText(uint64_t value, int digits) {
 // Derived values
 
 std::string AviHeaderDumper::CodecName(uint32_t handler) {
-  if (handler == 0) return " (undefined)";
-  for (const HandlerName& entry : kCodecNames) {
-    if (entry.handler == handler) return entry.name;
-  }
-  return std::string();
+  const char* name = kCodecNames.NameOf(handler);
+  return name ? std::string(" (") + name + ")" : std::string();
 }
 
 double AviHeaderDumper::StreamRate(const AviStreamHeader& header) {
@@ -472,76 +704,21 @@ double AviHeaderDumper::MainFrameRate(const AviMainHeader& header) {
 
 void AviHeaderDumper::DumpMainHeader(const uint8_t* body, uint32_t size, int depth) {
   if (!body) size = 0;
-  const Report& report = parser_.Reporter();
-  const uint32_t verbosity = parser_.Verbosity();
   if (size != kHeaderSize) {
-    report.Message("Unknown Token Size, expected " + Num(kHeaderSize) + "!", depth, kWarning);
+    parser_.Reporter().Message("Unknown Token Size, expected " + Num(kHeaderSize) + "!", depth,
+                               kWarning);
   }
   const AviMainHeader h =
       AviModel::DecodeMainHeader(PaddedHeader(body, size).data(), model_.bigEndian);
-  // A short body is dumped over the fields it holds.
-  if (Present(0, size)) FieldLine(parser_, "00 microsec/Frame", Num(h.microSecPerFrame), depth);
-  if (verbosity >= 2) {
-    if (Present(4, size)) FieldLine(parser_, "04 Max Bytes/sec", Num(h.maxBytesPerSec), depth);
-    if (Present(8, size)) {
-      FieldLine(parser_, "08 Padding Granularity", Num(h.paddingGranularity), depth);
-    }
-  }
-  if (Present(12, size)) {
-    FieldLine(parser_, "12 Flags", HexText(h.flags, 8), depth);
-    PrintFlags(parser_, kMainHeaderFlags, h.flags, depth + 1);
-  }
   // Without a video stream the frame count, size and rate describe nothing.
   const bool video = model_.videoAnnounced;
-  if (Present(16, size)) {
-    FieldLine(parser_, "16 Total Frames", Num(h.totalFrames), depth);
-    if (video && h.totalFrames == 0) report.Message("dwTotalFrames may not be 0!", depth, kError);
-  }
-  if (Present(20, size)) FieldLine(parser_, "20 Initial Frames", Num(h.initialFrames), depth);
-  if (Present(24, size)) {
-    FieldLine(parser_, "24 Streams", Num(h.streams), depth);
-    if (h.streams == 0 || h.streams > kMaxStreams) {
-      report.Message("dwStreams may not be 0 or possibly greater 16!", depth, kError);
-    }
-  }
-  if (verbosity >= 2 && Present(28, size)) {
-    FieldLine(parser_, "28 Suggested Buffer Size", Num(h.suggestedBufferSize), depth);
-  }
-  CheckMainFrameSize(h, size, video, depth);
-  const bool reservedUsed = std::any_of(std::begin(h.reserved), std::end(h.reserved),
-                                        [](uint32_t word) { return word != 0; });
-  if (verbosity >= 2 && reservedUsed) {
-    static const char* const kReservedLabels[] = {
-        "40 Reserved1 (TimeScale)", "44 Reserved2 (DataRate)", "48 Reserved3 (StartTime)",
-        "52 Reserved4 (DataLength)"};
-    for (uint32_t i = 0; i < 4; ++i) {
-      if (!Present(40 + 4 * i, size)) continue;
-      FieldLine(parser_, kReservedLabels[i], Num(h.reserved[i]), depth);
-    }
-  }
+  const MainHeaderChecks checks(parser_.Reporter(), h, video);
+  StructureDumper::InterpretStructure(parser_, depth, size, body, size, size, kMainHeader,
+                                      StructureDumper::kNoItemLimit, &checks);
   if (!video) return;
   FieldLine(parser_, "-> Length", Report::PlayTimeFromFrames(h.totalFrames, MainFrameRate(h)),
             depth);
   FieldLine(parser_, "-> Video Frame Size", FrameSizeNameOf(h.width, h.height), depth);
-}
-
-// Width and height, each checked under its own line when there is a video
-// stream to have them.
-void AviHeaderDumper::CheckMainFrameSize(const AviMainHeader& main, uint32_t size, bool video,
-                                         int depth) const {
-  const Report& report = parser_.Reporter();
-  if (Present(32, size)) {
-    FieldLine(parser_, "32 Width", SignedNum(main.width), depth);
-    if (video && (main.width < kMinFrameEdge || main.width > kMaxFrameEdge)) {
-      report.Message("Width out of range (16 - 4096)!", depth, kWarning);
-    }
-  }
-  if (Present(36, size)) {
-    FieldLine(parser_, "36 Height", SignedNum(main.height), depth);
-    if (video && (main.height < kMinFrameEdge || main.height > kMaxFrameEdge)) {
-      report.Message("Height out of range (16 - 4096)!", depth, kWarning);
-    }
-  }
 }
 
 // ---------------------------------------------------------------------------
@@ -552,98 +729,18 @@ void AviHeaderDumper::DumpStreamHeader(size_t stream, const uint8_t* body, uint3
   if (!body) size = 0;
   (void)stream;  // the body passed in is the one stored for this stream
   const Report& report = parser_.Reporter();
-  const uint32_t verbosity = parser_.Verbosity();
   const AviStreamHeader h =
       AviModel::DecodeStreamHeader(PaddedHeader(body, size).data(), model_.bigEndian);
-  const bool video = IsVideoType(h.type);
-  if (size == kOldStreamHeaderSize && video) {
+  if (size == kOldStreamHeaderSize && IsVideoType(h.type)) {
     report.Message("Wrong AVIStreamHeader size (Frame item size)!", depth, kError);
   } else if (size != kHeaderSize) {
     report.Message("Unknown Token Size, expected " + Num(kHeaderSize) + "!", depth, kWarning);
   }
-  if (Present(0, size)) {
-    std::string suffix;
-    if (IsDvHandler(h.handler)) {
-      suffix = h.type == FourCC("vids")   ? " DV Type 2 (redundant 'auds' stream, VfW compatible)"
-               : h.type == FourCC("iavs") ? " DV Type 1 (no 'auds' stream, not VfW compatible)"
-                                          : " (undefined)";
-    }
-    FieldLine(parser_, "00 Type", CParser::FourCCText(h.type), depth, suffix);
-    if (h.type == FourCC("iavs") && !IsDvType1Handler(h.handler)) {
-      report.Message("Unknown DV Type 1 Handler!", depth, kError);
-    }
-  }
-  if (Present(4, size)) {
-    FieldLine(parser_, "04 Handler", HexText(h.handler, 8) + " " + CParser::FourCCText(h.handler),
-              depth, CodecName(h.handler));
-  }
-  if (Present(8, size)) {
-    FieldLine(parser_, "08 Flags", HexText(h.flags, 8), depth);
-    PrintFlags(parser_, kStreamHeaderFlags, h.flags, depth + 1);
-  }
-  if (Present(12, size)) FieldLine(parser_, "12 Priority", Num(h.priority), depth);
-  if (verbosity >= 2) {
-    if (Present(14, size)) FieldLine(parser_, "14 Language", Num(h.language), depth);
-    if (Present(16, size)) {
-      FieldLine(parser_, "16 InitalFrames", Num(h.initialFrames), depth);
-      const AviMainHeader main = model_.MainHeader();
-      if (video && model_.avihSeen && h.initialFrames != main.initialFrames) {
-        report.Message("AVIMainHeader InitalFrames: " + Num(main.initialFrames) + "!", depth,
-                       kWarning);
-      }
-    }
-  }
-  if (Present(20, size)) {
-    FieldLine(parser_, "20 Scale", Num(h.scale), depth);
-    if (h.scale == 0) report.Message("Scale may not be 0!", depth, kError);
-  }
-  if (Present(24, size)) {
-    FieldLine(parser_, "24 Rate", Num(h.rate), depth);
-    if (h.rate == 0) report.Message("Rate may not be 0!", depth, kError);
-  }
-  if (Present(28, size)) FieldLine(parser_, "28 Start", Num(h.start), depth);
-  if (Present(32, size)) FieldLine(parser_, "32 Length", Num(h.length), depth);
-  if (verbosity >= 3) {
-    if (Present(36, size)) {
-      FieldLine(parser_, "36 SuggestedBufferSize", Num(h.suggestedBufferSize), depth);
-    }
-    if (Present(40, size)) {
-      FieldLine(parser_, "40 Quality", SignedNum(h.quality), depth);
-      // Compared unsigned: any negative quality but the default -1 is out of range.
-      if (static_cast<uint32_t>(h.quality) > static_cast<uint32_t>(kMaxQuality) &&
-          h.quality != -1) {
-        report.Message("Quality should be between 0 and 10000 or -1!", depth, kWarning);
-      }
-    }
-  }
-  if (Present(44, size)) {
-    FieldLine(parser_, "44 SampleSize", Num(h.sampleSize), depth,
-              h.sampleSize == 0 ? " (Variable)" : "");
-  }
-  if (h.type != FourCC("auds") && h.type != FourCC("mids") && Present(48, size)) {
-    CheckFrameRectangle(h, depth);
-  }
+  const StreamHeaderChecks checks(report, model_, h);
+  StructureDumper::InterpretStructure(parser_, depth, size, body, size, size, kStreamHeader,
+                                      StructureDumper::kNoItemLimit, &checks);
   FieldLine(parser_, "-> Length", Report::PlayTimeFromFrames(h.length, StreamRate(h)), depth);
   CheckStreamTiming(h, depth);
-}
-
-void AviHeaderDumper::CheckFrameRectangle(const AviStreamHeader& h, int depth) const {
-  const Report& report = parser_.Reporter();
-  FieldLine(parser_, "48 Frame (l t r b)",
-            SignedNum(h.frameLeft) + " " + SignedNum(h.frameTop) + " " + SignedNum(h.frameRight) +
-                " " + SignedNum(h.frameBottom),
-            depth);
-  // Without a main header there is nothing to compare with; a rectangle of
-  // zeros (as many writers leave it) is not set at all.
-  if (!model_.avihSeen) return;
-  if (h.frameLeft == 0 && h.frameTop == 0 && h.frameRight == 0 && h.frameBottom == 0) return;
-  const AviMainHeader main = model_.MainHeader();
-  if (main.width < h.frameRight || main.width < h.frameLeft || h.frameRight == 0) {
-    report.Message("AVIMainHeader Width: " + SignedNum(main.width) + "!", depth, kWarning);
-  }
-  if (main.height < h.frameTop || main.height < h.frameBottom || h.frameBottom == 0) {
-    report.Message("AVIMainHeader Height: " + SignedNum(main.height) + "!", depth, kWarning);
-  }
 }
 
 // The stream's frame rate and duration against the main header's.
@@ -921,13 +1018,9 @@ void AviHeaderDumper::DumpVideoProperties(const uint8_t* body, uint32_t size, in
   const uint64_t expected =
       kVideoPropertiesFixedSize + static_cast<uint64_t>(kVideoFieldDescSize) * fieldCount;
   if (size != expected) report.Message("Unknown Token Size!", depth, kWarning);
-  PrintWordFields(parser_, kVideoPropertiesHead, body, size, 0, depth);
-  if (Present(kAspectRatioOffset, size)) {
-    const uint32_t ratio = WordAt(parser_, body, size, kAspectRatioOffset);
-    FieldLine(parser_, "20 FrameAspectRatio", HexText(ratio, 8), depth,
-              " (" + Num(ratio >> 16) + ":" + Num(ratio & 0xFFFF) + ")");
-  }
-  PrintWordFields(parser_, kVideoPropertiesTail, body, size, 0, depth);
+  const VideoPropertiesNotes notes;
+  StructureDumper::InterpretStructure(parser_, depth, size, body, size, size, kVideoProperties,
+                                      StructureDumper::kNoItemLimit, &notes);
   // Only the descriptors that lie wholly in the body are shown.
   const uint64_t present = size > kVideoPropertiesFixedSize
                                ? (size - kVideoPropertiesFixedSize) / kVideoFieldDescSize
@@ -935,8 +1028,19 @@ void AviHeaderDumper::DumpVideoProperties(const uint8_t* body, uint32_t size, in
   const uint64_t shown = std::min<uint64_t>(fieldCount, present);
   for (uint64_t k = 0; k < shown; ++k) {
     if (parser_.Verbosity() > 0) report.PlainLine("Video Field Descriptor Entry #" + Num(k), depth);
-    const uint32_t base =
-        static_cast<uint32_t>(kVideoPropertiesFixedSize + k * kVideoFieldDescSize);
-    PrintWordFields(parser_, kVideoFieldDescFields, body, size, base, depth + 1);
+    const uint8_t* entry = body + kVideoPropertiesFixedSize + k * kVideoFieldDescSize;
+    StructureDumper::InterpretStructure(parser_, depth + 1, kVideoFieldDescSize, entry,
+                                        kVideoFieldDescSize, kVideoFieldDescSize, kVideoFieldDesc,
+                                        StructureDumper::kNoItemLimit);
   }
+}
+
+// ---------------------------------------------------------------------------
+// OpenDML extended header
+
+void AviHeaderDumper::DumpExtendedHeader(const uint8_t* body, uint32_t size, int depth) {
+  // A frame count cut short is not shown.
+  if (!body || size < kGrandFramesSize) return;
+  StructureDumper::InterpretStructure(parser_, depth, size, body, size, size, kExtendedHeader,
+                                      StructureDumper::kNoItemLimit);
 }

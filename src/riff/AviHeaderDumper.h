@@ -2,8 +2,8 @@
 // Dumps and checks the AVI headers of the header list: the main header
 // ('avih'), the stream headers ('strh'), the stream formats ('strf': bitmap
 // header, DVINFO, subtitle and other formats; audio formats go to
-// AviAudioFormatDumper) and the video properties ('vprp'). Every check
-// reports and continues.
+// AviAudioFormatDumper), the video properties ('vprp') and the OpenDML
+// extended header ('dmlh'). Every check reports and continues.
 //
 // The bodies are passed as read from the file (they may be shorter than the
 // structure; missing bytes read as zero). The model already holds the header
@@ -26,6 +26,7 @@ class AviHeaderDumper {
   void DumpStreamHeader(size_t stream, const uint8_t* body, uint32_t size, int depth);
   void DumpStreamFormat(size_t stream, const uint8_t* body, uint32_t size, int depth);
   void DumpVideoProperties(const uint8_t* body, uint32_t size, int depth);
+  void DumpExtendedHeader(const uint8_t* body, uint32_t size, int depth);
 
   // Codec name of a video handler, e.g. " (Motion JPEG)"; empty when unknown.
   static std::string CodecName(uint32_t handler);
@@ -93,9 +94,7 @@ class AviHeaderDumper {
   static std::string HexText(uint64_t value, int digits);
 
  private:
-  void CheckMainFrameSize(const AviMainHeader& main, uint32_t size, bool video, int depth) const;
   void CheckStreamTiming(const AviStreamHeader& header, int depth) const;
-  void CheckFrameRectangle(const AviStreamHeader& header, int depth) const;
   void DumpDvType1Format(const uint8_t* body, uint32_t size, int depth);
   void DumpVideoFormat(const AviStreamHeader& header, const uint8_t* body, uint32_t size,
                        int depth);

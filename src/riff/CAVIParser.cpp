@@ -599,10 +599,8 @@ int CAVIParser::HandleExtendedHeader(const SubChunk& chunk, int depth) {
   if (!ReadChunkBody(chunk, body, kExtendedHeaderSize, inner)) return kStop;
   model_.dmlh.fill(0);
   std::copy(body.begin(), body.end(), model_.dmlh.begin());
-  if (body.size() >= 4) {
-    const uint32_t grandFrames = ByteReader(body.data(), 4, bigEndian_).U32();
-    report_.PlainLine("Grand Frames: " + Report::NumberText(grandFrames), inner);
-  }
+  AviHeaderDumper(*this, model_)
+      .DumpExtendedHeader(body.data(), static_cast<uint32_t>(body.size()), inner);
   return FinishChunk(chunk, 0) ? kHandled : kStop;
 }
 

@@ -13,6 +13,7 @@
 #include "core/FieldFormat.h"
 #include "core/FourCC.h"
 #include "core/StructureDumper.h"
+#include "core/StructureHooks.h"
 
 namespace {
 
@@ -60,6 +61,7 @@ struct StructureDumperTest : ::testing::Test {
   uint32_t subResult = 0;
   int subCalls = 0;
   uint32_t consumed = 0;
+  const StructureHooks* hooks = nullptr;
 
   RunOptions Options() const {
     RunOptions options;
@@ -74,7 +76,7 @@ struct StructureDumperTest : ::testing::Test {
     out.str("");
     const auto size = static_cast<uint32_t>(bytes.size());
     consumed = StructureDumper::InterpretStructure(parser, indent, size, bytes.data(), size, size,
-                                                   desc, itemLimit);
+                                                   desc, itemLimit, hooks);
     subCalls = parser.calls;
     EXPECT_FALSE(output.Suppressed());
     output.Flush();
@@ -211,7 +213,7 @@ const ValueNameTable kFlags(kBitFlags, kFlagNames);
 const ValueName kTypeNames[] = {{FourCC("vids"), "Video", kEnumValue}};
 const ValueNameTable kTypes(kEnumeration, kTypeNames);
 const ValueName kGuidNames[] = {
-    {0, "Header", kEnumValue, "{75b22630-668e-11cf-a6d9-00aa0062ce6c}"}};
+    {0, "Header", kEnumValue, 0, "{75b22630-668e-11cf-a6d9-00aa0062ce6c}"}};
 const ValueNameTable kGuids(kEnumeration, kGuidNames);
 
 const FieldDesc kNamedFields[] = {
@@ -247,6 +249,65 @@ TEST_F(StructureDumperTest, ClearFlagsShowOnlyFromVerbosityThree) {
   std::string text = Interpret(kNamed, NamedBytes());
   EXPECT_NE(text.find("Named (S:29, P:0) 'name'\n"), std::string::npos);
   EXPECT_NE(text.find("    + Keyframe\n    - Hidden\n    Level: 48\n"), std::string::npos);
+}
+
+// ------------------------------------------- extensions and caller hooks
+
+const ValueName kChannelNames[] = {
+    {0x1, "Left", kFlag}, {0x2, "Right", kFlag, 3}, {0xffffffff, "All", kEnumValue}};
+const ValueNameTable kChannels(kBitFlags, kChannelNames);
+const ValueName kNoneNames[] = {{0, "None", kEnumValue}};
+const ValueNameTable kZeroIsNone(kEnumeration, kNoneNames, nullptr);
+const FieldDesc kExtensionFields[] = {
+    {FieldType::Word, 0, 1, "Count", &kZeroIsNone},
+    {FieldType::DWord, kHexFormat, 1, "Mask", &kChannels},
+    {FieldType::Word, 0, 1, "Hidden"},
+    {FieldType::Short, 2, 1, "Edges"},
+};
+// Follows an 18-byte header; the bytes after it are the caller's.
+const StructDesc kExtension("Extension", nullptr, 0, 0, kExtensionFields, {18, true, false});
+
+// Hides the third field, notes the first with its value, logs every check.
+struct LoggingHooks : StructureHooks {
+  bool Hides(uint32_t field, const FieldValues&) const override { return field == 2; }
+  std::string Note(uint32_t field, const FieldValues& values) const override {
+    return field == 0 ? " of " + std::to_string(values[0].number) : std::string();
+  }
+  void Check(uint32_t field, const FieldValues&, bool shown, int depth) const override {
+    log += std::to_string(field) + (shown ? "s" : "h") + std::to_string(depth) + " ";
+  }
+  mutable std::string log;
+};
+
+TEST_F(StructureDumperTest, ExtensionLabelsRunsFlagLevelsAndCallerHooks) {
+  struct Case {
+    uint32_t verbosity;
+    Bytes bytes;
+    std::string lines;
+    const char* checks;
+  };
+  const Case cases[] = {
+      {2,
+       {0, 0, 3, 0, 0, 0, 7, 0, 0xfe, 0xff, 5},
+       "  18 Count: 0 (None) of 0\n  20 Mask: 0x00000003\n    + Left\n  26 Edges: -2 5\n",
+       "0s1 1s1 2h1 3s1 "},
+      {3,
+       {2, 0, 1, 0, 0, 0},
+       "  18 Count: 2 of 2\n  20 Mask: 0x00000001\n    + Left\n    - Right\n",
+       "0s1 1s1 "},
+      {3,
+       {2, 0, 0xff, 0xff, 0xff, 0xff},
+       "  18 Count: 2 of 2\n  20 Mask: 0xffffffff\n    All\n",
+       "0s1 1s1 "},
+      {0, {2, 0, 1}, "", "0h1 1h1 "},
+  };
+  for (const Case& c : cases) {
+    LoggingHooks logging;
+    hooks = &logging;
+    verbosity = c.verbosity;
+    EXPECT_EQ(Interpret(kExtension, c.bytes, 1), c.lines) << c.checks;
+    EXPECT_EQ(logging.log, c.checks);
+  }
 }
 
 // ------------------------------------------------------------------ texts
@@ -667,7 +728,7 @@ TEST(StructureDescriptionTest, FaultyTablesAreNamed) {
   const FieldDesc strayEnd[] = {{FieldType::Byte, 0, 0, "B"}, {FieldType::ArrayEnd, 0, 0, nullptr}};
   EXPECT_EQ(check(StructDesc("Stray", nullptr, 0, 0, strayEnd)),
             "Stray field 1: array end without an open array");
-  const FieldDesc badFormat[] = {{FieldType::Byte, 5, 0, "B"}};
+  const FieldDesc badFormat[] = {{FieldType::FourCC, 5, 0, "B"}};
   EXPECT_EQ(check(StructDesc("Format", nullptr, 0, 0, badFormat)),
             "Format field 0: numeric format other than 0 or hexadecimal");
   const FieldDesc countedDate[] = {{FieldType::Word, 0, 0, "N"}, {FieldType::FileTime, -1, 0, "T"}};
