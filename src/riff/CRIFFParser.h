@@ -51,8 +51,10 @@ class CRIFFParser : public CParser {
 
   uint64_t OverheadSize() const { return overheadSize_; }
   uint16_t FormCount() const { return formCounter_; }
+  void AddOverhead(uint64_t bytes) { overheadSize_ += bytes; }
 
- protected:
+  // The reads and walks the parts of a derived parser share.
+
   // Reads `count` bytes at `position` without moving the walk's position or
   // its byte counter; false (silently) when they are not all there.
   bool ReadAt(uint64_t position, void* dest, uint64_t count);
@@ -74,9 +76,6 @@ class CRIFFParser : public CParser {
   // the list or form type). While word aligned the body ends at the list's pad
   // byte, which the walk consumes. Returns kHandled or kStop.
   int WalkList(uint64_t size, int depth);
-  // A `RIFF`/`RIFX`/`FORM` chunk whose form type has no parser of its own;
-  // called with the position behind the chunk's size word.
-  int HandleUnknownForm(uint32_t token, uint32_t size, int depth);
   // The chunks any form may hold (INFO texts, filler, DISP, vers, ...); called
   // with the position behind the chunk's size word. kNotKnown leaves the
   // position unchanged.
@@ -85,6 +84,11 @@ class CRIFFParser : public CParser {
   // WalkList): kHandled, kStop, or kMetRiff, kMetMovi, kMetIdx1 with the
   // position moved back onto that header.
   int WalkInfoList(uint64_t size, int depth);
+
+ protected:
+  // A `RIFF`/`RIFX`/`FORM` chunk whose form type has no parser of its own;
+  // called with the position behind the chunk's size word.
+  int HandleUnknownForm(uint32_t token, uint32_t size, int depth);
   // `JUNK`, `JUNQ` and `PAD ` filler.
   int HandleJunk(uint32_t token, uint32_t size, int depth);
 
