@@ -11,13 +11,11 @@ namespace {
 using avi::kIdx1Id;
 using avi::kJunkId;
 using avi::kListId;
-using avi::kMoviId;
 using avi::kRecId;
 using avi::kRiffId;
 
 constexpr uint32_t kReversedListId = FourCC("TSIL");
 
-const char kRecovered[] = "Unexpected Token, recovered!";
 
 // Garbled data is searched in blocks of this size.
 constexpr uint64_t kRecoveryBlock = 0x80000;
@@ -27,12 +25,9 @@ constexpr int kHandled = CRIFFParser::kHandled;
 constexpr int kNotKnown = CRIFFParser::kNotKnown;
 constexpr int kStop = CRIFFParser::kStop;
 constexpr int kMetRiff = CRIFFParser::kMetRiff;
-constexpr int kMetMovi = CRIFFParser::kMetMovi;
-constexpr int kMetIdx1 = CRIFFParser::kMetIdx1;
 constexpr uint32_t kNoChunkSize = CParser::kNoChunkSize;
 constexpr const char* kPrematureEnd = CParser::kPrematureEnd;
 constexpr const char* kUnexpectedToken = CRIFFParser::kUnexpectedToken;
-constexpr const char* kSizeMismatch = CRIFFParser::kSizeMismatch;
 
 bool IsDigit(uint8_t c) { return c >= '0' && c <= '9'; }
 bool IsLetter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -107,67 +102,10 @@ bool AviChunkReader::ReadRawSize(uint32_t& size, int depth) {
   return true;
 }
 
-bool AviChunkReader::ReadSubChunk(AviSubChunk& chunk, int depth) {
-  chunk.headerPos = reader_.CurrentPosition();
-  if (!reader_.ReadToken(chunk.token, depth) || !reader_.ReadChunkSize(chunk.size, depth))
-    return false;
-  chunk.declared = chunk.size;
-  return true;
-}
-
-int AviChunkReader::CheckRunIntoNext(const AviSubChunk& chunk, int depth) {
-  if (chunk.token == kRiffId || chunk.token == kMoviId || chunk.token == kIdx1Id) {
-    return StepBackOnto(chunk.token, chunk.headerPos, depth);
-  }
-  if (chunk.token != kListId || chunk.size < 4) return kHandled;
-  // A 'movi' list where a header sub-chunk was expected: the list type is
-  // looked at without being consumed.
-  uint32_t listType = 0;
-  if (!reader_.ReadToken(listType, depth) || !reader_.Skip(-4, true)) return kStop;
-  return listType == kMoviId ? StepBackOnto(kMoviId, chunk.headerPos, depth) : kHandled;
-}
-
-int AviChunkReader::StepBackOnto(uint32_t token, uint64_t headerPos, int depth) {
-  const int code = token == kRiffId   ? kMetRiff
-                   : token == kMoviId ? kMetMovi
-                   : token == kIdx1Id ? kMetIdx1
-                                      : kHandled;
-  if (code == kHandled) return kHandled;
-  report_.Message(kRecovered, depth, kError);
-  const uint64_t position = reader_.CurrentPosition();
-  if (!reader_.Skip(-static_cast<int64_t>(position - headerPos), true)) return kStop;
-  return code;
-}
-
-void AviChunkReader::FitToList(AviSubChunk& chunk, uint64_t& remaining, int depth) {
-  // remaining >= 8 here: the walkers only read a header while 8 bytes remain.
-  const uint64_t room = remaining - 8;
-  if (chunk.size > room) {
-    report_.Message("Token Size (" + Report::NumberText(chunk.size) + ") greater Chunk Size (" +
-                        Report::NumberText(room) + ")!",
-                    depth, kError);
-    if (options_.scan.subchunkEnforcesParentSize) {
-      remaining = 8 + reader_.AlignedSize(chunk.size);
-    } else {
-      chunk.size = static_cast<uint32_t>(room);
-    }
-  }
-  // A pad byte the list has no room for is not charged to it.
-  remaining -= std::min(remaining, 8 + reader_.AlignedSize(chunk.size));
-}
-
 void AviChunkReader::GiveBackRest(const AviSubChunk& chunk, uint64_t& remaining) {
   const uint64_t chunkEnd = chunk.BodyStart() + reader_.AlignedSize(chunk.size);
   const uint64_t position = reader_.CurrentPosition();
   if (chunkEnd > position) remaining += chunkEnd - position;
-}
-
-int AviChunkReader::EndOfList(uint64_t remaining, int depth) {
-  if (remaining == 0) return kHandled;
-  if (remaining < 8) report_.Message(kSizeMismatch, depth, kError);
-  const bool inFile = remaining <= reader_.RemainingInFile();
-  reader_.SkipChecked(remaining, depth + 1);
-  return inFile ? kHandled : kStop;
 }
 
 uint64_t AviChunkReader::ListBodySize(const AviSubChunk& chunk) {

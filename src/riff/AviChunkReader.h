@@ -12,13 +12,7 @@
 #include "riff/AviParseContext.h"
 
 // One chunk header inside a list: where it starts and what it declares.
-struct AviSubChunk {
-  uint32_t token = 0;
-  uint32_t size = 0;
-  uint32_t declared = 0;  // the size as stored, before it was fitted to its list
-  uint64_t headerPos = 0;
-  uint64_t BodyStart() const { return headerPos + 8; }
-};
+using AviSubChunk = CRIFFParser::ChunkHeader;
 
 class AviChunkReader {
  public:
@@ -51,25 +45,9 @@ class AviChunkReader {
 
   // A size word as stored, without the check against the file size.
   bool ReadRawSize(uint32_t& size, int depth);
-  // Reads the token and size of the next sub-chunk.
-  bool ReadSubChunk(AviSubChunk& chunk, int depth);
-  // A header list or stream list that declared too large a size runs into a
-  // `RIFF`, `movi` or `idx1` header, or a `LIST 'movi'`: then the position
-  // goes back onto that header and the kMet code is returned (kHandled for
-  // an ordinary sub-chunk, kStop when the file ends).
-  int CheckRunIntoNext(const AviSubChunk& chunk, int depth);
-  // Reports the header met, moves back onto it and returns its kMet code;
-  // kHandled when `token` is none of `RIFF`, `movi`, `idx1`.
-  int StepBackOnto(uint32_t token, uint64_t headerPos, int depth);
-  // Checks the sub-chunk against the `remaining` bytes of its list: one that
-  // does not fit is cut to the list, or with subchunkEnforcesParentSize the
-  // list is widened to hold it. Then takes the chunk off `remaining`.
-  void FitToList(AviSubChunk& chunk, uint64_t& remaining, int depth);
   // After a walk that stopped at a header inside the chunk: the bytes of the
   // chunk behind the position belong to the enclosing list again.
   void GiveBackRest(const AviSubChunk& chunk, uint64_t& remaining);
-  // What is left of a list too small for a chunk header.
-  int EndOfList(uint64_t remaining, int depth);
   // The bytes of a list behind its type word, pad byte included where the
   // file has it.
   uint64_t ListBodySize(const AviSubChunk& chunk);

@@ -25,6 +25,7 @@ using avi::kStrhId;
 using avi::kStrlId;
 using avi::kStrnId;
 
+constexpr uint32_t kReversedListId = FourCC("TSIL");
 constexpr uint32_t kInfoId = FourCC("INFO");
 constexpr uint32_t kUnfoId = FourCC("UNFO");
 constexpr uint32_t kVedtId = FourCC("vedt");
@@ -97,34 +98,35 @@ int AviHeaderListParser::Walk(const AviSubChunk& list, int depth) {
 }
 
 int AviHeaderListParser::WalkHeaderList(uint64_t remaining, int depth) {
-  int result = kHandled;
-  while (remaining >= 8 && reader_.CurrentPosition() < reader_.FileSize()) {
-    AviSubChunk chunk;
-    if (!chunks_.ReadSubChunk(chunk, depth)) return kStop;
-    result = chunks_.CheckRunIntoNext(chunk, depth);
-    if (result != kHandled) break;
-    chunks_.FitToList(chunk, remaining, depth);
-    int handled;
-    if (AviChunkReader::IsListToken(chunk.token) && chunk.size >= 4) {
-      handled = HandleHeaderSubList(chunk, depth);
-    } else if (chunk.token == kAvihId) {
-      handled = HandleMainHeader(chunk, depth);
-    } else if (const ToolChunk* tool = FindToolChunk(kHeaderToolChunks, chunk.token)) {
-      handled = chunks_.SkipNamedChunk(chunk, 0, tool->name, tool->warn, depth);
-    } else {
-      handled = chunks_.HandleOtherChunk(chunk, depth);
-    }
-    if (handled == kStop) return kStop;
-    if (AviChunkReader::IsMetCode(handled)) {
-      result = handled;
-      break;
-    }
-  }
+  using Parser = AviHeaderListParser;
+  static const CRIFFParser::ChunkTable<Parser>::Entry kEntries[] = {
+      {kListId, &Parser::HandleHeaderSubList},     {kReversedListId, &Parser::HandleHeaderSubList},
+      {kAvihId, &Parser::HandleMainHeader},        {kVedtId, &Parser::HandleToolChunk},
+      {kSegmId, &Parser::HandleToolChunk},
+  };
+  static const CRIFFParser::ChunkTable<Parser> kTable = {
+      kEntries, sizeof kEntries / sizeof kEntries[0], &Parser::HandleOtherChunk};
+  const int result = reader_.WalkChunks(remaining, ListRules(), *this, kTable, depth);
   if (result == kStop) return kStop;
-  if (result == kHandled && chunks_.EndOfList(remaining, depth) == kStop) return kStop;
   if (!model_.avihSeen) report_.Message("Missing 'avih'-Chunk!", depth, kError);
   if (streamListCount_ == 0) report_.Message("Missing 'strl'-Chunk!", depth, kError);
   return result;
+}
+
+CRIFFParser::ListRules AviHeaderListParser::ListRules() const {
+  // A list whose size runs into the 'movi' list, the 'idx1' index or the
+  // next segment ends there.
+  return reader_.ContainerRules(CRIFFParser::ListStyle::kAvi, kRecovered);
+}
+
+int AviHeaderListParser::HandleToolChunk(const AviSubChunk& chunk, uint64_t&, int depth) {
+  const ToolChunk* tool = FindToolChunk(kHeaderToolChunks, chunk.token);
+  if (tool == nullptr) tool = FindToolChunk(kStreamToolChunks, chunk.token);
+  return chunks_.SkipNamedChunk(chunk, 0, tool->name, tool->warn, depth);
+}
+
+int AviHeaderListParser::HandleOtherChunk(const AviSubChunk& chunk, uint64_t&, int depth) {
+  return chunks_.HandleOtherChunk(chunk, depth);
 }
 
 void AviHeaderListParser::LookAheadAtHeaderList(uint64_t begin, uint64_t end) {
@@ -157,7 +159,9 @@ uint32_t AviHeaderListParser::StreamTypeIn(uint64_t begin, uint64_t end) {
   return 0;
 }
 
-int AviHeaderListParser::HandleHeaderSubList(const AviSubChunk& chunk, int depth) {
+int AviHeaderListParser::HandleHeaderSubList(const AviSubChunk& chunk, uint64_t& remaining,
+                                             int depth) {
+  if (chunk.size < 4) return HandleOtherChunk(chunk, remaining, depth);
   uint32_t listType = 0;
   if (!reader_.ReadToken(listType, depth)) return kStop;
   if (listType == kStrlId) return HandleStreamList(chunk, depth);
@@ -172,7 +176,7 @@ int AviHeaderListParser::HandleHeaderSubList(const AviSubChunk& chunk, int depth
   return chunks_.SkipNamedChunk(chunk, listType, "", true, depth);
 }
 
-int AviHeaderListParser::HandleMainHeader(const AviSubChunk& chunk, int depth) {
+int AviHeaderListParser::HandleMainHeader(const AviSubChunk& chunk, uint64_t&, int depth) {
   const int inner = chunks_.ChunkLine(chunk, 0, "AVI Main Header", depth);
   if (model_.avihSeen) {
     report_.Message(kDuplicateIgnored, inner, kError);
@@ -225,28 +229,24 @@ int AviHeaderListParser::HandleOdmlList(const AviSubChunk& chunk, int depth) {
 }
 
 int AviHeaderListParser::WalkOdmlList(uint64_t remaining, int depth) {
-  int result = kHandled;
-  bool first = true;
-  while (remaining >= 8 && reader_.CurrentPosition() < reader_.FileSize()) {
-    AviSubChunk chunk;
-    if (!chunks_.ReadSubChunk(chunk, depth)) return kStop;
-    result = chunks_.CheckRunIntoNext(chunk, depth);
-    if (result != kHandled) break;
-    chunks_.FitToList(chunk, remaining, depth);
-    if (first && chunk.token != kDmlhId) {
-      report_.Message("Unexpected Token, expected 'dmlh'!", depth, kError);
-    }
-    first = false;
-    const int handled = chunk.token == kDmlhId ? HandleExtendedHeader(chunk, depth)
-                                               : chunks_.HandleOtherChunk(chunk, depth);
-    if (handled == kStop) return kStop;
-  }
-  if (result == kStop) return kStop;
-  if (result == kHandled && chunks_.EndOfList(remaining, depth) == kStop) return kStop;
-  return result;
+  using Parser = AviHeaderListParser;
+  static const CRIFFParser::ChunkTable<Parser>::Entry kEntries[] = {
+      {kDmlhId, &Parser::HandleExtendedHeader},
+  };
+  static const CRIFFParser::ChunkTable<Parser> kTable = {
+      kEntries, sizeof kEntries / sizeof kEntries[0], &Parser::HandleOdmlChunk};
+  odmlFirst_ = true;
+  return reader_.WalkChunks(remaining, ListRules(), *this, kTable, depth);
 }
 
-int AviHeaderListParser::HandleExtendedHeader(const AviSubChunk& chunk, int depth) {
+int AviHeaderListParser::HandleOdmlChunk(const AviSubChunk& chunk, uint64_t&, int depth) {
+  if (odmlFirst_) report_.Message("Unexpected Token, expected 'dmlh'!", depth, kError);
+  odmlFirst_ = false;
+  return chunks_.HandleOtherChunk(chunk, depth);
+}
+
+int AviHeaderListParser::HandleExtendedHeader(const AviSubChunk& chunk, uint64_t&, int depth) {
+  odmlFirst_ = false;
   const int inner = chunks_.ChunkLine(chunk, 0, "AVI ODML Header", depth);
   if (chunk.size != kExtendedHeaderSize) {
     report_.Message("Unknown Token Size, expected " + std::to_string(kExtendedHeaderSize) + "!",
@@ -264,104 +264,87 @@ int AviHeaderListParser::HandleExtendedHeader(const AviSubChunk& chunk, int dept
 }
 
 int AviHeaderListParser::WalkStreamList(uint64_t remaining, int depth) {
+  using Parser = AviHeaderListParser;
+  static const CRIFFParser::ChunkTable<Parser>::Entry kEntries[] = {
+      {kStrhId, &Parser::HandleStreamHeader},        {kStrfId, &Parser::HandleStreamFormat},
+      {kStrdId, &Parser::HandleOptionalStreamChunk}, {kStrnId, &Parser::HandleOptionalStreamChunk},
+      {kVprpId, &Parser::HandleOptionalStreamChunk}, {kIndxId, &Parser::HandleStreamIndex},
+      {kJunkId, &Parser::HandleStreamJunk},          {kJunqId, &Parser::HandleStreamJunk},
+      {kStrcId, &Parser::HandleToolChunk},
+  };
+  static const CRIFFParser::ChunkTable<Parser> kTable = {
+      kEntries, sizeof kEntries / sizeof kEntries[0], &Parser::HandleUnexpectedStreamChunk};
   // One stream per stream list, so that the stream numbers of the chunk ids
   // stay those of the lists even when a list is empty.
   model_.streams.emplace_back();
-  StreamListFlags flags;
-  flags.stream = model_.streams.size() - 1;
-  int result = kHandled;
-  while (remaining >= 8 && reader_.CurrentPosition() < reader_.FileSize()) {
-    AviSubChunk chunk;
-    if (!chunks_.ReadSubChunk(chunk, depth)) return kStop;
-    result = chunks_.CheckRunIntoNext(chunk, depth);
-    if (result != kHandled) break;
-    chunks_.FitToList(chunk, remaining, depth);
-    if (HandleStreamChunk(chunk, flags, depth) == kStop) return kStop;
-  }
+  stream_ = StreamListFlags();
+  stream_.stream = model_.streams.size() - 1;
+  const int result = reader_.WalkChunks(remaining, ListRules(), *this, kTable, depth);
   if (result == kStop) return kStop;
-  if (result == kHandled && chunks_.EndOfList(remaining, depth) == kStop) return kStop;
-  if (!flags.strh) report_.Message("Missing 'strh'-Chunk!", depth, kError);
+  if (!stream_.strh) report_.Message("Missing 'strh'-Chunk!", depth, kError);
   return result;
 }
 
-int AviHeaderListParser::HandleStreamChunk(const AviSubChunk& chunk, StreamListFlags& flags,
-                                           int depth) {
-  switch (chunk.token) {
-    case kStrhId:
-      return HandleStreamHeader(chunk, flags, depth);
-    case kStrfId:
-      return HandleStreamFormat(chunk, flags, depth);
-    case kStrdId:
-    case kStrnId:
-    case kVprpId:
-      return HandleOptionalStreamChunk(chunk, flags, depth);
-    case kIndxId:
-      return HandleStreamIndex(chunk, flags, depth);
-    case kJunkId:
-    case kJunqId:
-      return reader_.HandleKnownChunk(chunk.token, chunk.size, depth);
-    default:
-      break;
-  }
-  if (const ToolChunk* tool = FindToolChunk(kStreamToolChunks, chunk.token)) {
-    return chunks_.SkipNamedChunk(chunk, 0, tool->name, tool->warn, depth);
-  }
+int AviHeaderListParser::HandleStreamJunk(const AviSubChunk& chunk, uint64_t&, int depth) {
+  return reader_.HandleKnownChunk(chunk.token, chunk.size, depth);
+}
+
+int AviHeaderListParser::HandleUnexpectedStreamChunk(const AviSubChunk& chunk, uint64_t&,
+                                                     int depth) {
   uint32_t listType = 0;
   if (AviChunkReader::IsListToken(chunk.token) && chunk.size >= 4 &&
-      !reader_.ReadToken(listType, depth))
+      !reader_.ReadToken(listType, depth)) {
     return kStop;
+  }
   return chunks_.SkipNamedChunk(chunk, listType, "", true, depth);
 }
 
-int AviHeaderListParser::HandleStreamHeader(const AviSubChunk& chunk, StreamListFlags& flags,
-                                            int depth) {
+int AviHeaderListParser::HandleStreamHeader(const AviSubChunk& chunk, uint64_t&, int depth) {
   const int inner = chunks_.ChunkLine(chunk, 0, "AVI StreamHeader", depth);
-  if (flags.strh) {
+  if (stream_.strh) {
     report_.Message(kDuplicateIgnored, inner, kError);
     return chunks_.FinishChunk(chunk, inner) ? kHandled : kStop;
   }
   std::vector<uint8_t> body;
   if (!chunks_.ReadChunkBody(chunk, body, chunk.size, inner)) return kStop;
-  flags.strh = true;
-  AviStream& stream = model_.streams[flags.stream];
+  stream_.strh = true;
+  AviStream& stream = model_.streams[stream_.stream];
   stream.strh.fill(0);
   std::copy_n(body.begin(), std::min(body.size(), kStreamHeaderSize), stream.strh.begin());
   stream.strhSeen = true;
   AviHeaderDumper(reader_, model_)
-      .DumpStreamHeader(flags.stream, body.data(), static_cast<uint32_t>(body.size()), inner);
+      .DumpStreamHeader(stream_.stream, body.data(), static_cast<uint32_t>(body.size()), inner);
   return chunks_.FinishChunk(chunk, 0) ? kHandled : kStop;
 }
 
-int AviHeaderListParser::HandleStreamFormat(const AviSubChunk& chunk, StreamListFlags& flags,
-                                            int depth) {
+int AviHeaderListParser::HandleStreamFormat(const AviSubChunk& chunk, uint64_t&, int depth) {
   const int inner = chunks_.ChunkLine(chunk, 0, "AVI StreamFormat", depth);
-  if (!flags.strh) report_.Message(kOutOfSequence, inner, kError);
-  AviStream& stream = model_.streams[flags.stream];
+  if (!stream_.strh) report_.Message(kOutOfSequence, inner, kError);
+  AviStream& stream = model_.streams[stream_.stream];
   if (!chunks_.ReadChunkBody(chunk, stream.strf, chunk.size, inner)) return kStop;
   AviHeaderDumper(reader_, model_)
-      .DumpStreamFormat(flags.stream, stream.strf.data(), static_cast<uint32_t>(stream.strf.size()),
+      .DumpStreamFormat(stream_.stream, stream.strf.data(), static_cast<uint32_t>(stream.strf.size()),
                         inner);
   return chunks_.FinishChunk(chunk, 0) ? kHandled : kStop;
 }
 
-int AviHeaderListParser::HandleOptionalStreamChunk(const AviSubChunk& chunk, StreamListFlags& flags,
-                                                   int depth) {
+int AviHeaderListParser::HandleOptionalStreamChunk(const AviSubChunk& chunk, uint64_t&, int depth) {
   const char* name = chunk.token == kStrdId   ? "AVI Additional Stream Data"
                      : chunk.token == kStrnId ? "AVI Stream Name"
                                               : "AVI Stream Video Property Header";
-  bool& seen = chunk.token == kStrdId   ? flags.strd
-               : chunk.token == kStrnId ? flags.strn
-                                        : flags.vprp;
+  bool& seen = chunk.token == kStrdId   ? stream_.strd
+               : chunk.token == kStrnId ? stream_.strn
+                                        : stream_.vprp;
   const int inner = chunks_.ChunkLine(chunk, 0, name, depth);
   if (seen) {
     report_.Message(kDuplicateIgnored, inner, kError);
     return chunks_.FinishChunk(chunk, inner) ? kHandled : kStop;
   }
-  if (!flags.strh) report_.Message(kOutOfSequence, inner, kError);
+  if (!stream_.strh) report_.Message(kOutOfSequence, inner, kError);
   seen = true;
   std::vector<uint8_t> body;
   if (!chunks_.ReadChunkBody(chunk, body, chunk.size, inner)) return kStop;
-  AviStream& stream = model_.streams[flags.stream];
+  AviStream& stream = model_.streams[stream_.stream];
   if (chunk.token == kStrdId) {
     // Codec data, kept for the writer; its first bytes are shown.
     const size_t shown =
@@ -380,12 +363,11 @@ int AviHeaderListParser::HandleOptionalStreamChunk(const AviSubChunk& chunk, Str
   return chunks_.FinishChunk(chunk, 0) ? kHandled : kStop;
 }
 
-int AviHeaderListParser::HandleStreamIndex(const AviSubChunk& chunk, StreamListFlags& flags,
-                                           int depth) {
+int AviHeaderListParser::HandleStreamIndex(const AviSubChunk& chunk, uint64_t&, int depth) {
   const int inner = chunks_.ChunkLine(chunk, 0, "AVI Stream Index", depth);
-  AviStream& stream = model_.streams[flags.stream];
+  AviStream& stream = model_.streams[stream_.stream];
   if (!chunks_.ReadChunkBody(chunk, stream.indx, chunk.size, inner)) return kStop;
-  odmlIndex_.ParseSuperIndex(flags.stream, stream.indx, inner);
+  odmlIndex_.ParseSuperIndex(stream_.stream, stream.indx, inner);
   return chunks_.FinishChunk(chunk, 0) ? kHandled : kStop;
 }
 

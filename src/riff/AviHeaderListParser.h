@@ -37,27 +37,42 @@ class AviHeaderListParser {
     size_t stream = 0;  // its number in the model
   };
 
+  // The rules of the lists walked here.
+  CRIFFParser::ListRules ListRules() const;
+
+  // The lists, walked by the chunk walker with a table of handlers each.
+  // A handler is called with the position behind the chunk's size word.
   int WalkHeaderList(uint64_t remaining, int depth);
+  int WalkStreamList(uint64_t remaining, int depth);
+  int WalkOdmlList(uint64_t remaining, int depth);
   // Looks over the header list body [begin, end) without walking it: the
   // stream types of its stream headers and whether it holds an OpenDML list.
   void LookAheadAtHeaderList(uint64_t begin, uint64_t end);
   // The type of the stream header in the stream list body [begin, end), or 0.
   uint32_t StreamTypeIn(uint64_t begin, uint64_t end);
-  // A list inside the header list; its list type is still to be read.
-  int HandleHeaderSubList(const AviSubChunk& chunk, int depth);
-  int HandleMainHeader(const AviSubChunk& chunk, int depth);
+
+  // In the header list. A list there (its type still to be read): a stream
+  // list, the OpenDML list, INFO, or one that is not expected.
+  int HandleHeaderSubList(const AviSubChunk& chunk, uint64_t& remaining, int depth);
+  int HandleMainHeader(const AviSubChunk& chunk, uint64_t& remaining, int depth);
   int HandleStreamList(const AviSubChunk& chunk, int depth);
   int HandleOdmlList(const AviSubChunk& chunk, int depth);
-  int WalkOdmlList(uint64_t remaining, int depth);
-  int HandleExtendedHeader(const AviSubChunk& chunk, int depth);
+  // Chunks of editing and capture tools: announced and stepped over.
+  int HandleToolChunk(const AviSubChunk& chunk, uint64_t& remaining, int depth);
+  int HandleOtherChunk(const AviSubChunk& chunk, uint64_t& remaining, int depth);
 
-  int WalkStreamList(uint64_t remaining, int depth);
-  int HandleStreamChunk(const AviSubChunk& chunk, StreamListFlags& flags, int depth);
-  int HandleStreamHeader(const AviSubChunk& chunk, StreamListFlags& flags, int depth);
-  int HandleStreamFormat(const AviSubChunk& chunk, StreamListFlags& flags, int depth);
+  // In the OpenDML list, whose first chunk should be its extended header.
+  int HandleExtendedHeader(const AviSubChunk& chunk, uint64_t& remaining, int depth);
+  int HandleOdmlChunk(const AviSubChunk& chunk, uint64_t& remaining, int depth);
+
+  // In a stream list.
+  int HandleStreamHeader(const AviSubChunk& chunk, uint64_t& remaining, int depth);
+  int HandleStreamFormat(const AviSubChunk& chunk, uint64_t& remaining, int depth);
   // `strd`, `strn` and `vprp`: at most one of each per stream.
-  int HandleOptionalStreamChunk(const AviSubChunk& chunk, StreamListFlags& flags, int depth);
-  int HandleStreamIndex(const AviSubChunk& chunk, StreamListFlags& flags, int depth);
+  int HandleOptionalStreamChunk(const AviSubChunk& chunk, uint64_t& remaining, int depth);
+  int HandleStreamIndex(const AviSubChunk& chunk, uint64_t& remaining, int depth);
+  int HandleStreamJunk(const AviSubChunk& chunk, uint64_t& remaining, int depth);
+  int HandleUnexpectedStreamChunk(const AviSubChunk& chunk, uint64_t& remaining, int depth);
 
   uint32_t MainHeaderStreams() const;
 
@@ -70,4 +85,6 @@ class AviHeaderListParser {
 
   uint32_t streamListCount_ = 0;  // stream lists met in the header list
   bool odmlListSeen_ = false;
+  bool odmlFirst_ = true;   // no chunk of the OpenDML list met yet
+  StreamListFlags stream_;  // the stream list being walked
 };

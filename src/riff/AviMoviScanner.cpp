@@ -20,7 +20,6 @@ namespace {
 constexpr int kHandled = CRIFFParser::kHandled;
 constexpr int kStop = CRIFFParser::kStop;
 constexpr int kMetRiff = CRIFFParser::kMetRiff;
-constexpr int kMetIdx1 = CRIFFParser::kMetIdx1;
 constexpr uint32_t kNoChunkSize = CParser::kNoChunkSize;
 constexpr const char* kPrematureEnd = CParser::kPrematureEnd;
 constexpr const char* kUnexpectedToken = CRIFFParser::kUnexpectedToken;

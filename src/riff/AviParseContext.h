@@ -13,6 +13,13 @@
 #include "riff/AviModel.h"
 #include "riff/CRIFFParser.h"
 
+// The results of a walk that stopped in front of a header of the next part
+// of an AVI file, besides CRIFFParser::kMetRiff for the next segment.
+enum AviMetResult : int {
+  kMetMovi = CRIFFParser::kMetHeader,  // the 'movi' list
+  kMetIdx1 = CRIFFParser::kMetHeader + 1,  // the 'idx1' index
+};
+
 // Where a scanned 'movi' list lies: standard indexes are matched by the
 // absolute positions of their entries, whichever list holds them.
 struct AviMoviExtent {

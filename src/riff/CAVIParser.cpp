@@ -49,6 +49,22 @@ const ToolChunk kSegmentToolChunks[] = {
     {kSegmId, "AVI AVI_IO/Virtual Dub Segmented AVI", true},
 };
 
+// The lists of an AVI file end in front of the next segment, the 'movi'
+// list and the 'idx1' index when their sizes run over them.
+const CRIFFParser::StopHeader kAviStopHeaders[] = {
+    {kRiffId, 0, CRIFFParser::kMetRiff},
+    {kMoviId, 0, kMetMovi},
+    {kIdx1Id, 0, kMetIdx1},
+    {kListId, kMoviId, kMetMovi},
+};
+
+// A segment's size that runs over the next segment or a 'movi' list ends it
+// there.
+const CRIFFParser::StopHeader kSegmentStopHeaders[] = {
+    {kRiffId, 0, CRIFFParser::kMetRiff},
+    {kMoviId, 0, kMetMovi},
+};
+
 const ToolChunk* FindSegmentToolChunk(uint32_t token) {
   for (const ToolChunk& entry : kSegmentToolChunks) {
     if (entry.token == token) return &entry;
@@ -67,7 +83,9 @@ CAVIParser::CAVIParser(RunOptions options, ReportOutput& output)
       matcher_(context_),
       statistics_(context_),
       movi_(context_, chunks_, odmlIndex_, statistics_),
-      headerList_(context_, chunks_, odmlIndex_) {}
+      headerList_(context_, chunks_, odmlIndex_) {
+  SetStopHeaders(kAviStopHeaders);
+}
 
 CAVIParser::~CAVIParser() = default;
 
@@ -211,40 +229,48 @@ int CAVIParser::HandleSegment(uint32_t token, uint32_t size, uint64_t headerPos,
 }
 
 int CAVIParser::WalkSegmentBody(uint64_t remaining, uint16_t segment, int depth) {
-  SegmentFlags flags;
-  int result = kHandled;
-  while (remaining >= 8 && CurrentPosition() < FileSize()) {
-    AviSubChunk chunk;
-    if (!chunks_.ReadSubChunk(chunk, depth)) return kStop;
-    if (chunk.token == kRiffId || chunk.token == kMoviId) {
-      // Where a sub-chunk was expected: the segment declared too large a
-      // size and ran into the next segment or into a list.
-      const int inner = chunks_.ChunkLine(chunk, 0, "", depth);
-      result = chunks_.StepBackOnto(chunk.token, chunk.headerPos, inner);
-      break;
-    }
-    chunks_.FitToList(chunk, remaining, depth);
-    int handled;
-    if (chunk.token == kListId && chunk.size >= 4) {
-      handled = HandleSegmentList(chunk, segment, flags, remaining, depth);
-    } else if (chunk.token == kIdx1Id || chunk.token == kIdxxId) {
-      handled = HandleIdx1(chunk, segment, flags, remaining, depth);
-    } else if (const ToolChunk* tool = FindSegmentToolChunk(chunk.token)) {
-      handled = chunks_.SkipNamedChunk(chunk, 0, tool->name, tool->warn, depth);
-    } else {
-      handled = chunks_.HandleOtherChunk(chunk, depth);
-    }
-    if (handled == kStop) return kStop;
-  }
-  if (result == kHandled && chunks_.EndOfList(remaining, depth) == kStop) return kStop;
+  static const ChunkTable<CAVIParser>::Entry kEntries[] = {
+      {kListId, &CAVIParser::HandleSegmentList},   {kIdx1Id, &CAVIParser::HandleIdx1Chunk},
+      {kIdxxId, &CAVIParser::HandleIdx1Chunk},     {FourCC("PrmA"), &CAVIParser::HandleToolChunk},
+      {FourCC("PrmL"), &CAVIParser::HandleToolChunk}, {FourCC("ULSC"), &CAVIParser::HandleToolChunk},
+      {FourCC("Cr8r"), &CAVIParser::HandleToolChunk}, {kSegmId, &CAVIParser::HandleToolChunk},
+  };
+  static const ChunkTable<CAVIParser> kTable = {kEntries, sizeof kEntries / sizeof kEntries[0],
+                                                &CAVIParser::HandleOtherSegmentChunk};
+  // Where a sub-chunk was expected: the segment declared too large a size
+  // and ran into the next segment or into a list.
+  static const ListRules kRules = {ListStyle::kAvi, kSegmentStopHeaders,
+                                   sizeof kSegmentStopHeaders / sizeof kSegmentStopHeaders[0],
+                                   kRecovered, true};
+  segment_ = segment;
+  segmentFlags_ = SegmentFlags();
+  const int result = WalkChunks(remaining, kRules, *this, kTable, depth);
+  if (result == kStop) return kStop;
   // Extension segments carry no header list of their own.
-  if (!flags.hdrl && segment == 1) report_.Message("Missing 'hdrl'-Chunk!", depth, kError);
-  if (!flags.movi) report_.Message("Missing 'movi'-Chunk!", depth, kError);
+  if (!segmentFlags_.hdrl && segment == 1) {
+    report_.Message("Missing 'hdrl'-Chunk!", depth, kError);
+  }
+  if (!segmentFlags_.movi) report_.Message("Missing 'movi'-Chunk!", depth, kError);
   return result;
 }
 
-int CAVIParser::HandleSegmentList(const AviSubChunk& chunk, uint16_t segment, SegmentFlags& flags,
-                                  uint64_t& remaining, int depth) {
+int CAVIParser::HandleToolChunk(const AviSubChunk& chunk, uint64_t&, int depth) {
+  const ToolChunk* tool = FindSegmentToolChunk(chunk.token);
+  return chunks_.SkipNamedChunk(chunk, 0, tool->name, tool->warn, depth);
+}
+
+int CAVIParser::HandleOtherSegmentChunk(const AviSubChunk& chunk, uint64_t&, int depth) {
+  return chunks_.HandleOtherChunk(chunk, depth);
+}
+
+int CAVIParser::HandleIdx1Chunk(const AviSubChunk& chunk, uint64_t& remaining, int depth) {
+  return HandleIdx1(chunk, segment_, segmentFlags_, remaining, depth);
+}
+
+int CAVIParser::HandleSegmentList(const AviSubChunk& chunk, uint64_t& remaining, int depth) {
+  if (chunk.size < 4) return HandleOtherSegmentChunk(chunk, remaining, depth);
+  const uint16_t segment = segment_;
+  SegmentFlags& flags = segmentFlags_;
   uint32_t listType = 0;
   if (!ReadToken(listType, depth)) return kStop;
   if (listType == kHdrlId) return HandleHeaderList(chunk, segment, flags, remaining, depth);

@@ -87,9 +87,15 @@ class CAVIParser : public CRIFFParser {
   void SkipRestOfFile();
 
   int HandleSegment(uint32_t token, uint32_t size, uint64_t headerPos, int depth);
+  // The chunks of a segment, walked by the chunk walker with a table of
+  // handlers. A handler is called with the position behind the chunk's size
+  // word.
   int WalkSegmentBody(uint64_t remaining, uint16_t segment, int depth);
-  int HandleSegmentList(const AviSubChunk& chunk, uint16_t segment, SegmentFlags& flags,
-                        uint64_t& remaining, int depth);
+  int HandleSegmentList(const AviSubChunk& chunk, uint64_t& remaining, int depth);
+  int HandleIdx1Chunk(const AviSubChunk& chunk, uint64_t& remaining, int depth);
+  // Chunks of editing and capture tools: announced and stepped over.
+  int HandleToolChunk(const AviSubChunk& chunk, uint64_t& remaining, int depth);
+  int HandleOtherSegmentChunk(const AviSubChunk& chunk, uint64_t& remaining, int depth);
   int HandleHeaderList(const AviSubChunk& chunk, uint16_t segment, SegmentFlags& flags,
                        uint64_t& remaining, int depth);
   int HandleMoviList(const AviSubChunk& chunk, uint16_t segment, SegmentFlags& flags,
@@ -113,5 +119,8 @@ class CAVIParser : public CRIFFParser {
 
   OutputStage outputStage_;
   uint16_t segmentCounter_ = 0;
+  // The segment being walked and what its body has shown so far.
+  uint16_t segment_ = 0;
+  SegmentFlags segmentFlags_;
   bool aviSegmentSeen_ = false;
 };
