@@ -1,9 +1,9 @@
 #pragma once
-// The chunk headers of an AVI file: reading a sub-chunk and fitting it to its
-// list, stepping over its body and pad byte, telling a plausible chunk id
-// from garbage, and searching damaged data for the next chunk id. The
-// segment walk, the header lists and the 'movi' scan all read their chunks
-// through it.
+// The chunks of an AVI file once the chunk walker has read their headers:
+// reading or stepping over a body and its pad byte, header lines and the
+// chunks that are only announced; and telling a plausible chunk id from
+// garbage and searching damaged data for the next one. The segment walk,
+// the header lists and the 'movi' scan share it.
 
 #include <cstdint>
 #include <string>

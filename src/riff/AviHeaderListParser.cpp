@@ -100,9 +100,9 @@ int AviHeaderListParser::Walk(const AviSubChunk& list, int depth) {
 int AviHeaderListParser::WalkHeaderList(uint64_t remaining, int depth) {
   using Parser = AviHeaderListParser;
   static const CRIFFParser::ChunkTable<Parser>::Entry kEntries[] = {
-      {kListId, &Parser::HandleHeaderSubList},     {kReversedListId, &Parser::HandleHeaderSubList},
-      {kAvihId, &Parser::HandleMainHeader},        {kVedtId, &Parser::HandleToolChunk},
-      {kSegmId, &Parser::HandleToolChunk},
+      {kListId, &Parser::HandleHeaderSubList},
+      {kReversedListId, &Parser::HandleHeaderSubList},
+      {kAvihId, &Parser::HandleMainHeader},
   };
   static const CRIFFParser::ChunkTable<Parser> kTable = {
       kEntries, sizeof kEntries / sizeof kEntries[0], &Parser::HandleOtherChunk};
@@ -119,13 +119,10 @@ CRIFFParser::ListRules AviHeaderListParser::ListRules() const {
   return reader_.ContainerRules(CRIFFParser::ListStyle::kAvi, kRecovered);
 }
 
-int AviHeaderListParser::HandleToolChunk(const AviSubChunk& chunk, uint64_t&, int depth) {
-  const ToolChunk* tool = FindToolChunk(kHeaderToolChunks, chunk.token);
-  if (tool == nullptr) tool = FindToolChunk(kStreamToolChunks, chunk.token);
-  return chunks_.SkipNamedChunk(chunk, 0, tool->name, tool->warn, depth);
-}
-
 int AviHeaderListParser::HandleOtherChunk(const AviSubChunk& chunk, uint64_t&, int depth) {
+  if (const ToolChunk* tool = FindToolChunk(kHeaderToolChunks, chunk.token)) {
+    return chunks_.SkipNamedChunk(chunk, 0, tool->name, tool->warn, depth);
+  }
   return chunks_.HandleOtherChunk(chunk, depth);
 }
 
@@ -270,7 +267,6 @@ int AviHeaderListParser::WalkStreamList(uint64_t remaining, int depth) {
       {kStrdId, &Parser::HandleOptionalStreamChunk}, {kStrnId, &Parser::HandleOptionalStreamChunk},
       {kVprpId, &Parser::HandleOptionalStreamChunk}, {kIndxId, &Parser::HandleStreamIndex},
       {kJunkId, &Parser::HandleStreamJunk},          {kJunqId, &Parser::HandleStreamJunk},
-      {kStrcId, &Parser::HandleToolChunk},
   };
   static const CRIFFParser::ChunkTable<Parser> kTable = {
       kEntries, sizeof kEntries / sizeof kEntries[0], &Parser::HandleUnexpectedStreamChunk};
@@ -291,6 +287,9 @@ int AviHeaderListParser::HandleStreamJunk(const AviSubChunk& chunk, uint64_t&, i
 
 int AviHeaderListParser::HandleUnexpectedStreamChunk(const AviSubChunk& chunk, uint64_t&,
                                                      int depth) {
+  if (const ToolChunk* tool = FindToolChunk(kStreamToolChunks, chunk.token)) {
+    return chunks_.SkipNamedChunk(chunk, 0, tool->name, tool->warn, depth);
+  }
   uint32_t listType = 0;
   if (AviChunkReader::IsListToken(chunk.token) && chunk.size >= 4 &&
       !reader_.ReadToken(listType, depth)) {

@@ -57,8 +57,8 @@ class AviHeaderListParser {
   int HandleMainHeader(const AviSubChunk& chunk, uint64_t& remaining, int depth);
   int HandleStreamList(const AviSubChunk& chunk, int depth);
   int HandleOdmlList(const AviSubChunk& chunk, int depth);
-  // Chunks of editing and capture tools: announced and stepped over.
-  int HandleToolChunk(const AviSubChunk& chunk, uint64_t& remaining, int depth);
+  // Chunks of editing and capture tools (announced and stepped over), then
+  // the chunks any form may hold.
   int HandleOtherChunk(const AviSubChunk& chunk, uint64_t& remaining, int depth);
 
   // In the OpenDML list, whose first chunk should be its extended header.
@@ -72,6 +72,8 @@ class AviHeaderListParser {
   int HandleOptionalStreamChunk(const AviSubChunk& chunk, uint64_t& remaining, int depth);
   int HandleStreamIndex(const AviSubChunk& chunk, uint64_t& remaining, int depth);
   int HandleStreamJunk(const AviSubChunk& chunk, uint64_t& remaining, int depth);
+  // Chunks of editing and capture tools, then chunks a stream list should
+  // not hold.
   int HandleUnexpectedStreamChunk(const AviSubChunk& chunk, uint64_t& remaining, int depth);
 
   uint32_t MainHeaderStreams() const;

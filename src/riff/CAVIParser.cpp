@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "core/ByteReader.h"
 #include "core/FourCC.h"
 #include "riff/AviIds.h"
 
@@ -229,11 +228,12 @@ int CAVIParser::HandleSegment(uint32_t token, uint32_t size, uint64_t headerPos,
 }
 
 int CAVIParser::WalkSegmentBody(uint64_t remaining, uint16_t segment, int depth) {
+  // Chunks of editing and capture tools are looked up by the handler of the
+  // other chunks.
   static const ChunkTable<CAVIParser>::Entry kEntries[] = {
-      {kListId, &CAVIParser::HandleSegmentList},   {kIdx1Id, &CAVIParser::HandleIdx1Chunk},
-      {kIdxxId, &CAVIParser::HandleIdx1Chunk},     {FourCC("PrmA"), &CAVIParser::HandleToolChunk},
-      {FourCC("PrmL"), &CAVIParser::HandleToolChunk}, {FourCC("ULSC"), &CAVIParser::HandleToolChunk},
-      {FourCC("Cr8r"), &CAVIParser::HandleToolChunk}, {kSegmId, &CAVIParser::HandleToolChunk},
+      {kListId, &CAVIParser::HandleSegmentList},
+      {kIdx1Id, &CAVIParser::HandleIdx1Chunk},
+      {kIdxxId, &CAVIParser::HandleIdx1Chunk},
   };
   static const ChunkTable<CAVIParser> kTable = {kEntries, sizeof kEntries / sizeof kEntries[0],
                                                 &CAVIParser::HandleOtherSegmentChunk};
@@ -254,12 +254,10 @@ int CAVIParser::WalkSegmentBody(uint64_t remaining, uint16_t segment, int depth)
   return result;
 }
 
-int CAVIParser::HandleToolChunk(const AviSubChunk& chunk, uint64_t&, int depth) {
-  const ToolChunk* tool = FindSegmentToolChunk(chunk.token);
-  return chunks_.SkipNamedChunk(chunk, 0, tool->name, tool->warn, depth);
-}
-
 int CAVIParser::HandleOtherSegmentChunk(const AviSubChunk& chunk, uint64_t&, int depth) {
+  if (const ToolChunk* tool = FindSegmentToolChunk(chunk.token)) {
+    return chunks_.SkipNamedChunk(chunk, 0, tool->name, tool->warn, depth);
+  }
   return chunks_.HandleOtherChunk(chunk, depth);
 }
 

@@ -93,8 +93,8 @@ class CAVIParser : public CRIFFParser {
   int WalkSegmentBody(uint64_t remaining, uint16_t segment, int depth);
   int HandleSegmentList(const AviSubChunk& chunk, uint64_t& remaining, int depth);
   int HandleIdx1Chunk(const AviSubChunk& chunk, uint64_t& remaining, int depth);
-  // Chunks of editing and capture tools: announced and stepped over.
-  int HandleToolChunk(const AviSubChunk& chunk, uint64_t& remaining, int depth);
+  // Chunks of editing and capture tools (announced and stepped over), then
+  // the chunks any form may hold.
   int HandleOtherSegmentChunk(const AviSubChunk& chunk, uint64_t& remaining, int depth);
   int HandleHeaderList(const AviSubChunk& chunk, uint16_t segment, SegmentFlags& flags,
                        uint64_t& remaining, int depth);
