@@ -66,11 +66,18 @@ int CParser::OpeningLine(int depth) {
   return report_.PlainLine(text, depth);
 }
 
+int CParser::ChunkHeaderLine(const std::string& id, const std::string& second, uint64_t size,
+                             uint64_t position, const std::string& description, int depth) {
+  return report_.ItemLine(id, second, description, size, position, depth,
+                          options_.report.verbosity);
+}
+
 int CParser::ChunkHeaderLine(uint32_t id, uint32_t second, uint32_t size, uint64_t position,
                              const std::string& description, int depth) {
-  return report_.ItemLine(
-      id ? FourCCText(id) : std::string(), second ? FourCCText(second) : std::string(), description,
-      size == kNoChunkSize ? Report::kNoSize : size, position, depth, options_.report.verbosity);
+  return ChunkHeaderLine(id ? FourCCText(id) : std::string(),
+                         second ? FourCCText(second) : std::string(),
+                         size == kNoChunkSize ? Report::kNoSize : size, position, description,
+                         depth);
 }
 
 bool CParser::ReadChecked(void* dest, uint64_t count, int depth, bool countBytes) {

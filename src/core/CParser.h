@@ -42,6 +42,13 @@ class CParser : public CIOService {
   // The message of a read that the file ends before.
   static constexpr char kPrematureEnd[] = "File ends prematurely!";
 
+  // The header line of a chunk, atom or object: its id and second id (a list
+  // or form type) as printed, both empty for none; `size` Report::kNoSize for
+  // a line without a size. Returns the depth of the lines under it.
+  int ChunkHeaderLine(const std::string& id, const std::string& second, uint64_t size,
+                      uint64_t position, const std::string& description, int depth);
+  // The same for a four-character chunk id (0 for none) with a 32-bit size
+  // (kNoChunkSize for none).
   int ChunkHeaderLine(uint32_t id, uint32_t second, uint32_t size, uint64_t position,
                       const std::string& description, int depth);
   bool ReadChecked(void* dest, uint64_t count, int depth, bool countBytes);

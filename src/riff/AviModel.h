@@ -96,6 +96,10 @@ struct AviStream {
 };
 
 struct AviModel {
+  // Stream numbers in chunk ids have two decimal digits: stream lists beyond
+  // this many could never be addressed by a chunk and are not kept.
+  static constexpr size_t kMaxStreams = 100;
+
   std::array<uint8_t, 56> avih{};
   bool avihSeen = false;
   std::array<uint8_t, 248> dmlh{};

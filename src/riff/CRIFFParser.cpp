@@ -54,7 +54,17 @@ constexpr uint32_t kClipboardText = 1;
 constexpr uint32_t kClipboardOemText = 7;
 constexpr uint32_t kClipboardUnicodeText = 13;
 
-bool IsListToken(uint32_t token) { return token == kListId || token == kCatId || token == kPropId; }
+// The lists of a RIFF file end in front of the next form when their sizes
+// run over it. A form of a type without a parser of its own is often an AVI
+// file under another name: its lists stop in front of its media data and
+// its index as well, as those of an AVI file do.
+const CRIFFParser::StopHeader kRiffFileStopHeaders[] = {
+    {kRiffId, 0, CRIFFParser::kMetRiff},
+    {kMoviId, 0, CRIFFParser::kMetHeader},
+    {kIdx1Id, 0, CRIFFParser::kMetHeader + 1},
+    {kListId, kMoviId, CRIFFParser::kMetHeader},
+};
+
 bool IsFormToken(uint32_t token) {
   return token == kRiffId || token == kRifxId || token == kFormId;
 }
@@ -106,7 +116,9 @@ std::string DisplayText(const std::vector<uint8_t>& bytes, bool wide, bool bigEn
 }  // namespace
 
 CRIFFParser::CRIFFParser(RunOptions options, ReportOutput& output)
-    : CParser(std::move(options), output) {}
+    : CParser(std::move(options), output) {
+  SetStopHeaders(kRiffFileStopHeaders);
+}
 
 CRIFFParser::~CRIFFParser() = default;
 
@@ -322,29 +334,61 @@ int CRIFFParser::WalkList(uint64_t size, int depth) {
 }
 
 int CRIFFParser::WalkListBody(uint64_t remaining, int depth) {
-  while (remaining >= 8 && CurrentPosition() < FileSize()) {
-    const uint64_t headerPos = CurrentPosition();
-    uint32_t token = 0;
-    uint32_t size = 0;
-    if (!ReadToken(token, depth) || !ReadChunkSize(size, depth)) return kStop;
-    FitSubChunk(size, remaining, depth);
-    remaining -= 8 + AlignedSize(size);
-    int result;
-    if ((IsListToken(token) || IsFormToken(token)) && size < 4) {
-      // Too small to hold its type: stepped over as a plain chunk.
-      result = SkipUnknownChunk(token, size, headerPos, depth);
-    } else if (IsListToken(token)) {
-      result = HandleSubList(token, size, headerPos, remaining, depth);
-    } else if (IsFormToken(token)) {
-      result = HandleUnknownForm(token, size, depth);
-    } else {
-      result = HandleKnownChunk(token, size, depth);
-      if (result == kNotKnown) result = SkipUnknownChunk(token, size, headerPos, depth);
-    }
-    if (result == kStop) return kStop;
-    if (StepBackOntoMissingPad(headerPos, size, remaining + 1, depth + 1)) ++remaining;
+  static const ChunkTable<CRIFFParser>::Entry kEntries[] = {
+      {kListId, &CRIFFParser::HandleListChunk}, {kCatId, &CRIFFParser::HandleListChunk},
+      {kPropId, &CRIFFParser::HandleListChunk}, {kRiffId, &CRIFFParser::HandleFormChunk},
+      {kRifxId, &CRIFFParser::HandleFormChunk}, {kFormId, &CRIFFParser::HandleFormChunk},
+  };
+  static const ChunkTable<CRIFFParser> kTable = {kEntries, sizeof kEntries / sizeof kEntries[0],
+                                                 &CRIFFParser::HandleOtherChunk};
+  static const ListRules kRules = {ListStyle::kRiff, nullptr, 0, nullptr, false};
+  return WalkChunks(remaining, kRules, *this, kTable, depth);
+}
+
+int CRIFFParser::HandleListChunk(const ChunkHeader& chunk, uint64_t& remaining, int depth) {
+  // Too small to hold its type: stepped over as a plain chunk.
+  if (chunk.size < 4) return SkipUnknownChunk(chunk.token, chunk.size, chunk.headerPos, depth);
+  return HandleSubList(chunk.token, chunk.size, chunk.headerPos, remaining, depth);
+}
+
+int CRIFFParser::HandleFormChunk(const ChunkHeader& chunk, uint64_t&, int depth) {
+  if (chunk.size < 4) return SkipUnknownChunk(chunk.token, chunk.size, chunk.headerPos, depth);
+  return HandleUnknownForm(chunk.token, chunk.size, depth);
+}
+
+int CRIFFParser::HandleOtherChunk(const ChunkHeader& chunk, uint64_t&, int depth) {
+  const int result = HandleKnownChunk(chunk.token, chunk.size, depth);
+  if (result != kNotKnown) return result;
+  return SkipUnknownChunk(chunk.token, chunk.size, chunk.headerPos, depth);
+}
+
+int CRIFFParser::BeginListChunk(ChunkHeader& chunk, uint64_t& remaining, const ListRules& rules,
+                                int depth) {
+  chunk.headerPos = CurrentPosition();
+  if (!ReadToken(chunk.token, depth) || !ReadChunkSize(chunk.size, depth)) return kStop;
+  chunk.declared = chunk.size;
+  if (rules.stopCount != 0) {
+    const int stop = StopAtHeader(chunk, rules, depth);
+    if (stop != kHandled) return stop;
   }
-  return EndOfListBody(remaining, depth);
+  if (rules.style == ListStyle::kAvi) {
+    FitNamedSubChunk(chunk.size, remaining, depth);
+  } else {
+    FitSubChunk(chunk.size, remaining, depth);
+    remaining -= 8 + AlignedSize(chunk.size);
+  }
+  return kHandled;
+}
+
+void CRIFFParser::EndListChunk(const ChunkHeader& chunk, uint64_t& remaining,
+                               const ListRules& rules, int depth) {
+  if (rules.style != ListStyle::kRiff) return;
+  if (StepBackOntoMissingPad(chunk.headerPos, chunk.size, remaining + 1, depth + 1)) ++remaining;
+}
+
+int CRIFFParser::EndOfList(uint64_t remaining, const ListRules& rules, int depth) {
+  return rules.style == ListStyle::kAvi ? EndOfAviList(remaining, depth)
+                                        : EndOfListBody(remaining, depth);
 }
 
 bool CRIFFParser::StepBackOntoMissingPad(uint64_t headerPos, uint32_t size, uint64_t room,
@@ -392,6 +436,23 @@ void CRIFFParser::FitSubChunk(uint32_t& size, uint64_t& remaining, int depth) {
   }
 }
 
+void CRIFFParser::FitNamedSubChunk(uint32_t& size, uint64_t& remaining, int depth) {
+  // remaining >= 8 here: the walk only reads a header while 8 bytes remain.
+  const uint64_t room = remaining - 8;
+  if (size > room) {
+    report_.Message("Token Size (" + Report::NumberText(size) + ") greater Chunk Size (" +
+                        Report::NumberText(room) + ")!",
+                    depth, kError);
+    if (options_.scan.subchunkEnforcesParentSize) {
+      remaining = 8 + AlignedSize(size);
+    } else {
+      size = static_cast<uint32_t>(room);
+    }
+  }
+  // A pad byte the list has no room for is not charged to it.
+  remaining -= std::min(remaining, 8 + AlignedSize(size));
+}
+
 int CRIFFParser::EndOfListBody(uint64_t remaining, int depth) {
   if (remaining == 0) return kHandled;
   if (wordAligned_ && remaining == 1) {
@@ -411,6 +472,14 @@ int CRIFFParser::EndOfListBody(uint64_t remaining, int depth) {
   return inFile ? kHandled : kStop;
 }
 
+int CRIFFParser::EndOfAviList(uint64_t remaining, int depth) {
+  if (remaining == 0) return kHandled;
+  if (remaining < 8) report_.Message(kSizeMismatch, depth, kError);
+  const bool inFile = remaining <= RemainingInFile();
+  SkipChecked(remaining, depth + 1);
+  return inFile ? kHandled : kStop;
+}
+
 int CRIFFParser::HandleSubList(uint32_t token, uint32_t size, uint64_t headerPos,
                                uint64_t& remaining, int depth) {
   uint32_t listType = 0;
@@ -421,7 +490,7 @@ int CRIFFParser::HandleSubList(uint32_t token, uint32_t size, uint64_t headerPos
   }
   const int inner = ChunkHeaderLine(token, listType, size, headerPos, "RIFF Info List", depth);
   const int result = WalkInfoList(uint64_t{size} - 4, inner);
-  if (result != kMetRiff && result != kMetMovi && result != kMetIdx1) return result;
+  if (result < kMetRiff) return result;
   // The INFO list claimed bytes of the chunk it ran into: they belong to this
   // list again, and that chunk is walked next.
   const uint64_t listEnd = headerPos + 8 + AlignedSize(size);
@@ -436,31 +505,42 @@ int CRIFFParser::SkipUnknownChunk(uint32_t token, uint32_t size, uint64_t header
 }
 
 int CRIFFParser::WalkInfoList(uint64_t size, int depth) {
-  uint64_t remaining = AlignedSize(size);
-  while (remaining >= 8 && CurrentPosition() < FileSize()) {
-    const uint64_t headerPos = CurrentPosition();
-    uint32_t token = 0;
-    uint32_t chunkSize = 0;
-    if (!ReadToken(token, depth) || !ReadChunkSize(chunkSize, depth)) return kStop;
-    if (token == kRiffId || token == kMoviId || token == kIdx1Id) {
-      // The list's size ran into the next part of the file: step back onto
-      // that header so that the caller can walk it.
-      if (!Skip(-8, true)) return kStop;
-      return token == kRiffId ? kMetRiff : token == kMoviId ? kMetMovi : kMetIdx1;
-    }
-    if (token == kListId && chunkSize >= 4) {
-      // An AVI 'movi' list shows as a LIST header: its type is looked at
-      // without being consumed.
-      uint32_t listType = 0;
-      if (!ReadToken(listType, depth) || !Skip(-4, true)) return kStop;
-      if (listType == kMoviId) return Skip(-8, true) ? kMetMovi : kStop;
-    }
-    FitSubChunk(chunkSize, remaining, depth);
-    remaining -= 8 + AlignedSize(chunkSize);
-    if (HandleInfoSubChunk(token, chunkSize, headerPos, depth) == kStop) return kStop;
-    if (StepBackOntoMissingPad(headerPos, chunkSize, remaining + 1, depth + 1)) ++remaining;
+  // The list's size may run into the next part of the file: the walk then
+  // steps back onto that header so that the caller can walk it.
+  static const ChunkTable<CRIFFParser> kTable = {nullptr, 0, &CRIFFParser::HandleInfoListChunk};
+  return WalkChunks(AlignedSize(size), ContainerRules(ListStyle::kRiff, nullptr), *this, kTable,
+                    depth);
+}
+
+int CRIFFParser::HandleInfoListChunk(const ChunkHeader& chunk, uint64_t&, int depth) {
+  return HandleInfoSubChunk(chunk.token, chunk.size, chunk.headerPos, depth) == kStop ? kStop
+                                                                                      : kHandled;
+}
+
+int CRIFFParser::StopAtHeader(const ChunkHeader& chunk, const ListRules& rules, int depth) {
+  int result = kHandled;
+  bool listTypes = false;
+  for (size_t i = 0; i < rules.stopCount && result == kHandled; ++i) {
+    const StopHeader& header = rules.stops[i];
+    if (header.listType == 0 && header.token == chunk.token) result = header.result;
+    listTypes = listTypes || header.listType != 0;
   }
-  return EndOfListBody(remaining, depth);
+  if (result == kHandled && listTypes && chunk.token == kListId && chunk.size >= 4) {
+    // A list of a stop type shows as a `LIST` header: its type is looked at
+    // without being consumed.
+    uint32_t listType = 0;
+    if (!ReadToken(listType, depth) || !Skip(-4, true)) return kStop;
+    for (size_t i = 0; i < rules.stopCount && result == kHandled; ++i) {
+      const StopHeader& header = rules.stops[i];
+      if (header.listType != 0 && header.listType == listType) result = header.result;
+    }
+  }
+  if (result == kHandled) return kHandled;
+  const int inner =
+      rules.stopLine ? ChunkHeaderLine(chunk.token, 0, chunk.size, chunk.headerPos, "", depth)
+                     : depth;
+  if (rules.stopNote) report_.Message(rules.stopNote, inner, kError);
+  return Skip(-8, true) ? result : kStop;
 }
 
 int CRIFFParser::HandleInfoSubChunk(uint32_t token, uint32_t size, uint64_t headerPos, int depth) {

@@ -12,6 +12,7 @@
 // the chunks any form may hold, the overhead and form counters and the table
 // of WAVE format-tag names.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,9 +27,76 @@ class CRIFFParser : public CParser {
     kHandled = 0,   // the chunk was handled and the position is behind it
     kNotKnown = 1,  // not one of the handler's tokens; nothing was read
     kStop = 3,      // a read failed or the file ended: parsing must stop
-    kMetRiff = 4,   // an INFO list ran into a `RIFF` header (position on it)
-    kMetMovi = 5,   // ... into a `movi` header
-    kMetIdx1 = 6,   // ... into an `idx1` header
+    kMetRiff = 4,   // a list ran into a `RIFF` header (position on it)
+    // ... into another header its container does not let a list swallow;
+    // the codes from here on are the container's (see StopHeader).
+    kMetHeader = 5,
+  };
+
+  // A header that a list must not swallow: when a list's size runs over the
+  // next part of the file, the walk of the list ends in front of such a
+  // header and hands back `result`. `listType` 0 matches the token alone;
+  // otherwise the chunk is a `LIST` of that type.
+  struct StopHeader {
+    uint32_t token;
+    uint32_t listType;
+    int result;
+  };
+
+  // One chunk header inside a list: where it starts and what it declares.
+  struct ChunkHeader {
+    uint32_t token = 0;
+    uint32_t size = 0;      // the size fitted to its list
+    uint32_t declared = 0;  // the size as stored
+    uint64_t headerPos = 0;
+    uint64_t BodyStart() const { return headerPos + 8; }
+  };
+
+  // How the lists of a container are walked where the formats differ.
+  enum class ListStyle : uint8_t {
+    // RIFF: a sub-chunk is fitted with its pad byte ("Token Size greater
+    // Chunk Size!"); a pad byte missing behind an odd-sized chunk is looked
+    // for; the list's own pad byte ends it.
+    kRiff,
+    // AVI: a sub-chunk is fitted to the room behind its header, both sizes
+    // named ("Token Size (n) greater Chunk Size (m)!"), a pad byte the list
+    // has no room for is not charged to it; whatever is left at the end is
+    // skipped as one.
+    kAvi,
+  };
+  struct ListRules {
+    ListStyle style;
+    // Headers that end the list before the sub-chunk is fitted (none: null),
+    // the message given when one is met, and whether the header met gets its
+    // header line first.
+    const StopHeader* stops;
+    size_t stopCount;
+    const char* stopNote;
+    bool stopLine;
+  };
+
+  // Handlers of the sub-chunks of one kind of list, by token, for the walker
+  // below; `otherwise` takes the tokens the table does not name. A handler is
+  // called with the position behind the chunk's size word and leaves it
+  // behind the chunk; it returns kHandled, kStop, or a kMet result that ends
+  // the walk (handed back, the position on the header met). `remaining`, the
+  // bytes of the list behind the chunk, may be given back to.
+  template <class Owner>
+  struct ChunkTable {
+    using Handler = int (Owner::*)(const ChunkHeader& chunk, uint64_t& remaining, int depth);
+    struct Entry {
+      uint32_t token;
+      Handler handle;
+    };
+    const Entry* entries;
+    size_t count;
+    Handler otherwise;
+    Handler Find(uint32_t token) const {
+      for (size_t i = 0; i < count; ++i) {
+        if (entries[i].token == token) return entries[i].handle;
+      }
+      return otherwise;
+    }
   };
 
   // Lists nested deeper than this are reported and skipped whole, so that a
@@ -51,8 +119,10 @@ class CRIFFParser : public CParser {
 
   uint64_t OverheadSize() const { return overheadSize_; }
   uint16_t FormCount() const { return formCounter_; }
+  void AddOverhead(uint64_t bytes) { overheadSize_ += bytes; }
 
- protected:
+  // The reads and walks the parts of a derived parser share.
+
   // Reads `count` bytes at `position` without moving the walk's position or
   // its byte counter; false (silently) when they are not all there.
   bool ReadAt(uint64_t position, void* dest, uint64_t count);
@@ -74,17 +144,42 @@ class CRIFFParser : public CParser {
   // the list or form type). While word aligned the body ends at the list's pad
   // byte, which the walk consumes. Returns kHandled or kStop.
   int WalkList(uint64_t size, int depth);
-  // A `RIFF`/`RIFX`/`FORM` chunk whose form type has no parser of its own;
-  // called with the position behind the chunk's size word.
-  int HandleUnknownForm(uint32_t token, uint32_t size, int depth);
+  // The walk every list of the RIFF family shares: the sub-chunks of the
+  // `remaining` bytes of a list, each read, checked against the stop headers
+  // of `rules`, fitted to the list and handed to its handler in `table`;
+  // then the end of the list. Returns kHandled, kStop, or the kMet result
+  // of a stop header or handler.
+  template <class Owner>
+  int WalkChunks(uint64_t remaining, const ListRules& rules, Owner& owner,
+                 const ChunkTable<Owner>& table, int depth) {
+    while (remaining >= 8 && CurrentPosition() < FileSize()) {
+      ChunkHeader chunk;
+      int result = BeginListChunk(chunk, remaining, rules, depth);
+      if (result != kHandled) return result;
+      result = (owner.*table.Find(chunk.token))(chunk, remaining, depth);
+      if (result != kHandled) return result;
+      EndListChunk(chunk, remaining, rules, depth);
+    }
+    return EndOfList(remaining, rules, depth);
+  }
   // The chunks any form may hold (INFO texts, filler, DISP, vers, ...); called
   // with the position behind the chunk's size word. kNotKnown leaves the
   // position unchanged.
   int HandleKnownChunk(uint32_t token, uint32_t size, int depth);
   // The body of a `LIST 'INFO'` of `size` bytes (pad byte included as for
-  // WalkList): kHandled, kStop, or kMetRiff, kMetMovi, kMetIdx1 with the
-  // position moved back onto that header.
+  // WalkList): kHandled, kStop, or the result of a stop header it ran into,
+  // with the position moved back onto that header.
   int WalkInfoList(uint64_t size, int depth);
+  // The rules of the container's lists: `style`, its stop headers, `note`
+  // given when one is met.
+  ListRules ContainerRules(ListStyle style, const char* note) const {
+    return {style, stopHeaders_, stopHeaderCount_, note, false};
+  }
+
+ protected:
+  // A `RIFF`/`RIFX`/`FORM` chunk whose form type has no parser of its own;
+  // called with the position behind the chunk's size word.
+  int HandleUnknownForm(uint32_t token, uint32_t size, int depth);
   // `JUNK`, `JUNQ` and `PAD ` filler.
   int HandleJunk(uint32_t token, uint32_t size, int depth);
 
@@ -92,6 +187,14 @@ class CRIFFParser : public CParser {
   // UTF-16 text. True when the whole chunk (with its pad byte) was consumed.
   bool DumpTextChunk(uint32_t token, uint32_t size, const std::string& name, int depth);
   bool DumpWideTextChunk(uint32_t token, uint32_t size, const std::string& name, int depth);
+
+  // The headers the lists of this container must not swallow; the table
+  // must outlive the parser.
+  template <size_t N>
+  void SetStopHeaders(const StopHeader (&headers)[N]) {
+    stopHeaders_ = headers;
+    stopHeaderCount_ = N;
+  }
 
   // Sets the word-aligned and big-endian flags from a top-level `RIFF` or
   // `RIFX` token, or from the byte order forced by the options.
@@ -111,10 +214,32 @@ class CRIFFParser : public CParser {
   // The position of a header that lies `back` bytes behind the current one.
   uint64_t HeaderPosition(uint64_t back) const;
 
+  // The sub-chunks of a list of a RIFF file, by the table of the chunks any
+  // form may hold.
   int WalkListBody(uint64_t remaining, int depth);
+  // Called with the position behind the size word of `chunk`: when its
+  // header is one of the stop headers of `rules`, gives the note of `rules`,
+  // moves back onto the header and returns its result; otherwise kHandled,
+  // the position kept (kStop when the file ends).
+  int StopAtHeader(const ChunkHeader& chunk, const ListRules& rules, int depth);
+  // The steps of WalkChunks: the header read, the stop headers, the fit
+  // (kHandled to go on); after the handler, the missing pad byte; the end.
+  int BeginListChunk(ChunkHeader& chunk, uint64_t& remaining, const ListRules& rules, int depth);
+  void EndListChunk(const ChunkHeader& chunk, uint64_t& remaining, const ListRules& rules,
+                    int depth);
+  int EndOfList(uint64_t remaining, const ListRules& rules, int depth);
   // Checks a sub-chunk against what remains of its list and cuts one of them.
   void FitSubChunk(uint32_t& size, uint64_t& remaining, int depth);
+  // The same, with both sizes named and the pad byte charged only where the
+  // list has room for it; takes the chunk off `remaining`.
+  void FitNamedSubChunk(uint32_t& size, uint64_t& remaining, int depth);
   int EndOfListBody(uint64_t remaining, int depth);
+  int EndOfAviList(uint64_t remaining, int depth);
+  // The sub-chunks of a generic list and of an INFO list.
+  int HandleListChunk(const ChunkHeader& chunk, uint64_t& remaining, int depth);
+  int HandleFormChunk(const ChunkHeader& chunk, uint64_t& remaining, int depth);
+  int HandleOtherChunk(const ChunkHeader& chunk, uint64_t& remaining, int depth);
+  int HandleInfoListChunk(const ChunkHeader& chunk, uint64_t& remaining, int depth);
   // Called behind an odd-sized chunk whose header is at `headerPos`, once its
   // pad byte has been stepped over, with `room` the bytes its list holds from
   // the pad byte on. Some writers leave the pad byte out: when the byte is the
@@ -148,4 +273,6 @@ class CRIFFParser : public CParser {
   bool ReadBody(std::vector<uint8_t>& bytes, uint64_t count, int depth);
 
   uint32_t listNesting_ = 0;
+  const StopHeader* stopHeaders_ = nullptr;
+  size_t stopHeaderCount_ = 0;
 };

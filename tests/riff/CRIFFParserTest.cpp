@@ -290,8 +290,8 @@ TEST(CRIFFParserTest, InfoWalkerStepsBackOntoRiffMoviAndIdx1) {
     const char* token;
     int result;
   } cases[] = {{"RIFF", CRIFFParser::kMetRiff},
-               {"movi", CRIFFParser::kMetMovi},
-               {"idx1", CRIFFParser::kMetIdx1}};
+               {"movi", CRIFFParser::kMetHeader},
+               {"idx1", CRIFFParser::kMetHeader + 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.token);
     Bytes body = Concat(

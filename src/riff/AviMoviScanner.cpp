@@ -1,31 +1,29 @@
-// The scan of the media data in 'movi' lists: one MoviEntry per chunk found,
-// with recovery from damaged data.
-//
-// A 'movi' list is a plain sequence of chunks: `##dc`/`##db` video frames,
-// `##wb` audio, `##pc` palette changes, `##tx` text, `ix##` standard indexes,
-// `JUNK` filler and `LIST 'rec '` groups. The scan walks it header by header
-// and never reads a payload it does not show or convert, so that captures of
-// many gigabytes cost one small read per chunk. When the data stops making
-// sense (a token that is no chunk id, a chunk running past the file or the
-// list), the scan searches byte by byte for the next plausible chunk id and
-// carries on from there.
+#include "riff/AviMoviScanner.h"
 
 #include <algorithm>
-#include <array>
-#include <cstddef>
 #include <memory>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "core/ByteReader.h"
 #include "core/FourCC.h"
 #include "core/StructDesc.h"
 #include "core/StructureDumper.h"
-#include "riff/CAVIParser.h"
 #include "riff/AviIds.h"
+#include "riff/AviOdmlIndexReader.h"
+#include "riff/AviStatistics.h"
 
 namespace {
+
+constexpr int kHandled = CRIFFParser::kHandled;
+constexpr int kStop = CRIFFParser::kStop;
+constexpr int kMetRiff = CRIFFParser::kMetRiff;
+constexpr uint32_t kNoChunkSize = CParser::kNoChunkSize;
+constexpr const char* kPrematureEnd = CParser::kPrematureEnd;
+constexpr const char* kUnexpectedToken = CRIFFParser::kUnexpectedToken;
+constexpr const char* kSizeMismatch = CRIFFParser::kSizeMismatch;
 
 using avi::kAudsType;
 using avi::kIavsType;
@@ -42,9 +40,6 @@ using avi::kVidsType;
 
 constexpr uint32_t kSubsType = FourCC("subs");
 
-// Garbled data is searched in blocks of this size.
-constexpr uint64_t kRecoveryBlock = 0x80000;
-constexpr uint64_t kFirstRecoveryBlock = 64;
 // Entries this large always get their header line.
 constexpr uint32_t kAlwaysShownSize = 1000000;
 // Partial parsing never stops before this many entries.
@@ -189,7 +184,7 @@ std::vector<uint8_t> PcmFormat(uint32_t rate) {
 static_assert(sizeof(MoviEntry) <= 40, "MoviEntry grew");
 
 // One chunk (or bad token) of the list, for its header line.
-struct CAVIParser::MoviItem {
+struct AviMoviScanner::MoviItem {
   uint32_t token = 0;
   uint32_t size = kNoChunkSize;
   uint64_t headerPos = 0;
@@ -198,7 +193,7 @@ struct CAVIParser::MoviItem {
   bool shown = false;   // its header line was printed
 };
 
-struct CAVIParser::MoviScan {
+struct AviMoviScanner::MoviScan {
   // The counters of one chunk id, remembered so that the map of its stream
   // is searched once per id and not once per chunk.
   struct CounterSlot {
@@ -234,19 +229,29 @@ struct CAVIParser::MoviScan {
   std::vector<uint8_t> buffer;  // the payload read last
 };
 
-// ---------------------------------------------------------------------------
-// The list
+AviMoviScanner::AviMoviScanner(AviParseContext& context, AviChunkReader& chunks,
+                               AviOdmlIndexReader& odmlIndex, AviStatistics& statistics)
+    : reader_(context.reader),
+      report_(context.report),
+      options_(context.options),
+      model_(context.model),
+      findings_(context.findings),
+      chunks_(chunks),
+      odmlIndex_(odmlIndex),
+      statistics_(statistics) {}
 
-int CAVIParser::ScanMovi(uint64_t listSize, uint64_t declaredEnd, uint16_t segment, int depth) {
+AviMoviScanner::~AviMoviScanner() = default;
+
+int AviMoviScanner::Scan(uint64_t listSize, uint64_t declaredEnd, uint16_t segment, int depth) {
   MoviScan scan;
-  scan.typePos = moviListPosition_;
-  scan.bodyStart = CurrentPosition();
+  scan.typePos = findings_.moviListPosition;
+  scan.bodyStart = reader_.CurrentPosition();
   scan.listEnd = scan.bodyStart + listSize;
   scan.segment = segment;
   scan.depth = depth;
-  scan.records = RecordsMoviEntries();
-  if (options_.scan.switchXi && segment == 1 && BuildEntriesFromSuperIndex(depth)) {
-    return Seek(std::min(scan.listEnd, FileSize())) ? kHandled : kStop;
+  scan.records = findings_.recordsMoviEntries;
+  if (options_.scan.switchXi && segment == 1 && odmlIndex_.BuildEntriesFromSuperIndex(depth)) {
+    return reader_.Seek(std::min(scan.listEnd, reader_.FileSize())) ? kHandled : kStop;
   }
   if (segment == 1 && !options_.writer.tightAvi && (scan.typePos + 4) % 2048 != 0) {
     report_.Message("'movi' should start at n * AVI_HEADERSIZE(2048) - 4!", depth, kWarning);
@@ -261,24 +266,25 @@ int CAVIParser::ScanMovi(uint64_t listSize, uint64_t declaredEnd, uint16_t segme
   // there first (4, 0xFFFFEFF8, ...), and the chunks go on behind it and
   // behind the end of the segment. A size that runs past its segment is
   // taken as far as the file goes.
-  if (declaredEnd > segmentDeclaredEnd_) {
+  if (declaredEnd > findings_.segmentDeclaredEnd) {
     scan.stale = true;
-    scan.listEnd = std::max(scan.listEnd, std::min(declaredEnd, FileSize()));
+    scan.listEnd = std::max(scan.listEnd, std::min(declaredEnd, reader_.FileSize()));
   }
-  const size_t extent = moviExtents_.size();
-  moviExtents_.push_back({scan.typePos, scan.listEnd, segment});
+  const size_t extent = findings_.moviExtents.size();
+  findings_.moviExtents.push_back({scan.typePos, scan.listEnd, segment});
   int result = listSize >= 4 || scan.stale ? WalkMoviList(scan) : kHandled;
-  if (result == kHandled && CurrentPosition() == scan.listEnd && StreamChunkAt(scan.listEnd)) {
+  if (result == kHandled && reader_.CurrentPosition() == scan.listEnd &&
+      chunks_.StreamChunkAt(scan.listEnd)) {
     // Chunks of the streams right behind the list: its size is stale too.
     scan.stale = true;
-    scan.listEnd = FileSize();
-    moviExtents_[extent].end = scan.listEnd;
+    scan.listEnd = reader_.FileSize();
+    findings_.moviExtents[extent].end = scan.listEnd;
     result = WalkMoviList(scan);
   }
-  moviExtents_[extent].end = std::max(scan.bodyStart, CurrentPosition());
+  findings_.moviExtents[extent].end = std::max(scan.bodyStart, reader_.CurrentPosition());
   if (scan.stale && result != kStop) {
     const uint64_t declared = declaredEnd - scan.typePos;
-    const uint64_t real = CurrentPosition() - scan.typePos;
+    const uint64_t real = reader_.CurrentPosition() - scan.typePos;
     if (declared != real) {
       report_.Message("Stale 'movi' Size (" + Report::NumberText(declared) +
                           "), never set by its Writer, real Size (" + Report::NumberText(real) +
@@ -289,45 +295,41 @@ int CAVIParser::ScanMovi(uint64_t listSize, uint64_t declaredEnd, uint16_t segme
   return result;
 }
 
-bool CAVIParser::PeekToken(uint64_t position, uint32_t& token) {
-  uint8_t bytes[4];
-  if (position > FileSize() || FileSize() - position < 4 || !ReadAt(position, bytes, 4)) {
-    return false;
+void AviMoviScanner::ReserveEntries() {
+  if (!findings_.recordsMoviEntries) return;
+  // The frame counts come from the file: each chunk needs at least its 8-byte
+  // header, so the file can hold no more than a size / 8 of them.
+  uint64_t frames = model_.avihSeen ? model_.MainHeader().totalFrames : 0;
+  uint64_t nonAudio = 0;
+  for (size_t i = 0; i < model_.streams.size(); ++i) {
+    if (!model_.streams[i].strhSeen) continue;
+    const AviStreamHeader header = model_.StreamHeader(i);
+    if (header.type != kAudsType) nonAudio += header.length;
   }
-  token = FourCCFromBytes(bytes);
-  return true;
+  frames = std::max(frames, nonAudio);
+  if (model_.dmlhSeen) {
+    frames = std::max<uint64_t>(frames, ByteReader(model_.dmlh.data(), 4, model_.bigEndian).U32());
+  }
+  const uint64_t wanted = std::min(2 * frames, reader_.FileSize() / 8 + 1);
+  if (wanted <= model_.movi.capacity()) return;
+  try {
+    model_.movi.reserve(static_cast<size_t>(wanted));
+  } catch (const std::bad_alloc&) {
+    // Only a head start for the scan: the list still grows as needed.
+  } catch (const std::length_error&) {
+  }
 }
 
-bool CAVIParser::StreamChunkAt(uint64_t position) {
-  uint32_t token = 0;
-  return PeekToken(position, token) && IsPlausibleChunkId(token) && model_.StreamNumber(token) >= 0;
-}
-
-bool CAVIParser::PlausibleChunkAt(uint64_t position) {
-  uint32_t token = 0;
-  return PeekToken(position, token) && IsPlausibleChunkId(token);
-}
-
-const CAVIParser::MoviExtent* CAVIParser::MoviListAt(uint64_t position) const {
-  // The lists were scanned in file order.
-  const auto after =
-      std::upper_bound(moviExtents_.begin(), moviExtents_.end(), position,
-                       [](uint64_t at, const MoviExtent& extent) { return at <= extent.typePos; });
-  if (after == moviExtents_.begin()) return nullptr;
-  const MoviExtent& extent = *std::prev(after);
-  return position <= extent.end ? &extent : nullptr;
-}
-
-int CAVIParser::WalkMoviList(MoviScan& scan) {
+int AviMoviScanner::WalkMoviList(MoviScan& scan) {
   uint32_t token = 0;
   bool recovered = false;  // `token` was found by the recovery and is not yet handled
   for (;;) {
     const bool fromRecovery = recovered;
     recovered = false;
     if (!fromRecovery) {
-      if (CurrentPosition() + 4 > scan.listEnd) break;
-      if (!ReadToken(token, scan.depth)) {
-        ErrorContextDump(kErrorContextWindow, scan.depth);
+      if (reader_.CurrentPosition() + 4 > scan.listEnd) break;
+      if (!reader_.ReadToken(token, scan.depth)) {
+        reader_.ErrorContextDump(kErrorContextWindow, scan.depth);
         return kStop;
       }
       if (IsDwordPadding(token)) {
@@ -336,11 +338,11 @@ int CAVIParser::WalkMoviList(MoviScan& scan) {
           report_.Message("Odd size frame is DWORD-aligned instead of WORD!", inner, kError);
         }
         // The next token starts behind the two extra bytes.
-        if (!Skip(-2, true)) return kStop;
+        if (!reader_.Skip(-2, true)) return kStop;
         continue;
       }
     }
-    const uint64_t tokenEnd = CurrentPosition();
+    const uint64_t tokenEnd = reader_.CurrentPosition();
     const int result = HandleMoviToken(scan, token, fromRecovery);
     if (result == kHandled) {
       scan.recoveredBefore = fromRecovery;
@@ -357,13 +359,13 @@ int CAVIParser::WalkMoviList(MoviScan& scan) {
   return EndMoviList(scan, true);
 }
 
-int CAVIParser::HandleMoviToken(MoviScan& scan, uint32_t token, bool fromRecovery) {
+int AviMoviScanner::HandleMoviToken(MoviScan& scan, uint32_t token, bool fromRecovery) {
   // `JUNQ` (Premiere's filler) is no chunk id the recovery looks for, but
   // where a chunk is expected it is one.
-  if (!fromRecovery && token != kJunqId && !IsPlausibleChunkId(token)) {
+  if (!fromRecovery && token != kJunqId && !chunks_.IsPlausibleChunkId(token)) {
     // With no room behind it for a size the list simply ends here.
-    if (CurrentPosition() + 4 > scan.listEnd) {
-      overheadSize_ += 4;
+    if (reader_.CurrentPosition() + 4 > scan.listEnd) {
+      reader_.AddOverhead(4);
       return kHandled;
     }
     return kResyncToken;
@@ -371,22 +373,22 @@ int CAVIParser::HandleMoviToken(MoviScan& scan, uint32_t token, bool fromRecover
   const uint32_t limit = options_.scan.moviParseLimit;
   if (limit != 0 && scan.entries > limit && scan.entries > options_.report.moviTraceLimit &&
       scan.entries > kMinimumParsedEntries) {
-    return Seek(std::min(scan.listEnd, FileSize())) ? kListDone : kStop;
+    return reader_.Seek(std::min(scan.listEnd, reader_.FileSize())) ? kListDone : kStop;
   }
   if (token == kJunkId || token == kJunqId) return HandleMoviJunk(scan, token);
   if (token == kIdx1Id || token == kRiffId) {
     // The list declared too large a size: what follows it belongs to the caller.
-    if (!Skip(-4, true)) return kStop;
+    if (!reader_.Skip(-4, true)) return kStop;
     return token == kIdx1Id ? kMetIdx1 : kMetRiff;
   }
   if (token == kListId) return HandleMoviSubList(scan);
   return HandleMoviChunk(scan, token);
 }
 
-int CAVIParser::HandleMoviJunk(MoviScan& scan, uint32_t token) {
-  const uint64_t headerPos = CurrentPosition() - 4;
+int AviMoviScanner::HandleMoviJunk(MoviScan& scan, uint32_t token) {
+  const uint64_t headerPos = reader_.CurrentPosition() - 4;
   uint32_t size = 0;
-  if (!ReadRawSize(size, scan.depth)) return kStop;
+  if (!chunks_.ReadRawSize(size, scan.depth)) return kStop;
   scan.recordedBefore = 0;
   scan.item = MoviItem{token, size, headerPos, 0, true, false};
   if (Traced(scan.structureReports)) {
@@ -396,34 +398,35 @@ int CAVIParser::HandleMoviJunk(MoviScan& scan, uint32_t token) {
   const uint64_t payloadStart = headerPos + 8;
   const int bounds = CheckMoviChunkBounds(scan, payloadStart, size);
   if (bounds != kHandled) return bounds;
-  overheadSize_ += uint64_t{size} + 8;
+  reader_.AddOverhead(uint64_t{size} + 8);
   return FinishMoviChunk(scan, payloadStart, size);
 }
 
-int CAVIParser::HandleMoviSubList(MoviScan& scan) {
-  const uint64_t headerPos = CurrentPosition() - 4;
+int AviMoviScanner::HandleMoviSubList(MoviScan& scan) {
+  const uint64_t headerPos = reader_.CurrentPosition() - 4;
   uint32_t size = 0;
   uint32_t listType = 0;
-  if (!ReadRawSize(size, scan.depth) || !ReadToken(listType, scan.depth)) return kStop;
+  if (!chunks_.ReadRawSize(size, scan.depth) || !reader_.ReadToken(listType, scan.depth))
+    return kStop;
   scan.recordedBefore = 0;
   const bool shown = Traced(scan.structureReports);
   if (listType == kRecId) {
     // A group of chunks that belong together; its chunks are entries like
     // any other.
-    if (shown) ChunkHeaderLine(kListId, listType, size, headerPos, "", scan.depth);
+    if (shown) reader_.ChunkHeaderLine(kListId, listType, size, headerPos, "", scan.depth);
     return kHandled;
   }
-  const int inner = ChunkHeaderLine(kListId, listType, size, headerPos, "", scan.depth);
+  const int inner = reader_.ChunkHeaderLine(kListId, listType, size, headerPos, "", scan.depth);
   report_.Message(kUnexpectedToken, inner, kError);
   return kStop;
 }
 
-int CAVIParser::HandleMoviChunk(MoviScan& scan, uint32_t token) {
-  const uint64_t headerPos = CurrentPosition() - 4;
+int AviMoviScanner::HandleMoviChunk(MoviScan& scan, uint32_t token) {
+  const uint64_t headerPos = reader_.CurrentPosition() - 4;
   scan.item = MoviItem{token, kNoChunkSize, headerPos, scan.entries++, false, false};
   scan.recordedBefore = 0;
   uint32_t size = 0;
-  if (!ReadRawSize(size, scan.depth)) {
+  if (!chunks_.ReadRawSize(size, scan.depth)) {
     ShowMoviItem(scan, scan.item);
     return kStop;
   }
@@ -443,10 +446,10 @@ int CAVIParser::HandleMoviChunk(MoviScan& scan, uint32_t token) {
   return FinishMoviChunk(scan, payloadStart, size);
 }
 
-int CAVIParser::CheckMoviChunkBounds(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
+int AviMoviScanner::CheckMoviChunkBounds(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
   // 64-bit sums: a size near 4 GiB must not wrap past the checks.
   const uint64_t payloadEnd = payloadStart + size;
-  if (payloadEnd > FileSize()) {
+  if (payloadEnd > reader_.FileSize()) {
     report_.Message(kPrematureEnd, ShowMoviItem(scan, scan.item), kError);
     return kResyncChunk;
   }
@@ -462,58 +465,49 @@ int CAVIParser::CheckMoviChunkBounds(MoviScan& scan, uint64_t payloadStart, uint
   return options_.scan.subchunkEnforcesParentSize ? kHandled : kResyncChunk;
 }
 
-int CAVIParser::FinishMoviChunk(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
+int AviMoviScanner::FinishMoviChunk(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
   const uint64_t payloadEnd = payloadStart + size;
   // The pad byte behind an odd payload; the last chunk of a file may lack it.
   bool pad = false;
-  if (wordAligned_ && (size & 1) != 0 && payloadEnd < FileSize()) {
+  if (reader_.WordAligned() && (size & 1) != 0 && payloadEnd < reader_.FileSize()) {
     // Garbage of odd length shifts every later chunk to the other parity,
     // but their writer's pad bytes are still there.
-    pad = TakePadByte(payloadEnd, (payloadStart - scan.bodyStart) % 2 == 0);
+    pad = chunks_.TakePadByte(payloadEnd, (payloadStart - scan.bodyStart) % 2 == 0);
   }
-  return Seek(payloadEnd + (pad ? 1 : 0)) ? kHandled : kStop;
+  return reader_.Seek(payloadEnd + (pad ? 1 : 0)) ? kHandled : kStop;
 }
 
-bool CAVIParser::TakePadByte(uint64_t end, bool expected) {
-  // The header behind the chunk decides, where only one of the two places
-  // holds one.
-  if (!PlausibleChunkAt(end + (expected ? 1 : 0)) && PlausibleChunkAt(end + (expected ? 0 : 1))) {
-    return !expected;
-  }
-  return expected;
-}
-
-void CAVIParser::ShowLastEntry(MoviScan& scan) {
+void AviMoviScanner::ShowLastEntry(MoviScan& scan) {
   const uint32_t limit = options_.report.moviTraceLimit;
   if (limit != 0 && scan.entries > limit) ShowMoviItem(scan, scan.lastEntry);
 }
 
-int CAVIParser::EndMoviList(MoviScan& scan, bool checkRest) {
+int AviMoviScanner::EndMoviList(MoviScan& scan, bool checkRest) {
   ShowLastEntry(scan);
-  const uint64_t position = CurrentPosition();
+  const uint64_t position = reader_.CurrentPosition();
   if (checkRest && position < scan.listEnd) {
     // A list that claims a few bytes too many may end right at the header
     // that follows it.
     uint32_t token = 0;
-    if (position + 4 <= FileSize()) {
-      if (!ReadToken(token, scan.depth) || !Skip(-4, true)) return kStop;
+    if (position + 4 <= reader_.FileSize()) {
+      if (!reader_.ReadToken(token, scan.depth) || !reader_.Skip(-4, true)) return kStop;
       if (token == kIdx1Id) return kMetIdx1;
       if (token == kRiffId) return kMetRiff;
     }
     report_.Message(kSizeMismatch, scan.depth, kError);
-    overheadSize_ += scan.listEnd - position;
-    if (!Seek(std::min(scan.listEnd, FileSize()))) return kStop;
+    reader_.AddOverhead(scan.listEnd - position);
+    if (!reader_.Seek(std::min(scan.listEnd, reader_.FileSize()))) return kStop;
   }
   return kHandled;
 }
 
-bool CAVIParser::Traced(uint32_t& reports) const {
+bool AviMoviScanner::Traced(uint32_t& reports) const {
   if (reports >= options_.report.moviTraceLimit) return false;
   ++reports;
   return true;
 }
 
-int CAVIParser::ShowMoviItem(const MoviScan& scan, MoviItem& item) {
+int AviMoviScanner::ShowMoviItem(const MoviScan& scan, MoviItem& item) {
   if (options_.report.verbosity == 0) return scan.depth;
   if (!item.shown) {
     item.shown = true;
@@ -521,15 +515,13 @@ int CAVIParser::ShowMoviItem(const MoviScan& scan, MoviItem& item) {
     // Without a size the line shows no token: a bad token is named in it,
     // with its bytes, which are often not characters at all.
     if (item.size == kNoChunkSize) name += ", Token " + TokenText(item.token);
-    ChunkHeaderLine(item.token, 0, item.size, item.headerPos, name, scan.depth);
+    reader_.ChunkHeaderLine(item.token, 0, item.size, item.headerPos, name, scan.depth);
   }
   return scan.depth + 1;
 }
 
-// ---------------------------------------------------------------------------
-// Data chunks
-
-int CAVIParser::HandleIndexChunk(MoviScan& scan, int stream, uint64_t payloadStart, uint32_t size) {
+int AviMoviScanner::HandleIndexChunk(MoviScan& scan, int stream, uint64_t payloadStart,
+                                     uint32_t size) {
   if (stream < 0) {
     if (Traced(scan.placementReports)) {
       report_.Message("Stream Number greater than defined Streams!", ShowMoviItem(scan, scan.item),
@@ -546,21 +538,18 @@ int CAVIParser::HandleIndexChunk(MoviScan& scan, int stream, uint64_t payloadSta
   if (dump) {
     inner = ShowMoviItem(scan, scan.item);
     const uint16_t longsPerEntry =
-        ByteReader(scan.buffer.data(), scan.buffer.size(), bigEndian_).U16();
+        ByteReader(scan.buffer.data(), scan.buffer.size(), reader_.BigEndian()).U16();
     if (DigitsFirst(id) && longsPerEntry == 2) {
       report_.Message("Should presumably be 'ix##'", inner, kWarning);
     }
   }
-  SubChunk chunk;
-  chunk.token = id;
-  chunk.size = size;
-  chunk.headerPos = scan.item.headerPos;
-  HandleStandardIndex(chunk, static_cast<size_t>(stream), scan.buffer, scan.segment, scan.typePos,
-                      dump, inner);
+  odmlIndex_.HandleStandardIndex(id, size, static_cast<size_t>(stream), scan.buffer, scan.segment,
+                                 scan.typePos, dump, inner);
   return kHandled;
 }
 
-int CAVIParser::HandleStreamData(MoviScan& scan, int stream, uint64_t payloadStart, uint32_t size) {
+int AviMoviScanner::HandleStreamData(MoviScan& scan, int stream, uint64_t payloadStart,
+                                     uint32_t size) {
   if (stream < 0) {
     if (Traced(scan.placementReports)) {
       report_.Message("Stream Number greater than defined Streams!", ShowMoviItem(scan, scan.item),
@@ -572,7 +561,7 @@ int CAVIParser::HandleStreamData(MoviScan& scan, int stream, uint64_t payloadSta
   const uint32_t limit = options_.report.moviTraceLimit;
   AviStream& data = model_.streams[static_cast<size_t>(stream)];
   data.largestChunk = std::max(data.largestChunk, size);
-  payloadTotal_ += size;
+  findings_.payloadTotal += size;
   ChunkTypeCounters& counters = CountersOf(scan, data, id);
   ++counters.moviChunks;
   if (size == 0) ++counters.zeroSize;
@@ -589,7 +578,6 @@ int CAVIParser::HandleStreamData(MoviScan& scan, int stream, uint64_t payloadSta
       }
       break;
     case StreamKind::kSubtitle:
-      subtitleSeen_ = true;
       if (Traced(scan.payloadReports)) result = DumpSubtitle(scan, payloadStart, size);
       break;
     case StreamKind::kText:
@@ -613,13 +601,13 @@ int CAVIParser::HandleStreamData(MoviScan& scan, int stream, uint64_t payloadSta
   return kHandled;
 }
 
-int CAVIParser::HandleVideoChunk(MoviScan& scan, int stream, uint64_t payloadStart, uint32_t size) {
+int AviMoviScanner::HandleVideoChunk(MoviScan& scan, int stream, uint64_t payloadStart,
+                                     uint32_t size) {
   const uint16_t type = TypeCode(scan.item.token);
   if ((type == kAudioCode || type == kTextCode) && Traced(scan.typeReports)) {
     report_.Message("Audio chunk in Video Stream found!", ShowMoviItem(scan, scan.item), kError);
   }
   if (type == kPaletteCode) {
-    paletteChangeSeen_ = true;
     if (!Traced(scan.payloadReports)) return kHandled;
     return DumpPaletteChange(scan, payloadStart, size);
   }
@@ -632,7 +620,7 @@ int CAVIParser::HandleVideoChunk(MoviScan& scan, int stream, uint64_t payloadSta
   return HandleDvFrame(scan, payloadStart, size);
 }
 
-int CAVIParser::HandleDvFrame(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
+int AviMoviScanner::HandleDvFrame(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
   const bool traced = scan.item.number < options_.report.moviTraceLimit;
   const bool summary = traced && options_.report.verbosity >= 2;
   const bool dump = traced && options_.report.verbosity >= 6;
@@ -661,7 +649,7 @@ int CAVIParser::HandleDvFrame(MoviScan& scan, uint64_t payloadStart, uint32_t si
   return kHandled;
 }
 
-int CAVIParser::SplitOffDvAudio(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
+int AviMoviScanner::SplitOffDvAudio(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
   std::vector<uint8_t> pcm;
   std::string why = "Frame size is not DV compliant (144000/120000)";
   bool extracted = false;
@@ -711,11 +699,12 @@ int CAVIParser::SplitOffDvAudio(MoviScan& scan, uint64_t payloadStart, uint32_t 
   entry.payloadPosition = payloadStart;
   entry.ownedPayload = std::make_unique<std::vector<uint8_t>>(std::move(pcm));
   ++scan.recordedBefore;
-  NoteChunkOrder(static_cast<int>(model_.streams.size()), dvAudioChunkId_, scan.segment, true);
+  statistics_.NoteChunkOrder(static_cast<int>(model_.streams.size()), dvAudioChunkId_, scan.segment,
+                             true);
   return kHandled;
 }
 
-int CAVIParser::DumpMoviPayload(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
+int AviMoviScanner::DumpMoviPayload(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
   const uint32_t shown = std::min(size, options_.report.dumpLimit);
   const int inner = ShowMoviItem(scan, scan.item);
   if (shown == 0) return kHandled;
@@ -724,10 +713,10 @@ int CAVIParser::DumpMoviPayload(MoviScan& scan, uint64_t payloadStart, uint32_t 
   return kHandled;
 }
 
-int CAVIParser::DumpSubtitle(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
+int AviMoviScanner::DumpSubtitle(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
   if (!ReadMoviPayload(scan, payloadStart, size)) return kStop;
   const int inner = ShowMoviItem(scan, scan.item);
-  ByteReader in(scan.buffer.data(), scan.buffer.size(), bigEndian_);
+  ByteReader in(scan.buffer.data(), scan.buffer.size(), reader_.BigEndian());
   for (const char* label : kSubtitleFields) {
     if (in.Remaining() < 2) return kHandled;
     report_.PlainLine(label + Report::NumberText(in.U16()), inner);
@@ -740,25 +729,26 @@ int CAVIParser::DumpSubtitle(MoviScan& scan, uint64_t payloadStart, uint32_t siz
   return kHandled;
 }
 
-int CAVIParser::DumpPaletteChange(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
+int AviMoviScanner::DumpPaletteChange(MoviScan& scan, uint64_t payloadStart, uint32_t size) {
   if (!ReadMoviPayload(scan, payloadStart, size)) return kStop;
   const bool whole = size > kPaletteCountOffset && scan.buffer[kPaletteCountOffset] == 0;
   StructureDumper::InterpretStructure(
-      *this, ShowMoviItem(scan, scan.item), size, scan.buffer.data(), size, size,
+      reader_, ShowMoviItem(scan, scan.item), size, scan.buffer.data(), size, size,
       whole ? kWholePaletteChange : kPaletteChange, StructureDumper::kNoItemLimit);
   return kHandled;
 }
 
-bool CAVIParser::ReadMoviPayload(MoviScan& scan, uint64_t payloadStart, uint64_t count) {
+bool AviMoviScanner::ReadMoviPayload(MoviScan& scan, uint64_t payloadStart, uint64_t count) {
   // Callers pass sizes already checked against the file.
   scan.buffer.resize(static_cast<size_t>(count));
-  return Seek(payloadStart) &&
-         (count == 0 || ReadChecked(scan.buffer.data(), count, scan.depth + 1, true));
+  return reader_.Seek(payloadStart) &&
+         (count == 0 || reader_.ReadChecked(scan.buffer.data(), count, scan.depth + 1, true));
 }
 
-void CAVIParser::RecordMoviEntry(MoviScan& scan, uint32_t id, uint32_t size, uint64_t headerPos) {
+void AviMoviScanner::RecordMoviEntry(MoviScan& scan, uint32_t id, uint32_t size,
+                                     uint64_t headerPos) {
   ++scan.recordedBefore;
-  NoteChunkOrder(model_.StreamNumber(id), id, scan.segment);
+  statistics_.NoteChunkOrder(model_.StreamNumber(id), id, scan.segment);
   if (!scan.records) return;
   MoviEntry& entry = model_.movi.emplace_back();
   entry.chunkId = id;
@@ -768,7 +758,7 @@ void CAVIParser::RecordMoviEntry(MoviScan& scan, uint32_t id, uint32_t size, uin
   entry.payloadPosition = headerPos + 8;
 }
 
-void CAVIParser::MarkDoubtful(MoviScan& scan) {
+void AviMoviScanner::MarkDoubtful(MoviScan& scan) {
   if (scan.recordedBefore == 0) return;
   if (!scan.records) {
     // No index will be matched: the chunk goes at once.
@@ -782,7 +772,7 @@ void CAVIParser::MarkDoubtful(MoviScan& scan) {
   }
 }
 
-void CAVIParser::UncountChunk(uint32_t id, uint32_t size) {
+void AviMoviScanner::UncountChunk(uint32_t id, uint32_t size) {
   AviStream* stream = nullptr;
   const int number = model_.StreamNumber(id);
   if (number >= 0) {
@@ -797,7 +787,7 @@ void CAVIParser::UncountChunk(uint32_t id, uint32_t size) {
     if (c.moviChunks > 0) --c.moviChunks;
     if (size == 0 && c.zeroSize > 0) --c.zeroSize;
   }
-  if (number >= 0) payloadTotal_ -= std::min<uint64_t>(payloadTotal_, size);
+  if (number >= 0) findings_.payloadTotal -= std::min<uint64_t>(findings_.payloadTotal, size);
   // The stream added for the audio of DV frames has no stream number yet.
   const bool audio =
       number < 0 || (stream->strhSeen && KindOf(model_.StreamHeader(static_cast<size_t>(number))) ==
@@ -805,7 +795,7 @@ void CAVIParser::UncountChunk(uint32_t id, uint32_t size) {
   if (audio) stream->audioBytes -= std::min<uint64_t>(stream->audioBytes, size);
 }
 
-void CAVIParser::SettleDoubtfulChunks(int depth) {
+void AviMoviScanner::SettleDoubtfulChunks(int depth) {
   std::vector<MoviEntry>& movi = model_.movi;
   uint32_t kept = 0;
   uint32_t dropped = doubtfulDropped_;
@@ -840,7 +830,7 @@ void CAVIParser::SettleDoubtfulChunks(int depth) {
   }
 }
 
-ChunkTypeCounters& CAVIParser::CountersOf(MoviScan& scan, AviStream& stream, uint32_t id) {
+ChunkTypeCounters& AviMoviScanner::CountersOf(MoviScan& scan, AviStream& stream, uint32_t id) {
   MoviScan::CounterSlot& slot = scan.counterCache[(id ^ id >> 8 ^ id >> 16 ^ id >> 24) & 15];
   if (slot.counters == nullptr || slot.id != id || slot.stream != &stream) {
     slot.id = id;
@@ -850,12 +840,9 @@ ChunkTypeCounters& CAVIParser::CountersOf(MoviScan& scan, AviStream& stream, uin
   return *slot.counters;
 }
 
-// ---------------------------------------------------------------------------
-// Recovery
-
-bool CAVIParser::ResyncMovi(MoviScan& scan, bool implausible, bool fromRecovery,
-                            uint64_t failedTokenEnd, uint32_t& token, int& result) {
-  const uint64_t here = CurrentPosition();
+bool AviMoviScanner::ResyncMovi(MoviScan& scan, bool implausible, bool fromRecovery,
+                                uint64_t failedTokenEnd, uint32_t& token, int& result) {
+  const uint64_t here = reader_.CurrentPosition();
   // An id the recovery found may be a chance match inside garbage, even one
   // that overlaps the real id behind it: when it fails, or the chunk it
   // began leads astray, the next search starts right behind its first byte.
@@ -875,7 +862,7 @@ bool CAVIParser::ResyncMovi(MoviScan& scan, bool implausible, bool fromRecovery,
   const int inner = ShowMoviItem(scan, scan.item);
   // Otherwise ids that begin up to 7 bytes before the failure are found too.
   const uint64_t start = behind != 0 ? behind - 3 : here - scan.bodyStart > 6 ? here - 7 : here;
-  if (SearchChunkId(inner, start, scan.listEnd, failedTokenEnd, behind, token)) return true;
+  if (chunks_.SearchChunkId(inner, start, scan.listEnd, failedTokenEnd, behind, token)) return true;
   // Nothing more in the list: the position stands at its end (or at the end
   // of the file), and the walk goes on from there. The list itself is done,
   // so its indexes are still matched against what was found.
@@ -883,75 +870,12 @@ bool CAVIParser::ResyncMovi(MoviScan& scan, bool implausible, bool fromRecovery,
   return false;
 }
 
-bool CAVIParser::RecoverGarbledData(int depth, uint64_t limit, uint32_t& token,
-                                    uint64_t& consumed) {
-  const uint64_t here = CurrentPosition();
-  const uint64_t back = consumed > 6 ? std::min<uint64_t>(7, here) : 0;
-  const uint64_t start = here - back;
-  const uint64_t end = limit > ~uint64_t{0} - start ? ~uint64_t{0} : start + limit;
-  const bool found = SearchChunkId(depth, start, end, here, 0, token);
-  consumed = consumed - std::min(consumed, back) + (CurrentPosition() - start);
-  return found;
-}
-
-bool CAVIParser::SearchChunkId(int depth, uint64_t start, uint64_t end, uint64_t failedTokenEnd,
-                               uint64_t minimumEnd, uint32_t& token) {
-  const uint64_t stop = std::min(end, FileSize());
-  const uint64_t range = stop > start ? stop - start : 0;
-  report_.Message("Garbled Data found!", depth, kError);
-  // Most searches end within a few bytes: the blocks start small and double
-  // (64, 64, 128, ... bytes up to 512 KiB at a time), so that a file of many
-  // garbled chunks costs no more than its own bytes. Each 512 KiB searched
-  // is one progress tick.
-  std::vector<uint8_t> block;
-  uint32_t window = 0;
-  uint64_t searched = 0;
-  uint64_t foundEnd = 0;
-  bool readable = Seek(start);
-  while (readable && searched < range && foundEnd == 0) {
-    const uint64_t ramp = std::max(searched, kFirstRecoveryBlock);
-    const uint64_t count = std::min({range - searched, ramp, kRecoveryBlock});
-    if (block.size() < count) block.resize(static_cast<size_t>(count));
-    readable = ReadChecked(block.data(), count, depth, true);
-    if (!readable) break;
-    if (searched % kRecoveryBlock == 0) report_.ProgressTick(progressCounter_);
-    for (size_t i = 0; i < count; ++i) {
-      // The newest byte enters at the top: the window reads as a token in
-      // file order.
-      window = (window >> 8) | static_cast<uint32_t>(block[i]) << 24;
-      ++searched;
-      const uint64_t windowEnd = start + searched;
-      if (searched >= 4 && windowEnd != failedTokenEnd && windowEnd > minimumEnd &&
-          IsPlausibleChunkId(window)) {
-        foundEnd = windowEnd;
-        break;
-      }
-    }
-  }
-  if (foundEnd == 0) {
-    Seek(start + range);
-    overheadSize_ += range;
-    report_.PlainLine("Unrecoverable", depth);
-    return false;
-  }
-  Seek(foundEnd);
-  const uint64_t passed = foundEnd - 4 - start;
-  overheadSize_ += passed;
-  token = window;
-  ChunkHeaderLine(token, 0, static_cast<uint32_t>(std::min<uint64_t>(passed, kNoChunkSize - 1)),
-                  foundEnd - 4, "Recovered (S:Offset)", depth);
-  return true;
-}
-
-// ---------------------------------------------------------------------------
-// DV type 1 to type 2
-
-void CAVIParser::AddDvAudioStream() {
+void AviMoviScanner::AddDvAudioStream() {
   // The stream headers are written in the file's byte order only for
   // little-endian files; DV is never stored big-endian.
   if (!options_.scan.switchQ2 || dvAudioSource_ >= 0 || model_.bigEndian) return;
   const size_t number = model_.streams.size() + model_.extraStreams.size();
-  if (number >= kMaxStreams) return;
+  if (number >= AviModel::kMaxStreams) return;
   for (size_t i = 0; i < model_.streams.size(); ++i) {
     if (!model_.streams[i].strhSeen) continue;
     const StreamKind kind = KindOf(model_.StreamHeader(i));

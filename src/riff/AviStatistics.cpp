@@ -1,5 +1,4 @@
-// The statistics and consistency report printed after the last segment: what
-// the 'movi' scan and the indexes found, set against what the headers claim.
+#include "riff/AviStatistics.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,7 +10,6 @@
 #include "core/ByteReader.h"
 #include "core/FourCC.h"
 #include "riff/AviHeaderDumper.h"
-#include "riff/CAVIParser.h"
 #include "riff/AviIds.h"
 
 namespace {
@@ -25,7 +23,6 @@ using avi::kMustUseIndexFlag;
 using avi::kTxtsType;
 using avi::kVidsType;
 
-
 constexpr uint32_t kPaletteChangesFlag = 0x10000;
 // A suggested buffer this much above the largest chunk is still fine.
 constexpr uint64_t kBufferSlack = 16;
@@ -33,7 +30,7 @@ constexpr uint64_t kBufferSlack = 16;
 constexpr double kByteRateSlack = 10.0;
 
 // Offsets in the stream formats.
-constexpr size_t kBitCountOffset = 14;      // BITMAPINFOHEADER biBitCount
+constexpr size_t kBitCountOffset = 14;       // BITMAPINFOHEADER biBitCount
 constexpr size_t kAvgBytesPerSecOffset = 8;  // WAVEFORMATEX nAvgBytesPerSec
 
 std::string Num(uint64_t value) { return Report::NumberText(value); }
@@ -73,7 +70,7 @@ uint16_t FormatHalf(const AviStream& stream, size_t offset, bool bigEndian) {
 }  // namespace
 
 // What the statistics work out per stream before they print.
-struct CAVIParser::StreamFacts {
+struct AviStatistics::StreamFacts {
   std::vector<uint64_t> frames;  // chunks in 'movi' that are frames
   int firstVideo = -1;
   int firstAudio = -1;
@@ -81,7 +78,14 @@ struct CAVIParser::StreamFacts {
   uint32_t audioStreams = 0;
 };
 
-void CAVIParser::RunStatistics(int depth) {
+AviStatistics::AviStatistics(AviParseContext& context)
+    : reader_(context.reader),
+      report_(context.report),
+      options_(context.options),
+      model_(context.model),
+      findings_(context.findings) {}
+
+void AviStatistics::Run(int depth) {
   StreamFacts facts;
   // The streams of the file, then the one a DV conversion adds.
   const size_t streams = model_.streams.size() + model_.extraStreams.size();
@@ -106,19 +110,16 @@ void CAVIParser::RunStatistics(int depth) {
   if (facts.audioStreams == 0) report_.PlainLine("No 'auds'-Stream detected!", inner);
 }
 
-const AviStream& CAVIParser::StreamAt(size_t stream) const {
+const AviStream& AviStatistics::StreamAt(size_t stream) const {
   const size_t count = model_.streams.size();
   return stream < count ? model_.streams[stream] : model_.extraStreams[stream - count];
 }
 
-AviStreamHeader CAVIParser::HeaderAt(size_t stream) const {
+AviStreamHeader AviStatistics::HeaderAt(size_t stream) const {
   return AviModel::DecodeStreamHeader(StreamAt(stream).strh.data(), model_.bigEndian);
 }
 
-// ---------------------------------------------------------------------------
-// Preparation
-
-void CAVIParser::NoteChunkOrder(int stream, uint32_t id, uint16_t segment, bool made) {
+void AviStatistics::NoteChunkOrder(int stream, uint32_t id, uint16_t segment, bool made) {
   ChunkOrder& order = chunkOrder_;
   const size_t streams = model_.streams.size() + model_.extraStreams.size();
   if (!order.started) {
@@ -152,7 +153,7 @@ void CAVIParser::NoteChunkOrder(int stream, uint32_t id, uint16_t segment, bool 
   }
 }
 
-void CAVIParser::DetectInitialFrames() {
+void AviStatistics::DetectInitialFrames() {
   // The initial frames of an interleaved file are the lead of each stream
   // over the video: its chunks before the first video frame. The video
   // itself, and any stream of a file without video, leads by nothing.
@@ -164,7 +165,7 @@ void CAVIParser::DetectInitialFrames() {
   }
 }
 
-bool CAVIParser::DetectInterleaving(const StreamFacts& facts) {
+bool AviStatistics::DetectInterleaving(const StreamFacts& facts) {
   model_.interleaved = false;
   if (facts.firstAudio < 0 || facts.firstVideo < 0) return false;
   const uint64_t audioTotal = facts.frames[static_cast<size_t>(facts.firstAudio)];
@@ -180,23 +181,21 @@ bool CAVIParser::DetectInterleaving(const StreamFacts& facts) {
   return true;
 }
 
-// ---------------------------------------------------------------------------
-// File-wide lines
-
-void CAVIParser::ReportOverhead(int depth) {
+void AviStatistics::ReportOverhead(int depth) {
   if (options_.report.verbosity <= 2) return;
-  const uint64_t fileSize = FileSize();
-  const uint64_t overhead = fileSize > payloadTotal_ ? fileSize - payloadTotal_ : 0;
+  const uint64_t fileSize = reader_.FileSize();
+  const uint64_t overhead =
+      fileSize > findings_.payloadTotal ? fileSize - findings_.payloadTotal : 0;
   const uint64_t percent =
       fileSize == 0 ? 0
                     : AviHeaderDumper::RoundedWhole(static_cast<double>(overhead) * 100.0 /
                                                     static_cast<double>(fileSize));
   report_.PlainLine("Overhead Size " + Num(overhead) + ", approx. " + Num(percent) +
-                        "% (including wasted " + Num(overheadSize_) + ")",
+                        "% (including wasted " + Num(reader_.OverheadSize()) + ")",
                     depth);
 }
 
-void CAVIParser::ReportInterleaving(bool decidable, int depth) {
+void AviStatistics::ReportInterleaving(bool decidable, int depth) {
   const bool flagged = (model_.MainHeader().flags & kInterleavedFlag) != 0;
   if (model_.interleaved && !flagged) {
     report_.PlainLine("Audio/Video interleaved, but ISINTERLEAVED not set!", depth);
@@ -207,18 +206,19 @@ void CAVIParser::ReportInterleaving(bool decidable, int depth) {
   }
 }
 
-void CAVIParser::ReportIndexOrder(int depth) {
+void AviStatistics::ReportIndexOrder(int depth) {
   const bool mustUseIndex = (model_.MainHeader().flags & kMustUseIndexFlag) != 0;
-  if (!indexOutOfOrder_ && mustUseIndex && indexInsideChunks_ && !idx1Met_ && model_.dmlhSeen) {
+  if (!findings_.indexOutOfOrder && mustUseIndex && findings_.indexInsideChunks &&
+      !findings_.idx1Met && model_.dmlhSeen) {
     // Frames packed into shared chunks are found through the index alone.
-    indexOutOfOrder_ = true;
+    findings_.indexOutOfOrder = true;
     report_.PlainLine("This may be a low-overhead AVI (multiple frames in one chunk)!", depth);
-  } else if (!indexOutOfOrder_ && mustUseIndex) {
+  } else if (!findings_.indexOutOfOrder && mustUseIndex) {
     report_.PlainLine(
         "Index does not define out-of-sequence/duplicate frames, but AVIF_MUSTUSEINDEX is set "
         "in AVIMainHeader!",
         depth);
-  } else if (indexOutOfOrder_ && !mustUseIndex) {
+  } else if (findings_.indexOutOfOrder && !mustUseIndex) {
     report_.PlainLine(
         "Index defines out-of-sequence/duplicate frames, but AVIF_MUSTUSEINDEX is not set in "
         "AVIMainHeader!",
@@ -226,10 +226,7 @@ void CAVIParser::ReportIndexOrder(int depth) {
   }
 }
 
-// ---------------------------------------------------------------------------
-// Per stream
-
-void CAVIParser::ReportStream(size_t stream, StreamFacts& facts, int depth) {
+void AviStatistics::ReportStream(size_t stream, StreamFacts& facts, int depth) {
   const int inner = report_.PlainLine("AVIStreamHeader #" + Num(stream), depth);
   const AviStreamHeader header = HeaderAt(stream);
   const uint64_t initial = StreamAt(stream).initialFrames;
@@ -254,7 +251,7 @@ void CAVIParser::ReportStream(size_t stream, StreamFacts& facts, int depth) {
   ReportFrameSize(stream, inner);
 }
 
-void CAVIParser::ReportOdmlConsistency(size_t stream, int depth) {
+void AviStatistics::ReportOdmlConsistency(size_t stream, int depth) {
   uint64_t superEntries = 0;
   uint64_t standardEntries = 0;
   for (const auto& counted : StreamAt(stream).counters) {
@@ -273,10 +270,11 @@ void CAVIParser::ReportOdmlConsistency(size_t stream, int depth) {
   if (standardEntries > 0) {
     report_.PlainLine("No 'indx'-Entries detected, but 'ix##'-Entries!", depth);
   }
-  if (model_.dmlhSeen) report_.PlainLine("No 'indx'-Entries detected, but ODML-Header found!", depth);
+  if (model_.dmlhSeen)
+    report_.PlainLine("No 'indx'-Entries detected, but ODML-Header found!", depth);
 }
 
-void CAVIParser::ReportVideoStream(size_t stream, StreamFacts& facts, int depth) {
+void AviStatistics::ReportVideoStream(size_t stream, StreamFacts& facts, int depth) {
   if (facts.videoStreams++ > 0) {
     report_.PlainLine("More than one 'vids'/'iavs'-Stream detected!", depth);
   }
@@ -329,13 +327,13 @@ void CAVIParser::ReportVideoStream(size_t stream, StreamFacts& facts, int depth)
         depth);
   }
   if (frames != header.length) {
-    report_.PlainLine("Video Frames detected: " + Num(frames) + " AVIStreamHeader Length: " +
-                          Num(header.length) + "!",
+    report_.PlainLine("Video Frames detected: " + Num(frames) +
+                          " AVIStreamHeader Length: " + Num(header.length) + "!",
                       depth);
   }
 }
 
-void CAVIParser::ReportAudioStream(size_t stream, StreamFacts& facts, int depth) {
+void AviStatistics::ReportAudioStream(size_t stream, StreamFacts& facts, int depth) {
   if (facts.audioStreams++ > 0) report_.PlainLine("More than one 'auds'-Stream detected!", depth);
   if (options_.scan.moviParseLimit != 0) return;
   ReportChunkTable(stream, depth);
@@ -349,13 +347,12 @@ void CAVIParser::ReportAudioStream(size_t stream, StreamFacts& facts, int depth)
   // scale equal the length as well; a length that fits none of these readings
   // is a real mismatch.
   const bool fitsScale = header.scale != 0 && bytes / header.scale == header.length;
-  const bool fitsSampleSize =
-      header.sampleSize != 0 && bytes / header.sampleSize == header.length;
+  const bool fitsSampleSize = header.sampleSize != 0 && bytes / header.sampleSize == header.length;
   const bool fitsChunks = header.sampleSize == 0 && facts.frames[stream] == header.length;
   if (header.scale != 0 && !fitsScale && !fitsSampleSize && !fitsChunks) {
     const uint64_t product = uint64_t{header.length} * header.scale;
-    report_.PlainLine("Mismatching 'strh' Length: " + Num(header.length) + " * Scale: " +
-                          Num(header.scale) + " = " + Num(product) + "!",
+    report_.PlainLine("Mismatching 'strh' Length: " + Num(header.length) +
+                          " * Scale: " + Num(header.scale) + " = " + Num(product) + "!",
                       depth);
   }
   // The measured byte rate over the stream's exact play time (length x scale
@@ -372,7 +369,7 @@ void CAVIParser::ReportAudioStream(size_t stream, StreamFacts& facts, int depth)
   }
 }
 
-void CAVIParser::ReportChunkTable(size_t stream, int depth) {
+void AviStatistics::ReportChunkTable(size_t stream, int depth) {
   const AviStream& data = StreamAt(stream);
   if (data.counters.empty()) {
     report_.PlainLine("Detected no chunks at all for this stream!", depth);
@@ -384,17 +381,18 @@ void CAVIParser::ReportChunkTable(size_t stream, int depth) {
     const ChunkTypeCounters& c = counted.second;
     // A dropped frame is a chunk of size 0, listed in 'idx1' with length 0
     // as well: counted once.
-    const auto listed = idx1ZeroLength_.find(static_cast<uint64_t>(stream) << 32 | counted.first);
-    const uint32_t inIndex = listed == idx1ZeroLength_.end() ? 0 : listed->second;
+    const auto listed =
+        findings_.idx1ZeroLength.find(static_cast<uint64_t>(stream) << 32 | counted.first);
+    const uint32_t inIndex = listed == findings_.idx1ZeroLength.end() ? 0 : listed->second;
     const uint32_t dropped = std::max(c.zeroSize - std::min(c.zeroSize, inIndex), inIndex);
-    report_.PlainLine(FourCCText(counted.first) + ": " + Num(c.moviChunks) + " (Dropped: " +
-                          Num(dropped) + "), 'Idx1': " + Num(c.idx1Entries) + " (Key: " +
-                          Num(c.idx1KeyFrames) + "), ODML: " + Num(c.odmlEntries) + "!",
+    report_.PlainLine(CParser::FourCCText(counted.first) + ": " + Num(c.moviChunks) +
+                          " (Dropped: " + Num(dropped) + "), 'Idx1': " + Num(c.idx1Entries) +
+                          " (Key: " + Num(c.idx1KeyFrames) + "), ODML: " + Num(c.odmlEntries) + "!",
                       inner);
   }
 }
 
-void CAVIParser::ReportFrameSize(size_t stream, int depth) {
+void AviStatistics::ReportFrameSize(size_t stream, int depth) {
   const uint64_t largest = StreamAt(stream).largestChunk;
   const uint64_t suggested = HeaderAt(stream).suggestedBufferSize;
   if (largest > suggested || suggested > largest + kBufferSlack) {
