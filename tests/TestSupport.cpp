@@ -1,7 +1,9 @@
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -148,6 +150,53 @@ std::vector<std::string> SplitLines(const std::string& text) {
   std::string line;
   while (std::getline(stream, line)) lines.push_back(line);
   return lines;
+}
+
+std::string Trimmed(const std::string& line) {
+  const size_t first = line.find_first_not_of(' ');
+  return first == std::string::npos ? std::string() : line.substr(first);
+}
+
+size_t Indent(const std::string& line) {
+  const size_t first = line.find_first_not_of(' ');
+  return first == std::string::npos ? line.size() : first;
+}
+
+bool HasText(const std::vector<std::string>& lines, const std::string& text) {
+  return CountText(lines, text) > 0;
+}
+
+size_t CountText(const std::vector<std::string>& lines, const std::string& text) {
+  size_t count = 0;
+  for (const std::string& line : lines) count += line.find(text) != std::string::npos;
+  return count;
+}
+
+void ExpectTexts(const std::vector<std::string>& lines, const std::vector<std::string>& present,
+                 const std::vector<std::string>& absent) {
+  for (const std::string& text : present) EXPECT_TRUE(HasText(lines, text)) << "missing: " << text;
+  for (const std::string& text : absent) EXPECT_FALSE(HasText(lines, text)) << "unwanted: " << text;
+}
+
+void ExpectInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& texts) {
+  auto line = lines.begin();
+  for (const std::string& text : texts) {
+    line = std::find_if(line, lines.end(),
+                        [&](const std::string& l) { return l.find(text) != std::string::npos; });
+    if (line == lines.end()) {
+      ADD_FAILURE() << "not found in order: " << text;
+      return;
+    }
+    ++line;
+  }
+}
+
+std::vector<std::string> MessageLines(const std::vector<std::string>& lines) {
+  std::vector<std::string> messages;
+  for (const std::string& line : lines) {
+    if (line.find("*** ") != std::string::npos) messages.push_back(line);
+  }
+  return messages;
 }
 
 }  // namespace testsupport

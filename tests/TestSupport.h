@@ -105,6 +105,23 @@ class ScratchDir {
 
 std::vector<std::string> SplitLines(const std::string& text);
 
+// A line without its leading blanks, and the number of them.
+std::string Trimmed(const std::string& line);
+size_t Indent(const std::string& line);
+
+// Whether some line holds `text`.
+bool HasText(const std::vector<std::string>& lines, const std::string& text);
+// How many lines hold `text`.
+size_t CountText(const std::vector<std::string>& lines, const std::string& text);
+// Expects each of `present` in some line and none of `absent` in any.
+void ExpectTexts(const std::vector<std::string>& lines, const std::vector<std::string>& present,
+                 const std::vector<std::string>& absent = {});
+// Expects lines holding each of `texts` in that order, other lines between
+// them allowed.
+void ExpectInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& texts);
+// The report lines that carry a message ("*** ...").
+std::vector<std::string> MessageLines(const std::vector<std::string>& lines);
+
 // Whether a program of that name is installed (tests of real producers skip
 // without it).
 bool Installed(const std::string& tool);

@@ -99,73 +99,53 @@ TEST_F(FormatProbeRun, TextFileIsNotRecognised) {
   EXPECT_EQ(size_, 13u);
 }
 
-TEST_F(FormatProbeRun, ZipArchiveIsNamed) {
-  const std::string zip("PK\x03\x04\x0a\0\0\0\0\0ab-rest of the archive", 33);
-  const std::vector<std::string> expected = {
-      "",
-      path_,
-      "  Probe",
-      "    \"PK........ab\"",
-      "    *** Error: Unexpected Token!",
-      "    *** Info: File is presumably ZIP (.zip)",
-      "  This might be a .ZIP file.",
-  };
-  EXPECT_EQ(Run(zip), expected);
-  EXPECT_EQ(size_, 33u);
-}
-
-TEST_F(FormatProbeRun, HexFormFromVerbosityFour) {
-  const std::vector<std::string> lines = Run(std::string("PK\x03\x04\x0a\0\0\0\0\0ab", 12), 4);
-  ASSERT_EQ(lines.size(), 8u);
-  EXPECT_EQ(lines[3], "    \"PK........ab\"");
-  EXPECT_EQ(lines[4], "    \"50 4b 3 4 a 0 0 0 0 0 61 62 \"");
-}
-
-TEST_F(FormatProbeRun, ForeignSignatures) {
-  struct Case {
+TEST_F(FormatProbeRun, SignaturesNameTheFileType) {
+  const std::string unexpected = "    *** Error: Unexpected Token!";
+  const struct {
     std::string bytes;
-    std::string info;
+    std::string probe;  // the bytes the report shows ("" for none)
+    std::string info;   // "" for none
     std::string verdict;
-  };
-  const Case cases[] = {
-      {"MZ\x90\0\x03\0\0\0\x04\0\0\0", "    *** Info: File is presumably a Windows Executable (.exe)",
+  } cases[] = {
+      {std::string("PK\x03\x04\x0a\0\0\0\0\0ab-rest of the archive", 33), "    \"PK........ab\"",
+       "    *** Info: File is presumably ZIP (.zip)", "  This might be a .ZIP file."},
+      {"MZ\x90\0\x03\0\0\0\x04\0\0\0", "",
+       "    *** Info: File is presumably a Windows Executable (.exe)",
        "  This might be a .EXE file."},
-      {"\xE9\x12\x34", "    *** Info: File is presumably a Windows Executable (.com)",
+      {"\xE9\x12\x34", "", "    *** Info: File is presumably a Windows Executable (.com)",
        "  This might be a .COM file."},
-      {"%PDF-1.4\n%\xE2\xE3", "    *** Info: File is presumably Adobe PDF (.pdf)",
+      {"%PDF-1.4\n%\xE2\xE3", "", "    *** Info: File is presumably Adobe PDF (.pdf)",
        "  This might be a .PDF file."},
-      {"\xFF\xD8\xFF\xE0\0\x10JFIF\0\x01", "    *** Info: File is presumably JPG (.jpg)",
+      {"\xFF\xD8\xFF\xE0\0\x10JFIF\0\x01", "", "    *** Info: File is presumably JPG (.jpg)",
        "  This might be a .JPG file."},
-      {"OggS\0\x02\0\0\0\0\0\0", "    *** Info: File is presumably Ogg Vorbis (.ogg)",
+      {"OggS\0\x02\0\0\0\0\0\0", "", "    *** Info: File is presumably Ogg Vorbis (.ogg)",
        "  This might be a Ogg Vorbis file."},
+      // Short files show only their own bytes; two are enough for a guess.
+      {"Hello", "    \"Hello\"", "", "  This file is not recognized."},
+      {"", "", "", "  This file is not recognized."},
+      {"PK", "", "    *** Info: File is presumably ZIP (.zip)", "  This might be a .ZIP file."},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.verdict + " " + c.bytes);
     captured_.out.str("");
     const std::vector<std::string> lines = Run(c.bytes);
-    ASSERT_GE(lines.size(), 3u);
-    EXPECT_EQ(lines[lines.size() - 2], c.info);
+    EXPECT_EQ(size_, c.bytes.size());
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[2], "  Probe");
+    if (!c.probe.empty()) {
+      EXPECT_EQ(lines[3], c.probe);
+    }
+    EXPECT_EQ(lines[lines.size() - (c.info.empty() ? 2 : 3)], unexpected);
+    if (!c.info.empty()) {
+      EXPECT_EQ(lines[lines.size() - 2], c.info);
+    }
     EXPECT_EQ(lines.back(), c.verdict);
   }
-}
-
-TEST_F(FormatProbeRun, ShortFilesShowOnlyTheirOwnBytes) {
-  const std::vector<std::string> hello = {
-      "", path_, "  Probe", "    \"Hello\"", "    *** Error: Unexpected Token!",
-      "  This file is not recognized.",
-  };
-  EXPECT_EQ(Run("Hello"), hello);
-  EXPECT_EQ(size_, 5u);
-
+  // The hex form from verbosity 4.
   captured_.out.str("");
-  const std::vector<std::string> empty = {
-      "", path_, "  Probe", "    *** Error: Unexpected Token!", "  This file is not recognized.",
-  };
-  EXPECT_EQ(Run(""), empty);
-  EXPECT_EQ(size_, 0u);
-
-  // Two bytes are enough for a guess; the missing ten are never read.
-  captured_.out.str("");
-  EXPECT_EQ(Run("PK").back(), "  This might be a .ZIP file.");
+  const std::vector<std::string> lines = Run(std::string("PK\x03\x04\x0a\0\0\0\0\0ab", 12), 4);
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[4], "    \"50 4b 3 4 a 0 0 0 0 0 61 62 \"");
 }
 
 // A source that cannot be opened or read gets the host's text once and

@@ -61,6 +61,28 @@ void ExpectSound(const std::string& written, const Counts& expectedChunks,
   }
 }
 
+// A write of `source` (a sample's name or a path) into `name` in `dir`, with
+// Quiet() options changed by `edit`.
+struct Written {
+  ParseRun run;
+  std::string path;
+  Bytes bytes;
+};
+
+Written Write(const ScratchDir& dir, const std::string& source,
+              const std::function<void(RunOptions&)>& edit = nullptr,
+              const std::string& name = "out.avi") {
+  RunOptions options = Quiet();
+  if (edit) edit(options);
+  Written written;
+  written.path = dir.File(name);
+  written.run =
+      WriteAvi(source.find('/') == std::string::npos ? kSamples + source + ".avi" : source,
+               written.path, options);
+  written.bytes = ReadFile(written.path);
+  return written;
+}
+
 // ---------------------------------------------------------------------------
 
 TEST(AviWriterTest, RewritesEverySampleIntoAFileThatParsesAndPlays) {
@@ -118,21 +140,18 @@ TEST(AviWriterTest, ReservesIndexPlacesAndPointsIdx1AtTheChunks) {
 
 TEST(AviWriterTest, WithoutOpenDmlWritesNoIndexesButIdx1) {
   ScratchDir dir;
-  RunOptions options = Quiet();
-  options.writer.writeOpenDml = false;
-  options.writer.writeIdx1 = true;
-  const std::string output = dir.File("out.avi");
-  ASSERT_TRUE(WriteAvi(kSamples + "mpeg4_mp3.avi", output, options).result);
-  const Bytes bytes = ReadFile(output);
-  EXPECT_EQ(FindToken(bytes, "indx"), -1);
-  EXPECT_EQ(FindToken(bytes, "odml"), -1);
-  EXPECT_EQ(FindToken(bytes, "ix00"), -1);
-  const int64_t idx1 = FindToken(bytes, "idx1");
+  const Written out = Write(dir, "mpeg4_mp3", [](RunOptions& o) {
+    o.writer.writeOpenDml = false;
+    o.writer.writeIdx1 = true;
+  });
+  ASSERT_TRUE(out.run.result);
+  for (const char* token : {"indx", "odml", "ix00"}) EXPECT_EQ(FindToken(out.bytes, token), -1);
+  const int64_t idx1 = FindToken(out.bytes, "idx1");
   ASSERT_GT(idx1, 0);
-  EXPECT_EQ(U32At(bytes, idx1 + 16), 4u);
-  const std::vector<long> packets = HaveFfmpeg() ? PacketCounts(kSamples + "mpeg4_mp3.avi")
-                                                 : std::vector<long>();
-  ExpectSound(output, ChunksOf(kSamples + "mpeg4_mp3.avi"), {}, &packets);
+  EXPECT_EQ(U32At(out.bytes, idx1 + 16), 4u);
+  const std::vector<long> packets =
+      HaveFfmpeg() ? PacketCounts(kSamples + "mpeg4_mp3.avi") : std::vector<long>();
+  ExpectSound(out.path, ChunksOf(kSamples + "mpeg4_mp3.avi"), {}, &packets);
 }
 
 TEST(AviWriterTest, StripsStreamsAndRenumbersTheRest) {
@@ -158,37 +177,28 @@ TEST(AviWriterTest, StripsStreamsAndRenumbersTheRest) {
 
 TEST(AviWriterTest, ConvertsDvToInterleavedDvWithQ1) {
   ScratchDir dir;
-  RunOptions options = Quiet();
-  options.writer.switchQ1 = true;
-  const std::string output = dir.File("iavs.avi");
-  ASSERT_TRUE(WriteAvi(kSamples + "dv_pal.avi", output, options).result);
-  const Bytes bytes = ReadFile(output);
-  EXPECT_EQ(U32At(bytes, kAvihBody + 24), 1u);  // streams
-  EXPECT_EQ(TokenAt(bytes, kFirstStrhBody), "iavs");
-  EXPECT_EQ(TokenAt(bytes, kFirstStrhBody + 56), "strf");
-  const uint64_t dvInfo = kFirstStrhBody + 64;
-  EXPECT_EQ(U32At(bytes, kFirstStrhBody + 60), 32u);
-  // PAL: the 50/60 bit in the source words, 625 lines in the video control.
-  EXPECT_EQ(U32At(bytes, dvInfo) & (1u << 21), 1u << 21);
-  EXPECT_EQ((U32At(bytes, dvInfo + 20) >> 16) & 3u, 1u);
-  const std::vector<long> packets = {1};
-  ExpectSound(output, {{"00dc", 1}}, {}, &packets);
-}
-
-TEST(AviWriterTest, AShortDvInfoBehindTheBitmapHeaderIsMadeWholeWithQ1) {
-  ScratchDir dir;
-  // A bitmap header followed by 26 bytes of a DV info structure.
+  // A bitmap header followed by only 26 bytes of a DV info structure is
+  // made whole as well.
   StreamPlan dv = VideoStream();
   dv.handler = "dvsd";
   dv.format = testsupport::Concat({BitmapFormat(720, 576, FourCC("dvsd")), Bytes(26, 0)});
-  const std::string source = dir.Write("in.avi", BuildAvi({dv}, {{"00dc", RawFrame()}}));
-  RunOptions options = Quiet();
-  options.writer.switchQ1 = true;
-  const std::string output = dir.File("iavs.avi");
-  ASSERT_TRUE(WriteAvi(source, output, options).result);
-  const Bytes bytes = ReadFile(output);
-  EXPECT_EQ(TokenAt(bytes, kFirstStrhBody), "iavs");
-  EXPECT_EQ(U32At(bytes, kFirstStrhBody + 60), 32u);
+  const std::string shortInfo = dir.Write("in.avi", BuildAvi({dv}, {{"00dc", RawFrame()}}));
+  for (const std::string& source : {std::string("dv_pal"), shortInfo}) {
+    SCOPED_TRACE(source);
+    const Written out = Write(dir, source, [](RunOptions& o) { o.writer.switchQ1 = true; });
+    ASSERT_TRUE(out.run.result);
+    EXPECT_EQ(U32At(out.bytes, kAvihBody + 24), 1u);  // streams
+    EXPECT_EQ(TokenAt(out.bytes, kFirstStrhBody), "iavs");
+    EXPECT_EQ(TokenAt(out.bytes, kFirstStrhBody + 56), "strf");
+    EXPECT_EQ(U32At(out.bytes, kFirstStrhBody + 60), 32u);
+  }
+  // PAL: the 50/60 bit in the source words, 625 lines in the video control.
+  const Written pal = Write(dir, "dv_pal", [](RunOptions& o) { o.writer.switchQ1 = true; });
+  const uint64_t dvInfo = kFirstStrhBody + 64;
+  EXPECT_EQ(U32At(pal.bytes, dvInfo) & (1u << 21), 1u << 21);
+  EXPECT_EQ((U32At(pal.bytes, dvInfo + 20) >> 16) & 3u, 1u);
+  const std::vector<long> packets = {1};
+  ExpectSound(pal.path, {{"00dc", 1}}, {}, &packets);
 }
 
 TEST(AviWriterTest, TurnsInterleavedDvBackIntoVideoWithABitmapHeaderWithQ2) {
@@ -316,19 +326,18 @@ TEST(AviWriterTest, WritesStandardIdsForChunksNumberedAtTheEnd) {
 
 TEST(AviWriterTest, PaddedLayoutStartsTheDataOnA2048ByteBoundary) {
   ScratchDir dir;
-  RunOptions options = Quiet();
-  options.writer.tightAvi = false;
-  options.writer.writeOpenDml = false;
-  const std::string output = dir.File("padded.avi");
-  ASSERT_TRUE(WriteAvi(kSamples + "mjpeg_pcm.avi", output, options).result);
-  const Bytes bytes = ReadFile(output);
-  const int64_t movi = FindToken(bytes, "movi");
+  const Written out = Write(dir, "mjpeg_pcm", [](RunOptions& o) {
+    o.writer.tightAvi = false;
+    o.writer.writeOpenDml = false;
+  });
+  const int64_t movi = FindToken(out.bytes, "movi");
   EXPECT_EQ((movi + 4) % 2048, 0);
-  const int64_t junk = FindToken(bytes, "JUNK");
+  const int64_t junk = FindToken(out.bytes, "JUNK");
   ASSERT_GT(junk, 0);
-  EXPECT_EQ(junk + 8 + U32At(bytes, junk + 4), movi - 8);
-  EXPECT_EQ(TokenAt(bytes, junk + 8) + TokenAt(bytes, junk + 12), "Clipsmith 1.4.2"s.substr(0, 8));
-  ExpectSound(output, ChunksOf(kSamples + "mjpeg_pcm.avi"));
+  EXPECT_EQ(junk + 8 + U32At(out.bytes, junk + 4), movi - 8);
+  EXPECT_EQ(TokenAt(out.bytes, junk + 8) + TokenAt(out.bytes, junk + 12),
+            "Clipsmith 1.4.2"s.substr(0, 8));
+  ExpectSound(out.path, ChunksOf(kSamples + "mjpeg_pcm.avi"));
 }
 
 TEST(AviWriterTest, CutsAVideoOnlyFileByFrameNumbers) {
@@ -592,75 +601,75 @@ TEST(AviWriterTest, SegmentAndFileLimitsNeverLeaveThemEmpty) {
   const std::string source = kSamples + "mjpeg_pcm.avi";
   // Every chunk is larger than what the limit leaves room for: one chunk per
   // segment, and the write still ends.
-  RunOptions options = Quiet();
-  options.writer.moviChunkLimit = 1;
-  ASSERT_TRUE(WriteAvi(source, dir.File("segments.avi"), options).result);
-  const ParsedBack back = ParseBack(dir.File("segments.avi"));
-  EXPECT_EQ(back.entriesPerSegment.size(), 9u);
+  const auto oneChunk = [](RunOptions& o) { o.writer.moviChunkLimit = 1; };
+  ASSERT_TRUE(Write(dir, source, oneChunk, "segments.avi").run.result);
+  EXPECT_EQ(ParseBack(dir.File("segments.avi")).entriesPerSegment.size(), 9u);
   ExpectSound(dir.File("segments.avi"), ChunksOf(source));
-
   // A frame that opens the next segment is counted once for the cut.
-  options.writer.lastFrame = 3;
-  ASSERT_TRUE(WriteAvi(source, dir.File("cut.avi"), options).result);
+  ASSERT_TRUE(Write(
+                  dir, source,
+                  [](RunOptions& o) {
+                    o.writer.moviChunkLimit = 1;
+                    o.writer.lastFrame = 3;
+                  },
+                  "cut.avi")
+                  .run.result);
   EXPECT_EQ(ChunksOf(dir.File("cut.avi")).at("00dc"), 3u);
-
-  options = Quiet();
-  options.writer.splitSize = 1;
-  ASSERT_TRUE(WriteAvi(source, dir.File("files.avi"), options).result);
+  ASSERT_TRUE(Write(
+                  dir, source, [](RunOptions& o) { o.writer.splitSize = 1; }, "files.avi")
+                  .run.result);
   EXPECT_TRUE(std::filesystem::exists(dir.File("files.08.avi")));
   EXPECT_FALSE(std::filesystem::exists(dir.File("files.09.avi")));
-
-  // Without OpenDML a second segment is impossible.
-  options = Quiet();
-  options.writer.moviChunkLimit = 1;
-  options.writer.writeOpenDml = false;
-  const ParseRun single = WriteAvi(source, dir.File("single.avi"), options);
-  EXPECT_FALSE(single.result);
-  EXPECT_TRUE(Contains(single.lines,
-                       "*** Fatal: Write Segment #2 - Without ODML 1.02 only one Segment possible "
-                       "- don't use -ro switch!"));
-  // What did fit is a finished file.
-  ExpectSound(dir.File("single.avi"), {{"00dc", 1}});
-
-  // A limit whose segments would not fit the 32-bit sizes is lowered.
-  options = Quiet();
-  options.writer.moviChunkLimit = 8489266296ull;
-  const ParseRun capped = WriteAvi(source, dir.File("capped.avi"), options);
-  EXPECT_TRUE(capped.result);
-  EXPECT_TRUE(Contains(capped.lines, "*** Warning: 'movi'-Chunk Size limited to 4294967231 Bytes"));
 }
 
+// Writes that cannot be done as asked: the verdict and the message, and the
+// source is never touched.
 TEST(AviWriterTest, ReportsWhatItCannotWriteAndNeverTouchesTheSource) {
   ScratchDir dir;
   const std::string source = dir.Write("in.avi", ReadFile(kSamples + "mjpeg_pcm.avi"));
   const Bytes original = ReadFile(source);
-
-  const ParseRun same = WriteAvi(source, source, Quiet());
-  EXPECT_FALSE(same.result);
-  EXPECT_TRUE(Contains(same.lines, "Output file is the input file!"));
-  EXPECT_EQ(ReadFile(source), original);
-
-  RunOptions options = Quiet();
-  options.writer.splitSize = 1048576;
-  const ParseRun unnamed = WriteAvi(source, dir.File("nodot"), options);
-  EXPECT_FALSE(unnamed.result);
-  EXPECT_TRUE(Contains(unnamed.lines, "*** Error: Can't name split file #0: the output name '" +
-                                          dir.File("nodot") + "' has no '.'!"));
-
-  options = Quiet();
-  options.writer.strippedStreams = {0, 1};
-  const ParseRun nothing = WriteAvi(source, dir.File("none.avi"), options);
-  EXPECT_FALSE(nothing.result);
-  EXPECT_TRUE(Contains(nothing.lines, "*** Warning: Nothing to do, no stream left!"));
+  const struct {
+    const char* name;
+    std::function<void(RunOptions&)> edit;
+    std::string output;
+    bool result;
+    std::string message;
+  } rows[] = {
+      {"onto the source", nullptr, "in.avi", false, "Output file is the input file!"},
+      {"split name without a dot", [](RunOptions& o) { o.writer.splitSize = 1048576; }, "nodot",
+       false,
+       "*** Error: Can't name split file #0: the output name '" + dir.File("nodot") +
+           "' has no '.'!"},
+      {"no stream left",
+       [](RunOptions& o) {
+         o.writer.strippedStreams = {0, 1};
+       },
+       "none.avi", false, "*** Warning: Nothing to do, no stream left!"},
+      {"index unchecked", [](RunOptions& o) { o.scan.checkIndexes = false; }, "unchecked.avi", true,
+       "*** Warning: Index not checked (-c), can't write Keyframe information!"},
+      // Without OpenDML a second segment is impossible; what did fit is a
+      // finished file.
+      {"second segment without OpenDML",
+       [](RunOptions& o) {
+         o.writer.moviChunkLimit = 1;
+         o.writer.writeOpenDml = false;
+       },
+       "single.avi", false,
+       "*** Fatal: Write Segment #2 - Without ODML 1.02 only one Segment possible - don't use -ro "
+       "switch!"},
+      // A limit whose segments would not fit the 32-bit sizes is lowered.
+      {"segment limit over 32 bits", [](RunOptions& o) { o.writer.moviChunkLimit = 8489266296ull; },
+       "capped.avi", true, "*** Warning: 'movi'-Chunk Size limited to 4294967231 Bytes"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const Written out = Write(dir, source, row.edit, row.output);
+    EXPECT_EQ(out.run.result, row.result);
+    EXPECT_TRUE(Contains(out.run.lines, row.message));
+    EXPECT_EQ(ReadFile(source), original);
+  }
   EXPECT_FALSE(std::filesystem::exists(dir.File("none.avi")));
-
-  options = Quiet();
-  options.scan.checkIndexes = false;
-  const ParseRun unchecked = WriteAvi(source, dir.File("unchecked.avi"), options);
-  EXPECT_TRUE(unchecked.result);
-  EXPECT_TRUE(
-      Contains(unchecked.lines, "*** Warning: Index not checked (-c), can't write Keyframe information!"));
-  EXPECT_EQ(ReadFile(source), original);
+  ExpectSound(dir.File("single.avi"), {{"00dc", 1}});
 }
 
 // A model made by hand, for what no parse produces: one stream per type

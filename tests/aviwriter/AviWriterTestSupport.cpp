@@ -33,27 +33,9 @@ namespace {
 
 const ChunkBuilder riff;
 
-Bytes Strh(const StreamPlan& stream, uint32_t length) {
-  return Concat({TextBytes(stream.type), TextBytes(stream.handler), Le32(0), Le16(0), Le16(0),
-                 Le32(stream.initialFrames), Le32(stream.scale), Le32(stream.rate), Le32(0),
-                 Le32(length), Le32(0), Le32(0xFFFFFFFF), Le32(stream.sampleSize), Le16(0), Le16(0),
-                 Le16(0), Le16(0)});
-}
-
 std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
 }  // namespace
-
-Bytes BitmapFormat(uint32_t width, uint32_t height, uint32_t compression) {
-  return Concat({Le32(40), Le32(width), Le32(height), Le16(1), Le16(24), Le32(compression),
-                 Le32(width * height * 3), Le32(0), Le32(0), Le32(0), Le32(0)});
-}
-
-Bytes PcmFormat(uint32_t samplesPerSecond, uint16_t channels, uint16_t bits) {
-  const uint16_t blockAlign = static_cast<uint16_t>(channels * bits / 8);
-  return Concat({Le16(1), Le16(channels), Le32(samplesPerSecond),
-                 Le32(samplesPerSecond * blockAlign), Le16(blockAlign), Le16(bits)});
-}
 
 StreamPlan VideoStream(uint32_t scale, uint32_t rate) {
   return {"vids", "DIB ", scale, rate, 0, BitmapFormat(4, 2, 0)};
@@ -70,17 +52,19 @@ Bytes BuildAvi(const std::vector<StreamPlan>& streams, const std::vector<ChunkPl
                uint32_t microSecPerFrame, bool withIdx1) {
   uint32_t videoFrames = 0;
   for (const ChunkPlan& chunk : chunks) videoFrames += chunk.id[0] == '0' && chunk.id[1] == '0';
-  std::vector<Bytes> header = {riff.Chunk(
-      "avih", Concat({Le32(microSecPerFrame), Le32(0), Le32(0), Le32(withIdx1 ? 0x10 : 0),
-                      Le32(videoFrames), Le32(0), Le32(static_cast<uint32_t>(streams.size())),
-                      Le32(0), Le32(32), Le32(16), Le32(0), Le32(0), Le32(0), Le32(0)}))};
+  std::vector<Bytes> header = {
+      riff.Chunk("avih", AvihBody(microSecPerFrame, withIdx1 ? 0x10 : 0, videoFrames,
+                                  static_cast<uint32_t>(streams.size()), 32, 16))};
   for (size_t i = 0; i < streams.size(); ++i) {
     uint32_t length = 0;
     for (const ChunkPlan& chunk : chunks) {
       length += static_cast<uint32_t>(chunk.id[1] - '0') == i;
     }
-    header.push_back(riff.List("strl", {riff.Chunk("strh", Strh(streams[i], length)),
-                                        riff.Chunk("strf", streams[i].format)}));
+    header.push_back(riff.List(
+        "strl", {riff.Chunk("strh", StrhBody(streams[i].type, streams[i].handler, streams[i].scale,
+                                             streams[i].rate, length, streams[i].sampleSize, 0,
+                                             streams[i].initialFrames)),
+                 riff.Chunk("strf", streams[i].format)}));
   }
   std::vector<Bytes> movi;
   Bytes index;

@@ -10,6 +10,7 @@
 
 #include "TestSupport.h"
 #include "core/RunOptions.h"
+#include "riff/AviIndexTestFiles.h"
 #include "riff/AviModel.h"
 
 namespace avitest {
@@ -36,8 +37,6 @@ struct ChunkPlan {
 // Uncompressed 24-bit frames of 4 x 2 pixels: any payload of this size is a
 // frame a player decodes.
 constexpr size_t kRawFrameSize = 24;
-Bytes BitmapFormat(uint32_t width, uint32_t height, uint32_t compression);
-Bytes PcmFormat(uint32_t samplesPerSecond, uint16_t channels, uint16_t bits);
 StreamPlan VideoStream(uint32_t scale = 1, uint32_t rate = 25);
 Bytes RawFrame(uint8_t fill = 0x40);
 StreamPlan PcmStream(uint32_t samplesPerSecond = 8000);

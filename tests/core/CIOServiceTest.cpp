@@ -1,35 +1,16 @@
-#include "core/CIOService.h"
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
-#include <sys/stat.h>
 
+#include "app/AppTestSupport.h"
+#include "core/CIOService.h"
 #include "core/SystemError.h"
 
 namespace {
-
-class TempDirectory {
- public:
-  TempDirectory() {
-    char pattern[] = "/tmp/clipsmith-io-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    path_ = made ? made : "";
-  }
-  ~TempDirectory() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 std::vector<uint8_t> Pattern(size_t size) {
   std::vector<uint8_t> bytes(size);
@@ -38,14 +19,10 @@ std::vector<uint8_t> Pattern(size_t size) {
 }
 
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  apptest::WriteBytes(path, bytes);
 }
 
-std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
+using testsupport::ReadFile;
 
 // Exposes the protected records for the checks below.
 class TestService : public CIOService {
@@ -56,7 +33,7 @@ class TestService : public CIOService {
 };
 
 struct IOServiceFixture : ::testing::Test {
-  TempDirectory dir;
+  testsupport::ScratchDir dir;
   std::ostringstream out;
   std::ostringstream err;
   ReportOutput output{out, err, ConsoleState{false, true}};
@@ -69,8 +46,8 @@ struct IOServiceFixture : ::testing::Test {
 };
 
 TEST_F(IOServiceFixture, ReadsExactCountsAndTellsEndOfFileFromShortRead) {
-  WriteFile(dir / "eight", Pattern(8));
-  ASSERT_TRUE(io.OpenForReading(dir / "eight"));
+  WriteFile(dir.File("eight"), Pattern(8));
+  ASSERT_TRUE(io.OpenForReading(dir.File("eight")));
   uint8_t buffer[12] = {};
   EXPECT_TRUE(io.Read(buffer, 0));
   EXPECT_TRUE(io.Read(buffer, 3));
@@ -92,8 +69,8 @@ TEST_F(IOServiceFixture, ReadsExactCountsAndTellsEndOfFileFromShortRead) {
 TEST_F(IOServiceFixture, ReadsAcrossWindowEdgesReturnTheFileBytes) {
   const size_t size = 3 * FileRecord::kWindowSize + 123;
   const std::vector<uint8_t> bytes = Pattern(size);
-  WriteFile(dir / "big", bytes);
-  ASSERT_TRUE(io.OpenForReading(dir / "big"));
+  WriteFile(dir.File("big"), bytes);
+  ASSERT_TRUE(io.OpenForReading(dir.File("big")));
 
   std::vector<uint8_t> got;
   const size_t steps[] = {1, 7, 4096, 65537, 3, 250000};
@@ -119,13 +96,13 @@ TEST_F(IOServiceFixture, ReadsAcrossWindowEdgesReturnTheFileBytes) {
 }
 
 TEST_F(IOServiceFixture, SmallReadsInsideTheWindowAreServedFromMemory) {
-  WriteFile(dir / "file", Pattern(4096));
-  ASSERT_TRUE(io.OpenForReading(dir / "file"));
+  WriteFile(dir.File("file"), Pattern(4096));
+  ASSERT_TRUE(io.OpenForReading(dir.File("file")));
   uint8_t first = 0;
   ASSERT_TRUE(io.Read(&first, 1));
   // Changed behind the service's back: a read that reached the host would see it.
   std::vector<uint8_t> changed(4096, 0xEE);
-  WriteFile(dir / "file", changed);
+  WriteFile(dir.File("file"), changed);
   uint8_t later[4] = {};
   ASSERT_TRUE(io.Skip(100, true));
   ASSERT_TRUE(io.Read(later, 4));
@@ -134,8 +111,8 @@ TEST_F(IOServiceFixture, SmallReadsInsideTheWindowAreServedFromMemory) {
 }
 
 TEST_F(IOServiceFixture, SkipMovesTheLogicalPointer) {
-  WriteFile(dir / "file", Pattern(100));
-  ASSERT_TRUE(io.OpenForReading(dir / "file"));
+  WriteFile(dir.File("file"), Pattern(100));
+  ASSERT_TRUE(io.OpenForReading(dir.File("file")));
   ASSERT_TRUE(io.Skip(40, false));
   EXPECT_EQ(io.CurrentPosition(), 40u);
   EXPECT_EQ(io.Input().positionCounter, 0u);
@@ -165,27 +142,27 @@ TEST_F(IOServiceFixture, SkipMovesTheLogicalPointer) {
 }
 
 TEST_F(IOServiceFixture, NamedPipeInputNeitherHangsNorPassesAsAFile) {
-  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-  ASSERT_TRUE(io.OpenForReading(dir / "fifo"));
+  ASSERT_EQ(::mkfifo((dir.File("fifo")).c_str(), 0600), 0);
+  ASSERT_TRUE(io.OpenForReading(dir.File("fifo")));
   uint8_t byte = 0;
   EXPECT_FALSE(io.Read(&byte, 1));
   EXPECT_NE(Text(), "");
 }
 
 TEST_F(IOServiceFixture, FileSizeOfZeroIsAskedAgain) {
-  WriteFile(dir / "file", {});
-  ASSERT_TRUE(io.OpenForReading(dir / "file"));
+  WriteFile(dir.File("file"), {});
+  ASSERT_TRUE(io.OpenForReading(dir.File("file")));
   EXPECT_EQ(io.FileSize(), 0u);
-  WriteFile(dir / "file", Pattern(10));
+  WriteFile(dir.File("file"), Pattern(10));
   EXPECT_EQ(io.FileSize(), 10u);
-  WriteFile(dir / "file", Pattern(20));
+  WriteFile(dir.File("file"), Pattern(20));
   EXPECT_EQ(io.FileSize(), 10u);  // known sizes are kept
 }
 
 TEST_F(IOServiceFixture, MissingInputAndMissingOutputDirectoryReportTheHostText) {
-  EXPECT_FALSE(io.OpenForReading(dir / "absent"));
+  EXPECT_FALSE(io.OpenForReading(dir.File("absent")));
   EXPECT_EQ(Text(), SystemError::Text(ENOENT));
-  EXPECT_FALSE(io.CreateForWriting(dir / "no-such-dir/out.avi"));
+  EXPECT_FALSE(io.CreateForWriting(dir.File("no-such-dir/out.avi")));
   EXPECT_EQ(Text(), SystemError::Text(ENOENT) + SystemError::Text(ENOENT));
   EXPECT_EQ(err.str(), "");  // standard error is a console here
 }
@@ -203,27 +180,28 @@ TEST_F(IOServiceFixture, SystemErrorsGoToStandardErrorTooWhenItIsNotAConsole) {
 }
 
 TEST_F(IOServiceFixture, WritesLandAtConsecutiveOffsetsAndExtendCutsTheFile) {
-  ASSERT_TRUE(io.CreateForWriting(dir / "out"));
+  ASSERT_TRUE(io.CreateForWriting(dir.File("out")));
   const std::vector<uint8_t> bytes = Pattern(100);
   ASSERT_TRUE(io.Write(bytes.data(), 60, true));
   ASSERT_TRUE(io.Write(std::vector<uint8_t>(bytes.begin() + 60, bytes.end()), false));
   EXPECT_EQ(io.WriteOffset(), 100u);
   EXPECT_EQ(io.Output().positionCounter, 60u);
   ASSERT_TRUE(io.Extend(0));
-  EXPECT_EQ(ReadFile(dir / "out"), bytes);
+  EXPECT_EQ(ReadFile(dir.File("out")), bytes);
 
   ASSERT_TRUE(io.Extend(50));  // grows with zeros
-  EXPECT_EQ(ReadFile(dir / "out").size(), 150u);
+  EXPECT_EQ(ReadFile(dir.File("out")).size(), 150u);
   ASSERT_TRUE(io.Extend(-30));
   EXPECT_EQ(io.WriteOffset(), 120u);
   EXPECT_EQ(io.Output().positionCounter, 80u);
-  EXPECT_EQ(ReadFile(dir / "out").size(), 120u);
+  EXPECT_EQ(ReadFile(dir.File("out")).size(), 120u);
   EXPECT_TRUE(io.CloseOutput());
   EXPECT_EQ(Text(), "");
 }
 
-TEST_F(IOServiceFixture, SetWriteOffsetPatchesWithoutCuttingTheFile) {
-  ASSERT_TRUE(io.CreateForWriting(dir / "out"));
+TEST_F(IOServiceFixture, AnExistingOutputIsReplacedAndPatchedWithoutCutting) {
+  WriteFile(dir.File("out"), Pattern(500));
+  ASSERT_TRUE(io.CreateForWriting(dir.File("out")));
   ASSERT_TRUE(io.Write(std::vector<uint8_t>(100, 0x11), true));
   ASSERT_TRUE(io.SetWriteOffset(10));
   ASSERT_TRUE(io.Write("RIFF", 4, false));
@@ -231,7 +209,7 @@ TEST_F(IOServiceFixture, SetWriteOffsetPatchesWithoutCuttingTheFile) {
   ASSERT_TRUE(io.CloseOutput());
   std::vector<uint8_t> expected(100, 0x11);
   std::copy_n("RIFF", 4, expected.begin() + 10);
-  EXPECT_EQ(ReadFile(dir / "out"), expected);
+  EXPECT_EQ(ReadFile(dir.File("out")), expected);
 }
 
 TEST_F(IOServiceFixture, DeviceOutputGrowsByZerosButIsNeverCut) {
@@ -243,14 +221,6 @@ TEST_F(IOServiceFixture, DeviceOutputGrowsByZerosButIsNeverCut) {
   EXPECT_EQ(Text(), "");
   EXPECT_FALSE(io.Extend(-2));
   EXPECT_EQ(Text(), SystemError::Text(ESPIPE));
-}
-
-TEST_F(IOServiceFixture, ExistingOutputIsReplaced) {
-  WriteFile(dir / "out", Pattern(500));
-  ASSERT_TRUE(io.CreateForWriting(dir / "out"));
-  ASSERT_TRUE(io.Write("abc", 3, true));
-  ASSERT_TRUE(io.CloseOutput());
-  EXPECT_EQ(ReadFile(dir / "out"), (std::vector<uint8_t>{'a', 'b', 'c'}));
 }
 
 TEST_F(IOServiceFixture, FailedWriteIsStickyAndReportedOnce) {
@@ -268,24 +238,24 @@ TEST_F(IOServiceFixture, FailedWriteIsStickyAndReportedOnce) {
 
 TEST_F(IOServiceFixture, RefusesToOverwriteTheInput) {
   const std::vector<uint8_t> bytes = Pattern(300);
-  WriteFile(dir / "in.avi", bytes);
-  std::filesystem::create_hard_link(dir / "in.avi", dir / "link.avi");
-  ASSERT_TRUE(io.OpenForReading(dir / "in.avi"));
-  EXPECT_FALSE(io.CreateForWriting(dir / "in.avi"));
-  EXPECT_FALSE(io.CreateForWriting(dir / "./link.avi"));
+  WriteFile(dir.File("in.avi"), bytes);
+  std::filesystem::create_hard_link(dir.File("in.avi"), dir.File("link.avi"));
+  ASSERT_TRUE(io.OpenForReading(dir.File("in.avi")));
+  EXPECT_FALSE(io.CreateForWriting(dir.File("in.avi")));
+  EXPECT_FALSE(io.CreateForWriting(dir.File("./link.avi")));
   EXPECT_EQ(Text(),
             "*** Error: Output file is the input file!\n"
             "*** Error: Output file is the input file!\n");
-  EXPECT_EQ(ReadFile(dir / "in.avi"), bytes);
+  EXPECT_EQ(ReadFile(dir.File("in.avi")), bytes);
   EXPECT_FALSE(io.Write("x", 1, true));  // no output is open
 }
 
 TEST_F(IOServiceFixture, CopyToOutputCopiesExactlyInBlocks) {
   const size_t size = 10 * 1000 * 1000 + 7;
   const std::vector<uint8_t> bytes = Pattern(size);
-  WriteFile(dir / "in", bytes);
-  ASSERT_TRUE(io.OpenForReading(dir / "in"));
-  ASSERT_TRUE(io.CreateForWriting(dir / "out"));
+  WriteFile(dir.File("in"), bytes);
+  ASSERT_TRUE(io.OpenForReading(dir.File("in")));
+  ASSERT_TRUE(io.CreateForWriting(dir.File("out")));
   ASSERT_TRUE(io.Write("head", 4, true));
   EXPECT_TRUE(io.CopyToOutput(0, 0));
   ASSERT_TRUE(io.CopyToOutput(3, size - 3));
@@ -294,14 +264,14 @@ TEST_F(IOServiceFixture, CopyToOutputCopiesExactlyInBlocks) {
   ASSERT_TRUE(io.CloseOutput());
   std::vector<uint8_t> expected{'h', 'e', 'a', 'd'};
   expected.insert(expected.end(), bytes.begin() + 3, bytes.end());
-  EXPECT_TRUE(ReadFile(dir / "out") == expected);
+  EXPECT_TRUE(ReadFile(dir.File("out")) == expected);
   EXPECT_EQ(Text(), "");
 }
 
 TEST_F(IOServiceFixture, CopyBeyondTheInputFails) {
-  WriteFile(dir / "in", Pattern(1000));
-  ASSERT_TRUE(io.OpenForReading(dir / "in"));
-  ASSERT_TRUE(io.CreateForWriting(dir / "out"));
+  WriteFile(dir.File("in"), Pattern(1000));
+  ASSERT_TRUE(io.OpenForReading(dir.File("in")));
+  ASSERT_TRUE(io.CreateForWriting(dir.File("out")));
   EXPECT_FALSE(io.CopyToOutput(900, 200));
   EXPECT_FALSE(io.CopyToOutput(5000, 1));
 }
@@ -309,10 +279,10 @@ TEST_F(IOServiceFixture, CopyBeyondTheInputFails) {
 TEST_F(IOServiceFixture, DestructionFinishesThePendingWrite) {
   {
     TestService service{RunOptions{}, output};
-    ASSERT_TRUE(service.CreateForWriting(dir / "out"));
+    ASSERT_TRUE(service.CreateForWriting(dir.File("out")));
     ASSERT_TRUE(service.Write(Pattern(70000), true));
   }
-  EXPECT_EQ(ReadFile(dir / "out"), Pattern(70000));
+  EXPECT_EQ(ReadFile(dir.File("out")), Pattern(70000));
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
+#include "TestSupport.h"
 #include "core/Console.h"
 #include "core/DirectorySearch.h"
 #include "core/PathName.h"
@@ -14,23 +15,7 @@
 
 namespace {
 
-class TempDirectory {
- public:
-  TempDirectory() {
-    char pattern[] = "/tmp/clipsmith-platform-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    path_ = made ? made : "";
-  }
-  ~TempDirectory() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using Dir = testsupport::ScratchDir;
 
 void Touch(const std::string& path) { std::ofstream(path) << "x"; }
 
@@ -60,14 +45,14 @@ TEST(WildcardMatchTest, StarAndQuestionMarkIgnoringAsciiCase) {
 }
 
 TEST(DirectorySearchTest, FindsSortedMatchesWithTheirKinds) {
-  TempDirectory dir;
-  Touch(dir / "b.avi");
-  Touch(dir / "A.AVI");
-  Touch(dir / "C.AVI");
-  Touch(dir / "c.txt");
-  std::filesystem::create_directory(dir / "d.avi");
+  Dir dir;
+  Touch(dir.File("b.avi"));
+  Touch(dir.File("A.AVI"));
+  Touch(dir.File("C.AVI"));
+  Touch(dir.File("c.txt"));
+  std::filesystem::create_directory(dir.File("d.avi"));
   std::vector<DirectoryEntry> entries;
-  ASSERT_TRUE(DirectorySearch::Find(dir / "*.avi", entries));
+  ASSERT_TRUE(DirectorySearch::Find(dir.File("*.avi"), entries));
   ASSERT_EQ(entries.size(), 4u);
   EXPECT_EQ(entries[0].name, "A.AVI");
   EXPECT_EQ(entries[1].name, "b.avi");
@@ -78,13 +63,14 @@ TEST(DirectorySearchTest, FindsSortedMatchesWithTheirKinds) {
   EXPECT_TRUE(entries[3].isDirectory);
   EXPECT_FALSE(entries[3].isRegularFile);
 
-  ASSERT_TRUE(DirectorySearch::Find(dir / "c.txt", entries));
+  ASSERT_TRUE(DirectorySearch::Find(dir.File("c.txt"), entries));
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].name, "c.txt");
-  EXPECT_FALSE(DirectorySearch::Find(dir / "C.TXT", entries));  // exact names are the host's business
-  EXPECT_FALSE(DirectorySearch::Find(dir / "*.mpg", entries));
+  EXPECT_FALSE(
+      DirectorySearch::Find(dir.File("C.TXT"), entries));  // exact names are the host's business
+  EXPECT_FALSE(DirectorySearch::Find(dir.File("*.mpg"), entries));
   EXPECT_TRUE(entries.empty());
-  EXPECT_FALSE(DirectorySearch::Find(dir / "missing/*", entries));
+  EXPECT_FALSE(DirectorySearch::Find(dir.File("missing/*"), entries));
 }
 
 TEST(PathNameTest, FullPathNormalisesAndRejectsOverlongResults) {
@@ -136,12 +122,12 @@ TEST(PathNameTest, SplitTakesTheExtensionFromTheFileNameOnly) {
 }
 
 TEST(PathNameTest, KindTellsFilesDirectoriesAndOthers) {
-  TempDirectory dir;
-  Touch(dir / "file");
-  EXPECT_EQ(PathName::Kind(dir / "file"), PathKind::File);
+  Dir dir;
+  Touch(dir.File("file"));
+  EXPECT_EQ(PathName::Kind(dir.File("file")), PathKind::File);
   EXPECT_EQ(PathName::Kind(dir.Path()), PathKind::Directory);
-  EXPECT_EQ(PathName::Kind(dir / "missing"), PathKind::Absent);
-  EXPECT_EQ(PathName::Kind(dir / "file/below"), PathKind::Absent);
+  EXPECT_EQ(PathName::Kind(dir.File("missing")), PathKind::Absent);
+  EXPECT_EQ(PathName::Kind(dir.File("file/below")), PathKind::Absent);
   EXPECT_EQ(PathName::Kind("/dev/null"), PathKind::Other);
 }
 

@@ -1,11 +1,13 @@
 #pragma once
-// Builds small AVI files for the index and statistics tests: a header list
+// The AVI builders of all tests: the bytes of main and stream headers and
+// their formats, and small AVI files for the index and statistics tests: a header list
 // with the streams asked for, one 'movi' list with the chunks asked for, an
 // 'idx1' (offsets relative to the list or absolute, editable row by row) and
 // on request OpenDML indexes (an 'ix##' per stream at the end of 'movi' and
 // the super indexes pointing to them). The builder knows where every chunk
 // lands, so tests can state positions and offsets.
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -78,26 +80,55 @@ inline Bytes Id(const std::string& text) {
   return TextBytes(four);
 }
 
+// The 56 bytes of a main header ('avih').
+inline Bytes AvihBody(uint32_t microSecPerFrame, uint32_t flags, uint32_t frames, uint32_t streams,
+                      uint32_t width = 160, uint32_t height = 120) {
+  return Concat({Le32(microSecPerFrame), Le32(0), Le32(0), Le32(flags), Le32(frames), Le32(0),
+                 Le32(streams), Le32(0), Le32(width), Le32(height), Le32(0), Le32(0), Le32(0),
+                 Le32(0)});
+}
+
+// The 56 bytes of a stream header ('strh'), quality -1.
+inline Bytes StrhBody(const std::string& type, const std::string& handler, uint32_t scale,
+                      uint32_t rate, uint32_t length, uint32_t sampleSize = 0, uint32_t flags = 0,
+                      uint32_t initialFrames = 0, uint32_t suggestedBuffer = 0, uint16_t right = 0,
+                      uint16_t bottom = 0) {
+  return Concat({Id(type), Id(handler), Le32(flags), Le16(0), Le16(0), Le32(initialFrames),
+                 Le32(scale), Le32(rate), Le32(0), Le32(length), Le32(suggestedBuffer),
+                 Le32(0xFFFFFFFF), Le32(sampleSize), Le16(0), Le16(0), Le16(right), Le16(bottom)});
+}
+
+// A BITMAPINFOHEADER of 24-bit (or `bitCount`) frames.
+inline Bytes BitmapFormat(uint32_t width, uint32_t height, uint32_t compression = 0,
+                          uint16_t bitCount = 24) {
+  return Concat({Le32(40), Le32(width), Le32(height), Le16(1), Le16(bitCount), Le32(compression),
+                 Le32(width * height * 3), Le32(0), Le32(0), Le32(0), Le32(0)});
+}
+
+// A PCM WAVEFORMAT with the byte rate and block size that follow from it.
+inline Bytes PcmFormat(uint32_t samplesPerSecond, uint16_t channels, uint16_t bits) {
+  const uint16_t blockAlign = static_cast<uint16_t>(channels * bits / 8);
+  return Concat({Le16(1), Le16(channels), Le32(samplesPerSecond),
+                 Le32(samplesPerSecond * blockAlign), Le16(blockAlign), Le16(bits)});
+}
+
 inline Bytes MainHeader(const Layout& layout) {
-  return Concat({Le32(40000), Le32(0), Le32(0), Le32(layout.mainFlags), Le32(layout.totalFrames),
-                 Le32(0), Le32(static_cast<uint32_t>(layout.streams.size())), Le32(0), Le32(160),
-                 Le32(120), Le32(0), Le32(0), Le32(0), Le32(0)});
+  return AvihBody(40000, layout.mainFlags, layout.totalFrames,
+                  static_cast<uint32_t>(layout.streams.size()));
 }
 
 inline Bytes StreamHeader(const Stream& s) {
   const bool video = s.type == "vids" || s.type == "iavs";
-  return Concat({Id(s.type), Id(s.handler), Le32(s.flags), Le16(0), Le16(0), Le32(s.initialFrames),
-                 Le32(s.scale), Le32(s.rate), Le32(0), Le32(s.length), Le32(s.suggestedBuffer),
-                 Le32(0xFFFFFFFF), Le32(s.sampleSize), Le16(0), Le16(0),
-                 Le16(video ? 160 : 0), Le16(video ? 120 : 0)});
+  return StrhBody(s.type, s.handler, s.scale, s.rate, s.length, s.sampleSize, s.flags,
+                  s.initialFrames, s.suggestedBuffer, video ? 160 : 0, video ? 120 : 0);
 }
 
 inline Bytes StreamFormat(const Stream& s) {
-  if (s.type == "auds") {
-    return Concat({Le16(1), Le16(1), Le32(8000), Le32(s.avgBytesPerSec), Le16(2), Le16(16)});
-  }
-  return Concat({Le32(40), Le32(160), Le32(120), Le16(1), Le16(s.bitCount), Le32(0),
-                 Le32(57600), Le32(0), Le32(0), Le32(0), Le32(0)});
+  if (s.type != "auds") return BitmapFormat(160, 120, 0, s.bitCount);
+  Bytes format = PcmFormat(8000, 1, 16);
+  const Bytes average = Le32(s.avgBytesPerSec);
+  std::copy(average.begin(), average.end(), format.begin() + 8);
+  return format;
 }
 
 inline uint32_t StreamOf(const std::string& id) {

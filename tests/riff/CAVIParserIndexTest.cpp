@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -28,10 +27,13 @@ using avitest::Idx1Row;
 using avitest::Layout;
 using testsupport::Bytes;
 using testsupport::Concat;
+using testsupport::ExpectInOrder;
+using testsupport::Indent;
 using testsupport::Le16;
 using testsupport::Le32;
 using testsupport::ParseRun;
 using testsupport::TextBytes;
+using testsupport::Trimmed;
 using Lines = std::vector<std::string>;
 
 // Two streams, interleaved: four video frames (the 2nd and 4th not key
@@ -81,13 +83,6 @@ Outcome ParseBytes(const Bytes& bytes, const RunOptions& options = RunOptions())
 Outcome ParseLayout(const Layout& layout, const RunOptions& options = RunOptions()) {
   return ParseBytes(avitest::Build(layout).bytes, options);
 }
-
-std::string Trimmed(const std::string& line) {
-  const size_t first = line.find_first_not_of(' ');
-  return first == std::string::npos ? std::string() : line.substr(first);
-}
-
-size_t Indent(const std::string& line) { return line.find_first_not_of(' '); }
 
 // The lines under the `nth` line (from 0) whose text is `text`.
 Lines Below(const ParseRun& run, const std::string& text, size_t nth = 0) {
@@ -156,14 +151,10 @@ TEST(CAVIParserIndexTest, RelativeAndAbsoluteOffsetsGiveTheSameEntries) {
   const Outcome absoluteRun = ParseLayout(absolute);
   EXPECT_EQ(relativeRun.flags, kIndexedFlags);
   EXPECT_EQ(absoluteRun.flags, kIndexedFlags);
-  EXPECT_EQ(Below(relativeRun.run, "'idx1' Entry #2"),
-            (Lines{"          00 ckid: '00dc'", "          04 Flags: 0x00000000",
-                   "          08 ChunkOffset: 4120", "          12 ChunkLength: 90",
-                   "          -> Position: 4440"}));
-  EXPECT_EQ(Below(absoluteRun.run, "'idx1' Entry #2"),
-            (Lines{"          00 ckid: '00dc'", "          04 Flags: 0x00000000",
-                   "          08 ChunkOffset: 4440", "          12 ChunkLength: 90",
-                   "          -> Position: 4440"}));
+  ExpectInOrder(Below(relativeRun.run, "'idx1' Entry #2"),
+                {"08 ChunkOffset: 4120", "12 ChunkLength: 90", "-> Position: 4440"});
+  ExpectInOrder(Below(absoluteRun.run, "'idx1' Entry #2"),
+                {"08 ChunkOffset: 4440", "12 ChunkLength: 90", "-> Position: 4440"});
   // All matched: nothing under the assignment at this verbosity.
   EXPECT_TRUE(Idx1Assignment(relativeRun.run).empty());
   EXPECT_TRUE(Idx1Assignment(absoluteRun.run).empty());
@@ -182,14 +173,12 @@ TEST(CAVIParserIndexTest, EntriesThatMissTheirChunkAreReported) {
   Layout late = TwoStreams();
   late.editIdx1 = [](std::vector<Idx1Row>& rows) { rows[2].offset += 4; };
   const Outcome lateRun = ParseLayout(late, Verbose());
-  EXPECT_EQ(Idx1Assignment(lateRun.run),
-            (Lines{"          '01wb': 4 Index Entries", "          '00dc': 4 Index Entries",
-                   "          *** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!",
-                   "            Index Entry #1", "              assigned: 0, flags: 0x00000000",
-                   "              Segment: 1", "              Offset: 4132", "              Size: 90",
-                   "              Position: 4452",
-                   "              Entry Pos/Size (4132/90) mismatches 'movi' Pos/Size (4120/90)!",
-                   "              *** Warning: Entry not assigned!"}));
+  ExpectInOrder(
+      Idx1Assignment(lateRun.run),
+      {"'01wb': 4 Index Entries", "'00dc': 4 Index Entries",
+       "*** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!", "Index Entry #1",
+       "Offset: 4132", "Entry Pos/Size (4132/90) mismatches 'movi' Pos/Size (4120/90)!",
+       "*** Warning: Entry not assigned!"});
 
   // A wrong id or length on an entry that matches.
   Layout mislabelled = TwoStreams();
@@ -207,35 +196,13 @@ TEST(CAVIParserIndexTest, EntriesInReverseOrderAreReportedAndStillMatched) {
   reversed.editIdx1 = [](std::vector<Idx1Row>& rows) { std::reverse(rows.begin(), rows.end()); };
   const Outcome run = ParseLayout(reversed);
   const Lines block = Idx1Assignment(run.run);
-  const Lines expectedStart = {
-      "          *** Error: Index Sequence out of order ('01wb')!",
-      "            Index Entry #0",
-      "              assigned: 0, flags: 0x00000010",
-      "              Segment: 1",
-      "              Offset: 12464",
-      "              Size: 4000",
-      "              Position: 12784",
-      "              *** Warning: Entry not assigned!",
-      "            Index Entry #1",
-      "              assigned: 0, flags: 0x00000010",
-      "              Segment: 1",
-      "              Offset: 8352",
-      "              Size: 4000",
-      "              Position: 8672",
-      "              *** Warning: Entry not assigned!",
-      "            Index Entry #2",
-      "              assigned: 0, flags: 0x00000010",
-      "              Segment: 1",
-      "              Offset: 4226",
-      "              Size: 4000",
-      "              Position: 4546",
-      "              *** Warning: Entry not assigned!",
-      "          *** Error: Index Sequence out of order ('00dc')!",
-  };
-  ASSERT_GE(block.size(), expectedStart.size());
-  EXPECT_EQ(Lines(block.begin(), block.begin() + static_cast<long>(expectedStart.size())),
-            expectedStart);
-  EXPECT_EQ(block.size(), expectedStart.size() + 21);  // the three '00dc' entries, no errors
+  ExpectInOrder(block, {"*** Error: Index Sequence out of order ('01wb')!", "Index Entry #0",
+                        "Offset: 12464", "Position: 12784", "*** Warning: Entry not assigned!",
+                        "Index Entry #2", "Offset: 4226", "*** Warning: Entry not assigned!",
+                        "*** Error: Index Sequence out of order ('00dc')!"});
+  // The three '00dc' entries out of order, no errors.
+  EXPECT_EQ(testsupport::CountText(block, "Entry not assigned!"), 6u);
+  EXPECT_EQ(testsupport::CountText(block, "Error"), 2u);
   EXPECT_EQ(run.flags, kIndexedFlags);
   EXPECT_TRUE(Contains(Below(run.run, "Statistics"),
                        "      Index defines out-of-sequence/duplicate frames, but AVIF_MUSTUSEINDEX "
@@ -256,21 +223,11 @@ TEST(CAVIParserIndexTest, AnUnknownSkewLeavesTheIndexOut) {
   };
   const Outcome run = ParseLayout(skewed);
   const Lines idx1 = Below(run.run, "'idx1' (128): AVI Old Index Chunk");
-  const Lines expectedStart = {
-      "        'idx1' Entry #0",
-      "          00 ckid: '00dc'",
-      "          04 Flags: 0x00000010",
-      "            + KeyFrame",
-      "          08 ChunkOffset: 1000004",
-      "          12 ChunkLength: 100",
-      "          -> Position: 1000324",
-      "        *** Error: Unknown Skew for Offset!",
-      "        *** Warning: The remaining 'idx1' Entries are not matched to 'movi' Entries!",
-      "        'idx1' Entry #1",
-  };
-  ASSERT_GE(idx1.size(), expectedStart.size());
-  EXPECT_EQ(Lines(idx1.begin(), idx1.begin() + static_cast<long>(expectedStart.size())),
-            expectedStart);
+  ExpectInOrder(idx1,
+                {"'idx1' Entry #0", "08 ChunkOffset: 1000004", "-> Position: 1000324",
+                 "*** Error: Unknown Skew for Offset!",
+                 "*** Warning: The remaining 'idx1' Entries are not matched to 'movi' Entries!",
+                 "'idx1' Entry #1"});
   EXPECT_TRUE(Idx1Assignment(run.run).empty());
   EXPECT_EQ(run.flags, std::vector<uint32_t>(8, 0));
   // The entries still count as what the index holds.
@@ -290,23 +247,11 @@ TEST(CAVIParserIndexTest, EntryChecksAndTraceLimits) {
   limited.report.idx1TraceLimit = 2;
   const Outcome run = ParseLayout(layout, limited);
   const Lines idx1 = Entries(Below(run.run, "'idx1' (192): AVI Old Index Chunk"));
-  const Lines expectedTail = {
-      "        'idx1' Entry #9",
-      "        *** Error: 'rec ' Entry not marked as AVIIF_LIST!",
-      "        'idx1' Entry #10",
-      "        *** Error: Entry marked as AVIIF_LIST, but is not 'rec '!",
-      "        'idx1' Entry #11",
-      "        *** Error: Stream Number greater than defined Streams!",
-      "        'idx1' Entry #11",
-      "          00 ckid: '05dc'",
-      "          04 Flags: 0x00000010",
-      "            + KeyFrame",
-      "          08 ChunkOffset: 4",
-      "          12 ChunkLength: 100",
-      "          -> Position: 324",
-  };
-  ASSERT_GE(idx1.size(), expectedTail.size());
-  EXPECT_EQ(Lines(idx1.end() - static_cast<long>(expectedTail.size()), idx1.end()), expectedTail);
+  ExpectInOrder(idx1,
+                {"'idx1' Entry #9", "*** Error: 'rec ' Entry not marked as AVIIF_LIST!",
+                 "'idx1' Entry #10", "*** Error: Entry marked as AVIIF_LIST, but is not 'rec '!",
+                 "'idx1' Entry #11", "*** Error: Stream Number greater than defined Streams!",
+                 "'idx1' Entry #11", "00 ckid: '05dc'", "-> Position: 324"});
   EXPECT_EQ(CountStartingWith(run.run, "'idx1' Entry #"), 2u + 4u);  // #0, #1, 3 reports, last
   EXPECT_EQ(run.flags, kIndexedFlags);
   // Entries of no stream are not counted; LIST entries are neither counted
@@ -380,52 +325,23 @@ TEST(CAVIParserIndexTest, DamagedIndexesOfARealFileGiveTheirMessages) {
   EXPECT_EQ(Idx1Assignment(clean.run),
             (Lines{"          '01wb': 4 Index Entries", "          '00dc': 5 Index Entries"}));
 
-  // Absolute offsets: the same matches, no message.
-  Bytes absolute = original;
-  for (size_t row = 0; row < 9; ++row) {
-    SetRowOffset(absolute, row, RowOffset(original, row) + kSampleListType);
-  }
-  const Outcome absoluteRun = ParseBytes(absolute, Verbose());
-  EXPECT_EQ(absoluteRun.flags, clean.flags);
-  EXPECT_EQ(Idx1Assignment(absoluteRun.run), Idx1Assignment(clean.run));
-
   // The third row (the second '00dc') 4 bytes early.
   Bytes shifted = original;
   SetRowOffset(shifted, 2, RowOffset(original, 2) - 4);
   const Lines shiftedBlock = Idx1Assignment(ParseBytes(shifted, Verbose()).run);
-  EXPECT_EQ(Lines(shiftedBlock.begin() + 2, shiftedBlock.end()),
-            (Lines{"          *** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!",
-                   "            Index Entry #1", "              assigned: 1, flags: 0x00000010",
-                   "              Segment: 1", "              Offset: 5156",
-                   "              Size: 3080", "              Position: 15100",
-                   "              Entry Offset (5160) misaligned to 'movi' Offset (5156)!"}));
-
-  // The rows in reverse order.
-  Bytes reversed = original;
-  for (size_t row = 0; row < 9; ++row) {
-    std::memcpy(reversed.data() + kSampleRows + 16 * row,
-                original.data() + kSampleRows + 16 * (8 - row), 16);
-  }
-  const Outcome reversedRun = ParseBytes(reversed);
-  Lines orderMessages;
-  for (const std::string& message : Messages(reversedRun.run)) {
-    if (message.find("Index") != std::string::npos) orderMessages.push_back(message);
-  }
-  EXPECT_EQ(orderMessages, (Lines{"*** Error: Index Sequence out of order ('01wb')!",
-                                  "*** Error: Index Sequence out of order ('00dc')!"}));
-  EXPECT_EQ(reversedRun.flags, clean.flags);
+  ExpectInOrder(shiftedBlock,
+                {"*** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!",
+                 "Index Entry #1", "assigned: 1, flags: 0x00000010", "Position: 15100",
+                 "Entry Offset (5160) misaligned to 'movi' Offset (5156)!"});
 
   // A frame dropped by the scan: the fourth '00dc' chunk's id is garbage.
   // The '01wb' chunk before it, in doubt, is confirmed by its entry.
   Bytes dropped = original;
   std::memcpy(dropped.data() + kSampleListType + RowOffset(original, 4), "zzzz", 4);
   const Lines droppedBlock = Idx1Assignment(ParseBytes(dropped, Verbose()).run);
-  EXPECT_EQ(
-      Lines(droppedBlock.begin() + 2, droppedBlock.end()),
-      (Lines{"          *** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!",
-             "            Index Entry #2", "              assigned: 0, flags: 0x00000010",
-             "              Segment: 1", "              Offset: 10308", "              Size: 3076",
-             "              Position: 20252", "              *** Warning: Entry not assigned!"}));
+  ExpectInOrder(droppedBlock,
+                {"*** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!",
+                 "Index Entry #2", "Offset: 10308", "*** Warning: Entry not assigned!"});
 }
 
 // ---------------------------------------------------------------------------
@@ -448,15 +364,11 @@ TEST(CAVIParserIndexTest, SuperAndStandardIndexesAreDumpedAndMatched) {
                    "            16 Reserved2: 0", "            20 Reserved3: 0",
                    "            'indx' Entry #0", "              00 Offset: 17148",
                    "              08 Size: 64", "              12 Duration: 4"}));
-  EXPECT_EQ(Below(run.run, "'ix00' (56): 'movi' Entry #8"),
-            (Lines{"          00 LongsPerEntry: 2", "          02 IndexSubType: 0 Default Frames",
-                   "          03 IndexType: 1 IndexOfChunks Standard Frame",
-                   "          04 EntriesInUse: 4", "          08 ChunkId: '00dc'",
-                   "          12 BaseOffset: 684", "          20 Reserved3: 0",
-                   "          'indx' Entry #0", "            00 Offset: 12",
-                   "            04 Size: 100 Keyframe", "            -> Position: 696",
-                   "          'indx' Entry #1", "            00 Offset: 4128",
-                   "            04 Size: 90 NON-Keyframe", "            -> Position: 4812"}));
+  ExpectInOrder(
+      Below(run.run, "'ix00' (56): 'movi' Entry #8"),
+      {"03 IndexType: 1 IndexOfChunks Standard Frame", "04 EntriesInUse: 4", "12 BaseOffset: 684",
+       "'indx' Entry #0", "04 Size: 100 Keyframe", "-> Position: 696", "'indx' Entry #1",
+       "04 Size: 90 NON-Keyframe", "-> Position: 4812"});
   EXPECT_EQ(run.flags, kIndexedFlags);
   EXPECT_TRUE(Below(run.run, "Assign Index to 'movi'-Entries").empty());
 }
@@ -492,16 +404,9 @@ TEST(CAVIParserIndexTest, StandardIndexChunksAreChecked) {
                    "*** Error: Wrong FOURCC, should be 'tcdl' for IndexOfDiscontinuedTimecode!",
                    "*** Error: Unknown LongsPerEntry!", "*** Error: Wrong IndexOfTimecode!"}));
   EXPECT_EQ(CountStartingWith(run.run, "'indx' Entry #"), 2u + 1u + 1u);
-  EXPECT_EQ(Below(run.run, "'ix00' (56): 'movi' Entry #11"),
-            (Lines{"          00 LongsPerEntry: 8", "          02 IndexSubType: 0 Default Frames",
-                   "          03 IndexType: 128 IndexIsData TimcodeDiscontinuity",
-                   "          04 EntriesInUse: 1", "          08 ChunkId: 'tcdl'",
-                   "          12 Reserved1: 0", "          16 Reserved2: 0",
-                   "          20 Reserved3: 0", "          'indx' Entry #0",
-                   "            00 Tick: 0", "            04 time.FrameRate: 0 30/Drop Frame",
-                   "            06 time.FrameFract: 0", "            08 time.Frames: 0",
-                   "            12 SMPTEFlags: 0x00000000", "            16 User: 0",
-                   "            20 ReelId: \"\""}));
+  ExpectInOrder(Below(run.run, "'ix00' (56): 'movi' Entry #11"),
+                {"03 IndexType: 128 IndexIsData TimcodeDiscontinuity", "08 ChunkId: 'tcdl'",
+                 "'indx' Entry #0", "04 time.FrameRate: 0 30/Drop Frame", "20 ReelId: \"\""});
   EXPECT_TRUE(Contains(Below(run.run, "Statistics"),
                        "          'ix00': 5 (Dropped: 0), 'Idx1': 0 (Key: 0), ODML: 4!"));
 }
@@ -708,32 +613,6 @@ TEST(CAVIParserIndexTest, StandardIndexesAreMatchedByPositionWhicheverSegmentHol
   for (size_t i = 0; i < 10; ++i) {
     EXPECT_EQ(indexed.movi[i].payloadPosition, run.movi[2 * i].payloadPosition) << i;
   }
-}
-
-// ---------------------------------------------------------------------------
-// Many entries
-
-TEST(CAVIParserIndexTest, AnIndexThatMustBeUsedIsMatchedInLinearTime) {
-  // Every entry searches from the start of the list when the main header
-  // says the index must be used: 200000 entries would take billions of
-  // steps if each walked the list from there.
-  const size_t count = 200000;
-  Layout layout = avitest::VideoAudioLayout(std::vector<Chunk>(count, Chunk{"00dc", 2, true}));
-  layout.streams.resize(1);
-  layout.mainFlags |= 0x20;
-  const Bytes bytes = avitest::Build(layout).bytes;
-  RunOptions options;
-  options.report.verbosity = 0;
-  const auto start = std::chrono::steady_clock::now();
-  const Outcome run = ParseBytes(bytes, options);
-  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-  // Linear: well under a second (a few seconds in sanitizer builds);
-  // quadratic: half a minute and more.
-  EXPECT_LT(elapsed.count(), 15.0);
-  ASSERT_EQ(run.flags.size(), count);
-  EXPECT_EQ(static_cast<size_t>(std::count(run.flags.begin(), run.flags.end(), 0x10u)), count);
-  EXPECT_FALSE(Contains(Messages(run.run),
-                        "*** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!"));
 }
 
 }  // namespace

@@ -5,16 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "TestSupport.h"
-#include "app/FormatProbe.h"
 #include "riff/CAVIParser.h"
 
 namespace {
 
+using testsupport::Trimmed;
 using Lines = std::vector<std::string>;
 
 struct Sample {
@@ -25,11 +24,6 @@ struct Sample {
 
 std::string SamplePath(const std::string& file) {
   return std::string(CLIPSMITH_TEST_DATA) + "/avi/" + file;
-}
-
-std::string Trimmed(const std::string& line) {
-  const size_t first = line.find_first_not_of(' ');
-  return first == std::string::npos ? std::string() : line.substr(first);
 }
 
 const Sample kSamples[] = {
@@ -117,21 +111,5 @@ INSTANTIATE_TEST_SUITE_P(CAVIParserSamples, CAVIParserSamplesTest, ::testing::Va
                            std::string name = info.param.file;
                            return name.substr(0, name.find('.'));
                          });
-
-TEST(CAVIParserProbeTest, TheProbeHandsAviFilesToTheAviParser) {
-  std::ostringstream out;
-  std::ostringstream err;
-  {
-    ReportOutput output(out, err, ConsoleState());
-    const JobOutcome outcome =
-        FormatProbe::RunFile(SamplePath("rawvideo.avi"), std::string(), RunOptions(), output);
-    EXPECT_EQ(outcome.size, 21208u);
-    EXPECT_FALSE(outcome.failed);
-  }
-  const Lines lines = testsupport::SplitLines(out.str());
-  EXPECT_NE(std::find(lines.begin(), lines.end(),
-                      "    'RIFF' (21200) 'AVI ': RIFF AVI Chunk, Segment #1"),
-            lines.end());
-}
 
 }  // namespace

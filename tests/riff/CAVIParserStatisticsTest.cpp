@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,12 +28,8 @@ using testsupport::Le16;
 using testsupport::Le32;
 using testsupport::ParseRun;
 using testsupport::TextBytes;
+using testsupport::Trimmed;
 using Lines = std::vector<std::string>;
-
-std::string Trimmed(const std::string& line) {
-  const size_t first = line.find_first_not_of(' ');
-  return first == std::string::npos ? std::string() : line.substr(first);
-}
 
 // The statistics block: the "Statistics" line and everything under it.
 Lines StatisticsOf(const ParseRun& run) {
@@ -216,205 +213,210 @@ TEST(CAVIParserStatisticsTest, AnEncoderOpenDmlFileIsCountedWhole) {
 }
 
 // ---------------------------------------------------------------------------
-// Built files: file-wide lines
+// Built files whose headers disagree with their data, one way each: the
+// lines of the whole block (stream -1) or of one stream's block.
 
-TEST(CAVIParserStatisticsTest, AgreeingHeadersGiveOnlyTheTables) {
+Layout Edited(Layout layout, const std::function<void(Layout&)>& edit) {
+  edit(layout);
+  return layout;
+}
+
+struct Row {
+  const char* name;
+  Layout layout;
+  int stream;
+  Lines present;
+  Lines absent = {};
+  RunOptions options = RunOptions();
+};
+
+TEST(CAVIParserStatisticsTest, HeadersAreSetAgainstWhatTheScanFound) {
   RunOptions verbose;
   verbose.report.verbosity = 3;
-  Layout layout = TwoStreams();
-  layout.moviExtra = testsupport::ChunkBuilder().Chunk("JUNK", Bytes(100, 0));
-  const Outcome outcome = ParseLayout(layout, verbose);
-  // 17028 bytes, 16395 of them payload; the junk is wasted.
-  EXPECT_EQ(outcome.statistics,
-            (Lines{"    Statistics", "      Overhead Size 633, approx. 4% (including wasted 108)",
-                   "      AVIStreamHeader #0", kTableHeader,
-                   "          '00dc': 4 (Dropped: 0), 'Idx1': 4 (Key: 2), ODML: 0!",
-                   "      AVIStreamHeader #1", kTableHeader,
-                   "          '01wb': 4 (Dropped: 0), 'Idx1': 4 (Key: 4), ODML: 0!",
-                   "        'auds'-Stream Payload Total Size in Bytes: 16000!"}));
-  EXPECT_TRUE(outcome.interleaved);
-  EXPECT_EQ(outcome.initialFrames, (std::vector<uint32_t>{0, 0}));
-}
-
-TEST(CAVIParserStatisticsTest, InterleavingIsSetAgainstTheMainHeaderFlag) {
-  // The audio leads by two chunks: its initial frames.
-  Layout apart =
-      avitest::VideoAudioLayout({{"01wb", 8000}, {"01wb", 8000}, {"00dc", 100}, {"00dc", 100}});
-  const Outcome apartRun = ParseLayout(apart);
-  EXPECT_FALSE(apartRun.interleaved);
-  EXPECT_EQ(apartRun.statistics[1], "      Audio/Video not interleaved, but ISINTERLEAVED set!");
-  EXPECT_EQ(apartRun.initialFrames, (std::vector<uint32_t>{0, 2}));
-  EXPECT_TRUE(Contains(apartRun.statistics,
-                       "        Initial Frames detected 2, AVIStreamHeader Initial Frames: 0!"));
-
-  Layout together = TwoStreams();
-  together.mainFlags = 0x10;
-  const Outcome togetherRun = ParseLayout(together);
-  EXPECT_TRUE(togetherRun.interleaved);
-  EXPECT_EQ(togetherRun.statistics[1], "      Audio/Video interleaved, but ISINTERLEAVED not set!");
-}
-
-TEST(CAVIParserStatisticsTest, TheMustUseIndexFlagIsSetAgainstTheIndexOrder) {
-  Layout ordered = TwoStreams();
-  ordered.mainFlags |= 0x20;
-  EXPECT_EQ(ParseLayout(ordered).statistics[1],
-            "      Index does not define out-of-sequence/duplicate frames, but AVIF_MUSTUSEINDEX is "
-            "set in AVIMainHeader!");
-
+  RunOptions partial;
+  partial.scan.moviParseLimit = 1;
+  const std::string video = "'00dc': 4 (Dropped: 0), 'Idx1': 4 (Key: 2), ODML: 0!";
+  const std::string audioTotal = "'auds'-Stream Payload Total Size in Bytes: 16000!";
   // Two frames in each chunk, found through an OpenDML index alone.
   Layout packed = avitest::VideoAudioLayout({{"00dc", 200}, {"00dc", 200}});
   packed.streams.resize(1);
   packed.mainFlags = 0x30;
   packed.odmlHeader = true;
   packed.idx1 = Idx1Kind::kNone;
-  const uint32_t base = static_cast<uint32_t>(avitest::Build(packed).moviTypePos);
   Bytes entries;
-  for (uint32_t offset : {12u, 112u, 220u, 320u}) {
+  for (uint32_t offset : {12u, 112u, 220u, 320u})
     entries = Concat({entries, Le32(offset), Le32(100)});
-  }
   packed.moviExtra = testsupport::ChunkBuilder().Chunk(
-      "ix00", Concat({Le16(2), Bytes{0, 1}, Le32(4), TextBytes("00dc"), Le32(base), Le32(0),
+      "ix00", Concat({Le16(2), Bytes{0, 1}, Le32(4), TextBytes("00dc"),
+                      Le32(static_cast<uint32_t>(avitest::Build(packed).moviTypePos)), Le32(0),
                       Le32(0), entries}));
-  const Outcome packedRun = ParseLayout(packed);
-  EXPECT_EQ(packedRun.statistics[1],
-            "      This may be a low-overhead AVI (multiple frames in one chunk)!");
-  EXPECT_EQ(std::count_if(packedRun.statistics.begin(), packedRun.statistics.end(),
-                          [](const std::string& line) {
-                            return line.find("AVIF_MUSTUSEINDEX") != std::string::npos;
-                          }),
-            0);
-}
-
-// ---------------------------------------------------------------------------
-// Built files: per stream
-
-TEST(CAVIParserStatisticsTest, OpenDmlIndexesAreSetAgainstEachOther) {
-  // Standard indexes without super indexes, with the OpenDML header.
-  Layout standardOnly = TwoStreams();
-  standardOnly.standardIndexes = true;
-  standardOnly.superIndexes = false;
-  standardOnly.odmlHeader = true;
-  standardOnly.odmlFrames = 4;
-  EXPECT_EQ(StreamBlock(ParseLayout(standardOnly).statistics, 0),
-            (Lines{"        No 'indx'-Entries detected, but 'ix##'-Entries!",
-                   "        No 'indx'-Entries detected, but ODML-Header found!", kTableHeader,
-                   "          'ix00': 1 (Dropped: 0), 'Idx1': 0 (Key: 0), ODML: 4!",
-                   "          '00dc': 4 (Dropped: 0), 'Idx1': 4 (Key: 2), ODML: 0!"}));
-
-  // A super index without standard indexes or the OpenDML header.
-  Layout superOnly = TwoStreams();
-  superOnly.streams[0].extra = testsupport::ChunkBuilder().Chunk(
-      "indx", Concat({Le16(4), Bytes{0, 0}, Le32(1), TextBytes("00dc"), Bytes(12, 0), Le32(0),
-                      Le32(0), Le32(16384), Le32(4)}));
-  const Lines block = StreamBlock(ParseLayout(superOnly).statistics, 0);
-  ASSERT_GE(block.size(), 2u);
-  EXPECT_EQ(Lines(block.begin(), block.begin() + 2),
-            (Lines{"        'indx'-Entries detected, but no 'ix##'-Entries!",
-                   "        'indx'-Entries detected, but ODML-Header not found!"}));
-}
-
-TEST(CAVIParserStatisticsTest, VideoCountsAreSetAgainstTheHeaders) {
-  Layout layout = TwoStreams();
-  layout.totalFrames = 5;
-  layout.streams[0].length = 3;
-  layout.streams[0].suggestedBuffer = 110 + 17;
-  EXPECT_EQ(StreamBlock(ParseLayout(layout).statistics, 0),
-            (Lines{kTableHeader, "          '00dc': 4 (Dropped: 0), 'Idx1': 4 (Key: 2), ODML: 0!",
-                   "        Video Frames detected: 4 AVIMainHeader Frames: 5!",
-                   "        Video Frames detected: 4 AVIStreamHeader Length: 3!",
-                   "        Max Frame Size detected: 110 SuggestedBufferSize: 127!"}));
-
-  // With the OpenDML header its frame count is the one that counts; a
-  // buffer 16 bytes above the largest frame is fine.
-  layout.odmlHeader = true;
-  layout.odmlFrames = 7;
-  layout.streams[0].length = 4;
-  layout.streams[0].suggestedBuffer = 110 + 16;
-  EXPECT_EQ(StreamBlock(ParseLayout(layout).statistics, 0),
-            (Lines{"        No 'indx'-Entries detected, but ODML-Header found!", kTableHeader,
-                   "          '00dc': 4 (Dropped: 0), 'Idx1': 4 (Key: 2), ODML: 0!",
-                   "        Video Frames detected: 4 AVIExtHeader Frames: 7!",
-                   // The main header counts the frames of the first segment.
-                   "        Video Frames detected in the first RIFF: 4 AVIMainHeader Frames: 5!"}));
-}
-
-TEST(CAVIParserStatisticsTest, PaletteChangesAndDroppedFramesAreCounted) {
   // Three dropped frames (size 0, listed with length 0) and a palette change
   // in a 24-bit stream whose header does not announce it.
-  Layout layout = avitest::VideoAudioLayout({{"00dc", 100}, {"00dc", 0}, {"00pc", 4}, {"00dc", 0},
-                                       {"00dc", 0}, {"00dc", 100}});
-  layout.streams.resize(1);
-  layout.totalFrames = 5;
-  layout.streams[0].length = 5;
-  EXPECT_EQ(StreamBlock(ParseLayout(layout).statistics, 0),
-            (Lines{kTableHeader, "          '00dc': 5 (Dropped: 3), 'Idx1': 5 (Key: 5), ODML: 0!",
-                   "          '00pc': 1 (Dropped: 0), 'Idx1': 1 (Key: 1), ODML: 0!",
-                   "        Stream contains AVIPaletteChanges, but AVIStreamHeader-Flag is not set!",
-                   "        Stream contains AVIPaletteChanges, but there are more than "
-                   "8-bit-colors in AVIStreamFormat-Header set!"}));
-
-  Layout flagged = TwoStreams();
-  flagged.streams[0].flags = 0x10000;
-  EXPECT_TRUE(Contains(
-      StreamBlock(ParseLayout(flagged).statistics, 0),
-      "        Stream contains no AVIPaletteChanges, but AVIStreamHeader-Flag is set!"));
-}
-
-TEST(CAVIParserStatisticsTest, AudioTotalsAreSetAgainstTheHeaders) {
-  Layout layout = TwoStreams();
-  layout.streams[1].length = 8001;
-  layout.streams[1].avgBytesPerSec = 15980;
-  EXPECT_EQ(StreamBlock(ParseLayout(layout).statistics, 1),
-            (Lines{kTableHeader, "          '01wb': 4 (Dropped: 0), 'Idx1': 4 (Key: 4), ODML: 0!",
-                   "        'auds'-Stream Payload Total Size in Bytes: 16000!",
-                   "        Mismatching 'strh' Length: 8001 * Scale: 2 = 16002!",
-                   "        Avg Bytes/sec: 15998, StreamHeader Avg Bytes/sec: 15980!"}));
-
-  // Ten bytes per second off is close enough.
-  layout.streams[1].length = 8000;
-  layout.streams[1].avgBytesPerSec = 15990;
-  EXPECT_EQ(StreamBlock(ParseLayout(layout).statistics, 1).back(),
-            "        'auds'-Stream Payload Total Size in Bytes: 16000!");
-
-  // The product does not wrap.
-  layout.streams[1].length = 0xFFFFFFFF;
-  layout.streams[1].scale = 0xFFFFFFFF;
-  EXPECT_TRUE(Contains(StreamBlock(ParseLayout(layout).statistics, 1),
-                       "        Mismatching 'strh' Length: 4294967295 * Scale: 4294967295 = "
-                       "18446744065119617025!"));
-}
-
-TEST(CAVIParserStatisticsTest, StreamTypesAndPartialParsing) {
-  Layout layout = TwoStreams();
-  avitest::Stream secondVideo = layout.streams[0];
-  avitest::Stream secondAudio = layout.streams[1];
-  avitest::Stream text = layout.streams[1];
+  Layout palette = avitest::VideoAudioLayout(
+      {{"00dc", 100}, {"00dc", 0}, {"00pc", 4}, {"00dc", 0}, {"00dc", 0}, {"00dc", 100}});
+  palette.streams.resize(1);
+  palette.totalFrames = palette.streams[0].length = 5;
+  Layout many = TwoStreams();
+  avitest::Stream text = many.streams[1];
   text.type = "txts";
-  avitest::Stream unknown = layout.streams[1];
+  avitest::Stream unknown = many.streams[1];
   unknown.type = "xyzw";
-  layout.streams = {layout.streams[0], layout.streams[1], secondVideo, secondAudio, text, unknown};
-  const Lines statistics = ParseLayout(layout).statistics;
-  EXPECT_EQ(StreamBlock(statistics, 2),
-            (Lines{"        More than one 'vids'/'iavs'-Stream detected!",
-                   "        Detected no chunks at all for this stream!",
-                   "        Video Frames detected: 0 AVIMainHeader Frames: 4!",
-                   "        Video Frames detected: 0 AVIStreamHeader Length: 4!",
-                   "        Max Frame Size detected: 0 SuggestedBufferSize: 110!"}));
-  EXPECT_EQ(StreamBlock(statistics, 3).front(), "        More than one 'auds'-Stream detected!");
-  EXPECT_EQ(StreamBlock(statistics, 4),
-            (Lines{"        Detected no chunks at all for this stream!",
-                   "        Nothing else known about 'txts'/'mids' Streams",
-                   "        Max Frame Size detected: 0 SuggestedBufferSize: 4000!"}));
-  EXPECT_EQ(StreamBlock(statistics, 5),
-            (Lines{"        Unknown stream type", "        Detected no chunks at all for this stream!",
-                   "        Max Frame Size detected: 0 SuggestedBufferSize: 4000!"}));
+  many.streams = {many.streams[0], many.streams[1], many.streams[0], many.streams[1], text,
+                  unknown};
+  const std::vector<Row> rows = {
+      // 17028 bytes, 16395 of them payload; the junk is wasted.
+      {"agreeing headers",
+       Edited(TwoStreams(),
+              [](Layout& l) {
+                l.moviExtra = testsupport::ChunkBuilder().Chunk("JUNK", Bytes(100, 0));
+              }),
+       -1,
+       {"      Overhead Size 633, approx. 4% (including wasted 108)", video,
+        "'01wb': 4 (Dropped: 0), 'Idx1': 4 (Key: 4), ODML: 0!", audioTotal},
+       {"Audio/Video", "Initial Frames", "Mismatching", "Max Frame Size"},
+       verbose},
+      {"interleaved without the flag",
+       Edited(TwoStreams(), [](Layout& l) { l.mainFlags = 0x10; }),
+       -1,
+       {"      Audio/Video interleaved, but ISINTERLEAVED not set!"}},
+      {"must-use-index flag on an ordered index",
+       Edited(TwoStreams(), [](Layout& l) { l.mainFlags |= 0x20; }),
+       -1,
+       {"      Index does not define out-of-sequence/duplicate frames, but AVIF_MUSTUSEINDEX is "
+        "set "
+        "in AVIMainHeader!"}},
+      {"several frames in a chunk",
+       packed,
+       -1,
+       {"      This may be a low-overhead AVI (multiple frames in one chunk)!"},
+       {"AVIF_MUSTUSEINDEX"}},
+      {"standard indexes without super indexes",
+       Edited(TwoStreams(),
+              [](Layout& l) {
+                l.standardIndexes = l.odmlHeader = true;
+                l.superIndexes = false;
+                l.odmlFrames = 4;
+              }),
+       0,
+       {"        No 'indx'-Entries detected, but 'ix##'-Entries!",
+        "        No 'indx'-Entries detected, but ODML-Header found!",
+        "'ix00': 1 (Dropped: 0), 'Idx1': 0 (Key: 0), ODML: 4!", video}},
+      {"super index alone",
+       Edited(TwoStreams(),
+              [](Layout& l) {
+                l.streams[0].extra = testsupport::ChunkBuilder().Chunk(
+                    "indx", Concat({Le16(4), Bytes{0, 0}, Le32(1), TextBytes("00dc"), Bytes(12, 0),
+                                    Le32(0), Le32(0), Le32(16384), Le32(4)}));
+              }),
+       0,
+       {"        'indx'-Entries detected, but no 'ix##'-Entries!",
+        "        'indx'-Entries detected, but ODML-Header not found!"}},
+      {"video counts",
+       Edited(TwoStreams(),
+              [](Layout& l) {
+                l.totalFrames = 5;
+                l.streams[0].length = 3;
+                l.streams[0].suggestedBuffer = 110 + 17;
+              }),
+       0,
+       {video, "        Video Frames detected: 4 AVIMainHeader Frames: 5!",
+        "        Video Frames detected: 4 AVIStreamHeader Length: 3!",
+        "        Max Frame Size detected: 110 SuggestedBufferSize: 127!"}},
+      // With the OpenDML header its frame count is the one that counts; a
+      // buffer 16 bytes above the largest frame is fine; the main header
+      // counts the frames of the first segment.
+      {"video counts with the OpenDML header",
+       Edited(TwoStreams(),
+              [](Layout& l) {
+                l.totalFrames = 5;
+                l.odmlHeader = true;
+                l.odmlFrames = 7;
+                l.streams[0].suggestedBuffer = 110 + 16;
+              }),
+       0,
+       {"        Video Frames detected: 4 AVIExtHeader Frames: 7!",
+        "        Video Frames detected in the first RIFF: 4 AVIMainHeader Frames: 5!"},
+       {"Max Frame Size", "AVIStreamHeader Length"}},
+      {"palette changes and dropped frames",
+       palette,
+       0,
+       {"'00dc': 5 (Dropped: 3), 'Idx1': 5 (Key: 5), ODML: 0!",
+        "'00pc': 1 (Dropped: 0), 'Idx1': 1 (Key: 1), ODML: 0!",
+        "        Stream contains AVIPaletteChanges, but AVIStreamHeader-Flag is not set!",
+        "        Stream contains AVIPaletteChanges, but there are more than 8-bit-colors in "
+        "AVIStreamFormat-Header set!"}},
+      {"palette flag without changes",
+       Edited(TwoStreams(), [](Layout& l) { l.streams[0].flags = 0x10000; }),
+       0,
+       {"        Stream contains no AVIPaletteChanges, but AVIStreamHeader-Flag is set!"}},
+      {"audio totals",
+       Edited(TwoStreams(),
+              [](Layout& l) {
+                l.streams[1].length = 8001;
+                l.streams[1].avgBytesPerSec = 15980;
+              }),
+       1,
+       {audioTotal, "        Mismatching 'strh' Length: 8001 * Scale: 2 = 16002!",
+        "        Avg Bytes/sec: 15998, StreamHeader Avg Bytes/sec: 15980!"}},
+      // Ten bytes per second off is close enough.
+      {"audio rate close enough",
+       Edited(TwoStreams(), [](Layout& l) { l.streams[1].avgBytesPerSec = 15990; }),
+       1,
+       {audioTotal},
+       {"Avg Bytes/sec", "Mismatching"}},
+      // The product does not wrap.
+      {"audio length times scale",
+       Edited(TwoStreams(),
+              [](Layout& l) { l.streams[1].length = l.streams[1].scale = 0xFFFFFFFF; }),
+       1,
+       {"        Mismatching 'strh' Length: 4294967295 * Scale: 4294967295 = "
+        "18446744065119617025!"}},
+      {"second video stream",
+       many,
+       2,
+       {"        More than one 'vids'/'iavs'-Stream detected!",
+        "        Detected no chunks at all for this stream!",
+        "        Video Frames detected: 0 AVIMainHeader Frames: 4!",
+        "        Max Frame Size detected: 0 SuggestedBufferSize: 110!"}},
+      {"second audio stream", many, 3, {"        More than one 'auds'-Stream detected!"}},
+      {"text stream",
+       many,
+       4,
+       {"        Detected no chunks at all for this stream!",
+        "        Nothing else known about 'txts'/'mids' Streams",
+        "        Max Frame Size detected: 0 SuggestedBufferSize: 4000!"}},
+      {"unknown stream",
+       many,
+       5,
+       {"        Unknown stream type", "        Detected no chunks at all for this stream!"}},
+      // Partial parsing leaves the tables and counts of video and audio out.
+      {"partial parse",
+       TwoStreams(),
+       -1,
+       {"AVIStreamHeader #1"},
+       {kTableHeader, "Payload Total"},
+       partial},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const Lines statistics = ParseLayout(row.layout, row.options).statistics;
+    testsupport::ExpectTexts(row.stream < 0 ? statistics : StreamBlock(statistics, row.stream),
+                             row.present, row.absent);
+  }
+}
 
-  // Partial parsing leaves the tables and counts of video and audio out.
-  RunOptions partial;
-  partial.scan.moviParseLimit = 1;
-  const Lines partialStatistics = ParseLayout(TwoStreams(), partial).statistics;
-  EXPECT_TRUE(StreamBlock(partialStatistics, 0).empty());
-  EXPECT_TRUE(StreamBlock(partialStatistics, 1).empty());
+TEST(CAVIParserStatisticsTest, InitialFramesAndInterleaving) {
+  const Outcome together = ParseLayout(TwoStreams());
+  EXPECT_TRUE(together.interleaved);
+  EXPECT_EQ(together.initialFrames, (std::vector<uint32_t>{0, 0}));
+  // The audio leads by two chunks: its initial frames.
+  const Outcome apart = ParseLayout(
+      avitest::VideoAudioLayout({{"01wb", 8000}, {"01wb", 8000}, {"00dc", 100}, {"00dc", 100}}));
+  EXPECT_FALSE(apart.interleaved);
+  EXPECT_EQ(apart.initialFrames, (std::vector<uint32_t>{0, 2}));
+  testsupport::ExpectTexts(
+      apart.statistics, {"      Audio/Video not interleaved, but ISINTERLEAVED set!",
+                         "        Initial Frames detected 2, AVIStreamHeader Initial Frames: 0!"});
 }
 
 }  // namespace

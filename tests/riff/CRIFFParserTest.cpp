@@ -14,6 +14,7 @@ namespace {
 using testsupport::Bytes;
 using testsupport::ChunkBuilder;
 using testsupport::Concat;
+using testsupport::CountText;
 using testsupport::Le32;
 using testsupport::ParseRun;
 using testsupport::RunParserOnBytes;
@@ -62,134 +63,136 @@ TEST(CRIFFParserTest, RifxSizesAreReadBigEndianAndPadded) {
                         }));
 }
 
-TEST(CRIFFParserTest, RiffSkipsThePadByteOfAnOddChunk) {
-  ChunkBuilder riff;
-  Bytes file = riff.Riff(
-      "TEST", {riff.Chunk("abcd", TextBytes("xyz")), riff.Chunk("efgh", TextBytes("12"))});
-  ParseRun run = ParseBytes(file);
-  EXPECT_EQ(run.Body(), (Lines{
-                            Reading(34),
-                            "    'RIFF' (26) 'TEST': RIFF Unknown Chunk",
-                            "      'abcd' (3)",
-                            "        \"xyz\"",
-                            "        \"78 79 7a \"",
-                            "      'efgh' (2)",
-                            "        \"12\"",
-                            "        \"31 32 \"",
-                            "  This is a valid RIFF file.",
-                        }));
-}
-
-TEST(CRIFFParserTest, IffFormIsBigEndianWithoutPadBytes) {
-  ChunkBuilder iff(ChunkBuilder::Layout::Iff);
-  Bytes file =
-      iff.Riff("TEST", {iff.Chunk("abcd", TextBytes("xyz")), iff.Chunk("efgh", TextBytes("12"))});
-  ASSERT_EQ(file.size(), 33u);
-  ParseRun run = ParseBytes(file);
-  EXPECT_EQ(run.Body(), (Lines{
-                            Reading(33),
-                            "    'FORM' (25) 'TEST': RIFF Unknown Chunk",
-                            "      'abcd' (3)",
-                            "        \"xyz\"",
-                            "        \"78 79 7a \"",
-                            "      'efgh' (2)",
-                            "        \"12\"",
-                            "        \"31 32 \"",
-                            "  This is a valid RIFF file in Network byte order.",
-                        }));
-}
-
-// ---------------------------------------------------------------------------
-// Sizes that do not fit.
-
-TEST(CRIFFParserTest, TruncatedFileGetsItsSizesCorrected) {
-  ChunkBuilder riff;
-  // The form claims 100 bytes and its only chunk 50; 16 and 4 are there.
-  Bytes file = Concat({TextBytes("RIFF"), Le32(100), TextBytes("TEST"),
-                       riff.ChunkWithSize("abcd", 50, TextBytes("wxyz"))});
-  ParseRun run = ParseBytes(file);
-  EXPECT_TRUE(run.result);
-  EXPECT_EQ(run.Body(),
-            (Lines{
-                Reading(24),
-                "    *** Error: Wrong Size (100) exceeding File Size detected, corrected!",
-                "    'RIFF' (16) 'TEST': RIFF Unknown Chunk",
-                "      *** Error: Chunk size greater File size, File may be truncated!",
-                "      *** Error: Token Size greater Chunk Size!",
-                "      'abcd' (4)",
-                "        \"wxyz\"",
-                "        \"77 78 79 7a \"",
-                "  This is a valid RIFF file.",
-            }));
-}
-
-TEST(CRIFFParserTest, TailShorterThanAHeaderIsAFileSizeMismatch) {
-  ChunkBuilder riff;
-  Bytes file = Concat({riff.Riff("TEST", {}), TextBytes("xyz")});
-  ParseRun run = ParseBytes(file);
-  EXPECT_EQ(run.Body(), (Lines{
-                            Reading(15),
-                            "    'RIFF' (4) 'TEST': RIFF Unknown Chunk",
-                            "    *** Error: File Size mismatch (3)",
-                            "  This is a valid RIFF file.",
-                        }));
-}
-
-TEST(CRIFFParserTest, SubChunkLargerThanItsListIsCutToTheList) {
-  ChunkBuilder riff;
-  Bytes list = Concat({TextBytes("LIST"), Le32(16), TextBytes("abcd"),
-                       riff.ChunkWithSize("wxyz", 20, TextBytes("1234"))});
-  Bytes file = riff.Riff("TEST", {list, riff.Chunk("next", TextBytes("abcdefghijklmnopqrst"))});
-  ParseRun run = ParseBytes(file);
-  EXPECT_EQ(run.Body(), (Lines{
-                            Reading(64),
-                            "    'RIFF' (56) 'TEST': RIFF Unknown Chunk",
-                            "      'LIST' (16) 'abcd'",
-                            "        *** Error: Token Size greater Chunk Size!",
-                            "        'wxyz' (4)",
-                            "          \"1234\"",
-                            "          \"31 32 33 34 \"",
-                            "      'next' (20)",
-                            "        \"abcdefghijklmnopqrst\"",
-                            "  This is a valid RIFF file.",
-                        }));
-}
-
-TEST(CRIFFParserTest, SubChunkEnforcingItsSizeRaisesTheList) {
-  ChunkBuilder riff;
-  // The list says 16 bytes, its chunk 20 and the form counts all of it.
-  Bytes list = Concat({TextBytes("LIST"), Le32(16), TextBytes("abcd"),
-                       riff.Chunk("wxyz", TextBytes("abcdefghijklmnopqrst"))});
-  Bytes file = riff.Riff("TEST", {list});
-  RunOptions options;
-  options.scan.subchunkEnforcesParentSize = true;
-  ParseRun run = ParseBytes(file, options);
-  EXPECT_EQ(run.Body(), (Lines{
-                            Reading(52),
-                            "    'RIFF' (44) 'TEST': RIFF Unknown Chunk",
-                            "      'LIST' (16) 'abcd'",
-                            "        *** Error: Token Size greater Chunk Size!",
-                            "        'wxyz' (20)",
-                            "          \"abcdefghijklmnopqrst\"",
-                            "        *** Fatal: File ends prematurely!",
-                            "  This is a valid RIFF file.",
-                        }));
-}
-
-TEST(CRIFFParserTest, LeftOverBytesOfAListAreAMismatch) {
-  ChunkBuilder riff;
-  Bytes list = riff.List("abcd", {riff.Chunk("wxyz", Bytes()), TextBytes("zzzz")});
-  ParseRun run = ParseBytes(riff.Riff("TEST", {list}));
-  EXPECT_EQ(run.Body(), (Lines{
-                            Reading(36),
-                            "    'RIFF' (28) 'TEST': RIFF Unknown Chunk",
-                            "      'LIST' (16) 'abcd'",
-                            "        'wxyz' (0)",
-                            "        *** Error: Chunk Size mismatch!",
-                            "          \"zzzz\"",
-                            "          \"7a 7a 7a 7a \"",
-                            "  This is a valid RIFF file.",
-                        }));
+// The lines that must come, in order, for files of each kind of damage or
+// chunk; the verdict is the report's last line.
+TEST(CRIFFParserTest, ChunkTreesAndTheirDamage) {
+  const ChunkBuilder riff;
+  const ChunkBuilder iff(ChunkBuilder::Layout::Iff);
+  RunOptions enforce;
+  enforce.scan.subchunkEnforcesParentSize = true;
+  const Bytes inam = riff.Chunk("INAM", TextBytes(std::string("Hello\0", 6)));
+  const Bytes guid = Concat({Le32(0x12345678), testsupport::Le16(0x9abc), testsupport::Le16(0xdef0),
+                             Bytes{1, 2, 3, 4, 5, 6, 7, 8}});
+  const Bytes name = Concat({testsupport::Le16('H'), testsupport::Le16('i'), testsupport::Le16(0)});
+  const std::string valid = "  This is a valid RIFF file.";
+  const struct {
+    const char* name;
+    Bytes file;
+    Lines inOrder;
+    RunOptions options = RunOptions();
+    uint64_t overhead = 0;
+  } rows[] = {
+      {"RIFF pad byte",
+       riff.Riff("TEST",
+                 {riff.Chunk("abcd", TextBytes("xyz")), riff.Chunk("efgh", TextBytes("12"))}),
+       {Reading(34), "'RIFF' (26) 'TEST': RIFF Unknown Chunk", "'abcd' (3)", "'efgh' (2)", "\"12\"",
+        valid}},
+      {"IFF without pad bytes",
+       iff.Riff("TEST", {iff.Chunk("abcd", TextBytes("xyz")), iff.Chunk("efgh", TextBytes("12"))}),
+       {Reading(33), "'FORM' (25) 'TEST'", "'abcd' (3)", "'efgh' (2)", "\"12\"",
+        "  This is a valid RIFF file in Network byte order."}},
+      // The form claims 100 bytes and its only chunk 50; 16 and 4 are there.
+      {"truncated",
+       Concat({TextBytes("RIFF"), Le32(100), TextBytes("TEST"),
+               riff.ChunkWithSize("abcd", 50, TextBytes("wxyz"))}),
+       {"    *** Error: Wrong Size (100) exceeding File Size detected, corrected!",
+        "'RIFF' (16) 'TEST'", "*** Error: Chunk size greater File size, File may be truncated!",
+        "      *** Error: Token Size greater Chunk Size!", "'abcd' (4)", valid}},
+      {"tail shorter than a header",
+       Concat({riff.Riff("TEST", {}), TextBytes("xyz")}),
+       {"'RIFF' (4) 'TEST'", "    *** Error: File Size mismatch (3)", valid}},
+      {"sub-chunk larger than its list",
+       riff.Riff("TEST", {Concat({TextBytes("LIST"), Le32(16), TextBytes("abcd"),
+                                  riff.ChunkWithSize("wxyz", 20, TextBytes("1234"))}),
+                          riff.Chunk("next", TextBytes("abcdefghijklmnopqrst"))}),
+       {"'LIST' (16) 'abcd'", "        *** Error: Token Size greater Chunk Size!",
+        "        'wxyz' (4)", "\"1234\"", "      'next' (20)", valid}},
+      // The list says 16 bytes, its chunk 20 and the form counts all of it.
+      {"sub-chunk enforcing its size",
+       riff.Riff("TEST", {Concat({TextBytes("LIST"), Le32(16), TextBytes("abcd"),
+                                  riff.Chunk("wxyz", TextBytes("abcdefghijklmnopqrst"))})}),
+       {"'RIFF' (44) 'TEST'", "'LIST' (16) 'abcd'", "*** Error: Token Size greater Chunk Size!",
+        "        'wxyz' (20)", "        *** Fatal: File ends prematurely!", valid},
+       enforce},
+      {"left-over bytes of a list",
+       riff.Riff("TEST", {riff.List("abcd", {riff.Chunk("wxyz", Bytes()), TextBytes("zzzz")})}),
+       {"'LIST' (16) 'abcd'", "'wxyz' (0)", "        *** Error: Chunk Size mismatch!", "\"zzzz\"",
+        valid}},
+      {"filler is overhead",
+       riff.Riff("TEST", {riff.Chunk("JUNQ", Bytes(2, 0)), riff.Chunk("PAD ", Bytes(2, 0))}),
+       {"'JUNQ' (2): RIFF Junk", "*** Warning: Unexpected Token (Premiere JUNK)!",
+        "'PAD ' (2): RIFF Junk", valid},
+       RunOptions(),
+       20},
+      {"INFO texts",
+       riff.Riff(
+           "TEST",
+           {riff.List("INFO", {inam, riff.Chunk("ISFT", TextBytes(std::string("Lavf\0", 5)))})}),
+       {"'LIST' (32) 'INFO': RIFF Info List", "Info (14) 'INAM'", "00 Text: \"Hello\"",
+        "Info (14) 'ISFT'", "00 Text: \"Lavf\"", valid}},
+      // An INFO list whose size runs over the next chunk gives those bytes
+      // back: the chunk is walked as the list's sibling.
+      {"INFO running into an index",
+       riff.Riff("TEST", {Concat({TextBytes("LIST"), Le32(34), TextBytes("INFO"), inam}),
+                          riff.Chunk("idx1", TextBytes("abcdefgh"))}),
+       {"'LIST' (34) 'INFO'", "00 Text: \"Hello\"", "      'idx1' (8)", "\"abcdefgh\"", valid}},
+      {"display chunks",
+       riff.Riff("TEST",
+                 {riff.Chunk("DISP", Concat({Le32(1), TextBytes(std::string("Hi there\0", 9))})),
+                  riff.Chunk("DISP", Concat({Le32(8), TextBytes("BITMAPDATA")})),
+                  riff.Chunk("DISP", TextBytes("ab"))}),
+       {"'DISP' (13): RIFF Display Chunk", "00 Type: 0x00000001 Text", "04 Data: \"Hi there\"",
+        "00 Type: 0x00000008 DIB (Bitmap)", "\"BITMAPDATA\"", "'DISP' (2)",
+        "*** Error: Unknown Token Size, expected at least 4!", valid}},
+      {"version chunks",
+       riff.Riff("TEST", {riff.Chunk("vers", Concat({Le32(0x00050001), Le32(0x00020003)})),
+                          riff.Chunk("vers", Concat({Le32(0x00010002), Bytes{3, 0}})),
+                          riff.Chunk("next", TextBytes("ok"))}),
+       {"'vers' (8): RIFF Version Chunk", "04 VersionLS: 0x00020003", "-> Version: 5.1.2.3",
+        "'vers' (6)", "*** Error: Unknown Token Size, expected 8!", "00 : 0x00010002", "\"3 0 \"",
+        "'next' (2)", valid}},
+      {"GUID, name, INFO chunk and After Effects chunk",
+       riff.Riff("TEST",
+                 {riff.Chunk("guid", guid), riff.Chunk("name", name),
+                  riff.Chunk("INFO", riff.Chunk("ICMT", TextBytes(std::string("Hello\0", 6)))),
+                  riff.Chunk("FXTC", Bytes(4, 0))}),
+       {"RIFF GUID Chunk (24) 'guid'", "00 GUID: {12345678-9abc-def0-0102-030405060708}",
+        "RIFF Name Chunk (14) 'name'", "00 Text: \"Hi\"", "'INFO' (14): RIFF Info List",
+        "RIFF Info Chunk (14) 'ICMT'", "'FXTC' (4): AVI Adobe After Effects Chunk",
+        "*** Warning: Unexpected Token!", valid},
+       RunOptions(),
+       24 + 14 + 22 + 12},
+      // Writers often leave out the pad byte of the file's last chunk: that
+      // is not a premature end.
+      {"no pad byte at the end of the file",
+       Concat({TextBytes("RIFF"), Le32(29), TextBytes("TEST"), riff.Chunk("abcd", TextBytes("xyz")),
+               TextBytes("INAM"), Le32(5), TextBytes(std::string("Lavf\0", 5))}),
+       {"'RIFF' (29) 'TEST'", "'abcd' (3)", "RIFF Info Chunk (13) 'INAM'", "00 Text: \"Lavf\"",
+        valid}},
+      // Bytes that are no chunk id are passed over 4 at a time; a chunk id
+      // that is not a form is reported, JUNK is filler. The last chunk claims
+      // 9 bytes and has 3: corrected, and no pad byte is looked for.
+      {"stray tokens at top level",
+       Concat({Bytes{1, 2, 3, 4}, riff.Chunk("JUNK", Bytes(2, 0)), riff.Riff("TEST", {}),
+               TextBytes("abcd"), Le32(9), TextBytes("wxy")}),
+       {Reading(37), "    'JUNK' (2): RIFF Junk", "    'RIFF' (4) 'TEST'",
+        "    *** Error: Wrong Size (9) exceeding File Size detected, corrected!", "    'abcd' (3)",
+        "      *** Error: Unexpected Token!", "\"wxy\"", valid}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    uint64_t overhead = 0;
+    const ParseRun run = RunParserOnBytes<CRIFFParser>(
+        row.file, row.options, [&](CRIFFParser& parser) { overhead = parser.OverheadSize(); });
+    EXPECT_TRUE(run.result);
+    testsupport::ExpectInOrder(run.Body(), row.inOrder);
+    EXPECT_EQ(run.Body().back(), row.inOrder.back());
+    if (row.overhead != 0) {
+      EXPECT_EQ(overhead, row.overhead);
+    }
+  }
+  EXPECT_EQ(ParseBytes(Bytes(1 << 20, 0)).Body(),
+            (Lines{Reading(1 << 20), "    *** Error: File Size mismatch (4)", "  "}));
 }
 
 // Lists nested 12 bytes per level: the walk gives up at a fixed depth, skips
@@ -222,68 +225,6 @@ TEST(CRIFFParserTest, DeepNestingIsBoundedAndSkippedWhole) {
   EXPECT_EQ(CountLines(body, "      'abcd' (4)"), 0u);
 }
 
-// ---------------------------------------------------------------------------
-// Filler and INFO.
-
-TEST(CRIFFParserTest, JunqIsWarnedAboutPadIsSilentBothAreOverhead) {
-  ChunkBuilder riff;
-  Bytes file =
-      riff.Riff("TEST", {riff.Chunk("JUNQ", Bytes(2, 0)), riff.Chunk("PAD ", Bytes(2, 0))});
-  uint64_t overhead = 0;
-  ParseRun run = RunParserOnBytes<CRIFFParser>(
-      file, RunOptions(), [&](CRIFFParser& parser) { overhead = parser.OverheadSize(); });
-  EXPECT_EQ(run.Body(), (Lines{
-                            Reading(32),
-                            "    'RIFF' (24) 'TEST': RIFF Unknown Chunk",
-                            "      'JUNQ' (2): RIFF Junk",
-                            "        *** Warning: Unexpected Token (Premiere JUNK)!",
-                            "        \"..\"",
-                            "        \"0 0 \"",
-                            "      'PAD ' (2): RIFF Junk",
-                            "        \"..\"",
-                            "        \"0 0 \"",
-                            "  This is a valid RIFF file.",
-                        }));
-  EXPECT_EQ(overhead, 20u);
-}
-
-TEST(CRIFFParserTest, InfoListDumpsItsTexts) {
-  ChunkBuilder riff;
-  Bytes info = riff.List("INFO", {riff.Chunk("INAM", TextBytes(std::string("Hello\0", 6))),
-                                  riff.Chunk("ISFT", TextBytes(std::string("Lavf\0", 5)))});
-  ParseRun run = ParseBytes(riff.Riff("TEST", {info}));
-  EXPECT_EQ(run.Body(), (Lines{
-                            Reading(52),
-                            "    'RIFF' (44) 'TEST': RIFF Unknown Chunk",
-                            "      'LIST' (32) 'INFO': RIFF Info List",
-                            "        Info (14) 'INAM'",
-                            "          00 Text: \"Hello\"",
-                            "        Info (14) 'ISFT'",
-                            "          00 Text: \"Lavf\"",
-                            "  This is a valid RIFF file.",
-                        }));
-}
-
-// An INFO list whose size runs over the next chunk gives those bytes back:
-// the chunk is walked as the list's sibling.
-TEST(CRIFFParserTest, InfoListRunningIntoAnIndexResynchronises) {
-  ChunkBuilder riff;
-  Bytes inam = riff.Chunk("INAM", TextBytes(std::string("Hello\0", 6)));
-  Bytes info = Concat({TextBytes("LIST"), Le32(34), TextBytes("INFO"), inam});
-  Bytes file = riff.Riff("TEST", {info, riff.Chunk("idx1", TextBytes("abcdefgh"))});
-  ParseRun run = ParseBytes(file);
-  EXPECT_EQ(run.Body(), (Lines{
-                            Reading(54),
-                            "    'RIFF' (46) 'TEST': RIFF Unknown Chunk",
-                            "      'LIST' (34) 'INFO': RIFF Info List",
-                            "        Info (14) 'INAM'",
-                            "          00 Text: \"Hello\"",
-                            "      'idx1' (8)",
-                            "        \"abcdefgh\"",
-                            "  This is a valid RIFF file.",
-                        }));
-}
-
 TEST(CRIFFParserTest, InfoWalkerStepsBackOntoRiffMoviAndIdx1) {
   ChunkBuilder riff;
   const struct {
@@ -310,125 +251,7 @@ TEST(CRIFFParserTest, InfoWalkerStepsBackOntoRiffMoviAndIdx1) {
 }
 
 // ---------------------------------------------------------------------------
-// Display and version chunks.
-
-TEST(CRIFFParserTest, DisplayChunksShowTextOrData) {
-  ChunkBuilder riff;
-  Bytes text = riff.Chunk("DISP", Concat({Le32(1), TextBytes(std::string("Hi there\0", 9))}));
-  Bytes bitmap = riff.Chunk("DISP", Concat({Le32(8), TextBytes("BITMAPDATA")}));
-  Bytes cut = riff.Chunk("DISP", TextBytes("ab"));
-  ParseRun run = ParseBytes(riff.Riff("TEST", {text, bitmap, cut}));
-  EXPECT_EQ(run.Body(), (Lines{
-                            Reading(66),
-                            "    'RIFF' (58) 'TEST': RIFF Unknown Chunk",
-                            "      'DISP' (13): RIFF Display Chunk",
-                            "        00 Type: 0x00000001 Text",
-                            "        04 Data: \"Hi there\"",
-                            "      'DISP' (14): RIFF Display Chunk",
-                            "        00 Type: 0x00000008 DIB (Bitmap)",
-                            "        \"BITMAPDATA\"",
-                            "      'DISP' (2): RIFF Display Chunk",
-                            "        *** Error: Unknown Token Size, expected at least 4!",
-                            "        \"ab\"",
-                            "        \"61 62 \"",
-                            "  This is a valid RIFF file.",
-                        }));
-}
-
-TEST(CRIFFParserTest, VersionChunksShortOrWhole) {
-  ChunkBuilder riff;
-  Bytes whole = riff.Chunk("vers", Concat({Le32(0x00050001), Le32(0x00020003)}));
-  Bytes shortOne = riff.Chunk("vers", Concat({Le32(0x00010002), Bytes{3, 0}}));
-  Bytes after = riff.Chunk("next", TextBytes("ok"));
-  ParseRun run = ParseBytes(riff.Riff("TEST", {whole, shortOne, after}));
-  EXPECT_EQ(run.Body(), (Lines{
-                            Reading(52),
-                            "    'RIFF' (44) 'TEST': RIFF Unknown Chunk",
-                            "      'vers' (8): RIFF Version Chunk",
-                            "        00 : 0x00050001",
-                            "        04 VersionLS: 0x00020003",
-                            "        -> Version: 5.1.2.3",
-                            "      'vers' (6): RIFF Version Chunk",
-                            "        *** Error: Unknown Token Size, expected 8!",
-                            "        00 : 0x00010002",
-                            "        \"..\"",
-                            "        \"3 0 \"",
-                            "      'next' (2)",
-                            "        \"ok\"",
-                            "        \"6f 6b \"",
-                            "  This is a valid RIFF file.",
-                        }));
-}
-
-TEST(CRIFFParserTest, GuidNameInfoChunkAndAfterEffectsChunks) {
-  ChunkBuilder riff;
-  Bytes guid = Concat({Le32(0x12345678), testsupport::Le16(0x9abc), testsupport::Le16(0xdef0),
-                       Bytes{1, 2, 3, 4, 5, 6, 7, 8}});
-  Bytes name = Concat({testsupport::Le16('H'), testsupport::Le16('i'), testsupport::Le16(0)});
-  Bytes info = riff.Chunk("INFO", riff.Chunk("ICMT", TextBytes(std::string("Hello\0", 6))));
-  Bytes file = riff.Riff("TEST", {riff.Chunk("guid", guid), riff.Chunk("name", name), info,
-                                  riff.Chunk("FXTC", Bytes(4, 0))});
-  uint64_t overhead = 0;
-  ParseRun run = RunParserOnBytes<CRIFFParser>(
-      file, RunOptions(), [&](CRIFFParser& parser) { overhead = parser.OverheadSize(); });
-  EXPECT_EQ(run.Body(), (Lines{
-                            Reading(84),
-                            "    'RIFF' (76) 'TEST': RIFF Unknown Chunk",
-                            "      RIFF GUID Chunk (24) 'guid'",
-                            "        00 GUID: {12345678-9abc-def0-0102-030405060708}",
-                            "      RIFF Name Chunk (14) 'name'",
-                            "        00 Text: \"Hi\"",
-                            "      'INFO' (14): RIFF Info List",
-                            "        RIFF Info Chunk (14) 'ICMT'",
-                            "          00 Text: \"Hello\"",
-                            "      'FXTC' (4): AVI Adobe After Effects Chunk",
-                            "        *** Warning: Unexpected Token!",
-                            "        \"....\"",
-                            "        \"0 0 0 0 \"",
-                            "  This is a valid RIFF file.",
-                        }));
-  EXPECT_EQ(overhead, 24u + 14u + 22u + 12u);
-}
-
-// Writers often leave out the pad byte of the file's last chunk: that is not
-// a premature end.
-TEST(CRIFFParserTest, MissingPadByteAtTheEndOfTheFileIsTolerated) {
-  ChunkBuilder riff;
-  Bytes text = Concat({TextBytes("INAM"), Le32(5), TextBytes(std::string("Lavf\0", 5))});
-  Bytes file = Concat(
-      {TextBytes("RIFF"), Le32(29), TextBytes("TEST"), riff.Chunk("abcd", TextBytes("xyz")), text});
-  EXPECT_EQ(ParseBytes(file).Body(), (Lines{
-                                         Reading(37),
-                                         "    'RIFF' (29) 'TEST': RIFF Unknown Chunk",
-                                         "      'abcd' (3)",
-                                         "        \"xyz\"",
-                                         "        \"78 79 7a \"",
-                                         "      RIFF Info Chunk (13) 'INAM'",
-                                         "        00 Text: \"Lavf\"",
-                                         "  This is a valid RIFF file.",
-                                     }));
-  Bytes plain = Concat({TextBytes("RIFF"), Le32(15), TextBytes("TEST"), TextBytes("abcd"), Le32(3),
-                        TextBytes("xyz")});
-  EXPECT_EQ(ParseBytes(plain).Body(), (Lines{
-                                          Reading(23),
-                                          "    'RIFF' (15) 'TEST': RIFF Unknown Chunk",
-                                          "      'abcd' (3)",
-                                          "        \"xyz\"",
-                                          "        \"78 79 7a \"",
-                                          "  This is a valid RIFF file.",
-                                      }));
-}
-
-// ---------------------------------------------------------------------------
 // Odd-sized chunks whose writer left out the pad byte.
-
-size_t CountContaining(const Lines& lines, const std::string& text) {
-  size_t count = 0;
-  for (const std::string& line : lines) {
-    if (line.find(text) != std::string::npos) ++count;
-  }
-  return count;
-}
 
 // A chunk as such writers make it: the body without a pad byte behind it.
 Bytes UnpaddedChunk(const ChunkBuilder& builder, const std::string& id, const Bytes& body) {
@@ -469,10 +292,10 @@ TEST(CRIFFParserTest, MissingPadByteIsWarnedAboutAndTheWalkStaysInStep) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const Lines body = ParseBytes(c.file).Body();
-    EXPECT_EQ(CountContaining(body, kPadWarning), c.warnings);
-    EXPECT_EQ(CountContaining(body, "00 Text: \"odd\""), 1u);
-    EXPECT_EQ(CountContaining(body, "Error:") + CountContaining(body, "Fatal:"), 0u);
-    EXPECT_EQ(CountContaining(body, "This is a valid RIFF file"), 1u);
+    EXPECT_EQ(CountText(body, kPadWarning), c.warnings);
+    EXPECT_EQ(CountText(body, "00 Text: \"odd\""), 1u);
+    EXPECT_EQ(CountText(body, "Error:") + CountText(body, "Fatal:"), 0u);
+    EXPECT_EQ(CountText(body, "This is a valid RIFF file"), 1u);
   }
 }
 
@@ -494,42 +317,10 @@ TEST(CRIFFParserTest, GstreamerWaveWithoutPadByteShowsItsTitle) {
   const bool padMissing = testsupport::TokenAt(bytes, padPos) == "LIST";
 
   const Lines body = testsupport::RunParserOnFile<CRIFFParser>(path).Body();
-  EXPECT_EQ(CountContaining(body, kPadWarning), padMissing ? 1u : 0u);
-  EXPECT_EQ(CountContaining(body, "00 Text: \"odd\""), 1u);
-  EXPECT_EQ(CountContaining(body, "Error:") + CountContaining(body, "Fatal:"), 0u);
+  EXPECT_EQ(CountText(body, kPadWarning), padMissing ? 1u : 0u);
+  EXPECT_EQ(CountText(body, "00 Text: \"odd\""), 1u);
+  EXPECT_EQ(CountText(body, "Error:") + CountText(body, "Fatal:"), 0u);
   EXPECT_EQ(body.back(), "  This is a valid RIFF file.");
-}
-
-// ---------------------------------------------------------------------------
-// The top-level loop.
-
-TEST(CRIFFParserTest, StrayTokensAtTopLevel) {
-  ChunkBuilder riff;
-  // Bytes that are no chunk id are passed over 4 at a time; a chunk id that
-  // is not a form is reported, JUNK is filler. The last chunk claims 9 bytes
-  // and has 3: corrected, and no pad byte is looked for behind the file.
-  Bytes file = Concat({Bytes{1, 2, 3, 4}, riff.Chunk("JUNK", Bytes(2, 0)), riff.Riff("TEST", {}),
-                       TextBytes("abcd"), Le32(9), TextBytes("wxy")});
-  ParseRun run = ParseBytes(file);
-  EXPECT_EQ(run.Body(), (Lines{
-                            Reading(37),
-                            "    'JUNK' (2): RIFF Junk",
-                            "      \"..\"",
-                            "      \"0 0 \"",
-                            "    'RIFF' (4) 'TEST': RIFF Unknown Chunk",
-                            "    *** Error: Wrong Size (9) exceeding File Size detected, corrected!",
-                            "    'abcd' (3)",
-                            "      *** Error: Unexpected Token!",
-                            "      \"wxy\"",
-                            "      \"77 78 79 \"",
-                            "  This is a valid RIFF file.",
-                        }));
-}
-
-TEST(CRIFFParserTest, FileOfNoChunksEndsWithoutVerdict) {
-  ParseRun run = ParseBytes(Bytes(1 << 20, 0));
-  EXPECT_TRUE(run.result);
-  EXPECT_EQ(run.Body(), (Lines{Reading(1 << 20), "    *** Error: File Size mismatch (4)", "  "}));
 }
 
 TEST(CRIFFParserTest, ChunkIdTestLooksAtTheSecondToFourthByte) {

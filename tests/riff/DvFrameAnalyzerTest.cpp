@@ -7,8 +7,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
@@ -86,10 +84,8 @@ std::string SamplePath(const std::string& file) {
 }
 
 bool ReadFile(const std::string& path, Bytes& bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return true;
+  bytes = testsupport::ReadFile(path);
+  return !bytes.empty();
 }
 
 // The frames of a sample: the stored header, subcode, VAUX and audio blocks
