@@ -9,6 +9,7 @@
 
 #include "core/ByteReader.h"
 #include "core/FourCC.h"
+#include "core/TryReserve.h"
 #include "riff/AviHeaderDumper.h"
 #include "riff/AviIds.h"
 
@@ -40,17 +41,6 @@ const AviHeaderDumper::FlagName kIdx1Flags[] = {
 std::string Num(uint64_t value) { return Report::NumberText(value); }
 
 bool IsPaletteChangeId(uint32_t id) { return FourCCByte(id, 2) == 'p' && FourCCByte(id, 3) == 'c'; }
-
-template <typename T>
-void TryReserve(std::vector<T>& list, uint64_t count) {
-  if (count <= list.capacity()) return;
-  try {
-    list.reserve(static_cast<size_t>(std::min<uint64_t>(count, list.max_size())));
-  } catch (const std::bad_alloc&) {
-    // Only a head start: the list still grows as needed.
-  } catch (const std::length_error&) {
-  }
-}
 
 }  // namespace
 

@@ -11,6 +11,7 @@
 #include "core/FourCC.h"
 #include "core/StructDesc.h"
 #include "core/StructureDumper.h"
+#include "core/TryReserve.h"
 #include "riff/AviIds.h"
 #include "riff/AviOdmlIndexReader.h"
 #include "riff/AviStatistics.h"
@@ -310,14 +311,7 @@ void AviMoviScanner::ReserveEntries() {
   if (model_.dmlhSeen) {
     frames = std::max<uint64_t>(frames, ByteReader(model_.dmlh.data(), 4, model_.bigEndian).U32());
   }
-  const uint64_t wanted = std::min(2 * frames, reader_.FileSize() / 8 + 1);
-  if (wanted <= model_.movi.capacity()) return;
-  try {
-    model_.movi.reserve(static_cast<size_t>(wanted));
-  } catch (const std::bad_alloc&) {
-    // Only a head start for the scan: the list still grows as needed.
-  } catch (const std::length_error&) {
-  }
+  TryReserve(model_.movi, std::min(2 * frames, reader_.FileSize() / 8 + 1));
 }
 
 int AviMoviScanner::WalkMoviList(MoviScan& scan) {
@@ -520,15 +514,17 @@ int AviMoviScanner::ShowMoviItem(const MoviScan& scan, MoviItem& item) {
   return scan.depth + 1;
 }
 
+int AviMoviScanner::ReportUnknownStream(MoviScan& scan) {
+  if (Traced(scan.placementReports)) {
+    report_.Message("Stream Number greater than defined Streams!", ShowMoviItem(scan, scan.item),
+                    kError);
+  }
+  return kHandled;
+}
+
 int AviMoviScanner::HandleIndexChunk(MoviScan& scan, int stream, uint64_t payloadStart,
                                      uint32_t size) {
-  if (stream < 0) {
-    if (Traced(scan.placementReports)) {
-      report_.Message("Stream Number greater than defined Streams!", ShowMoviItem(scan, scan.item),
-                      kError);
-    }
-    return kHandled;
-  }
+  if (stream < 0) return ReportUnknownStream(scan);
   const uint32_t id = scan.item.token;
   ++CountersOf(scan, model_.streams[static_cast<size_t>(stream)], id).moviChunks;
   // The chunk lies within the file (checked): its size bounds the read.
@@ -550,13 +546,7 @@ int AviMoviScanner::HandleIndexChunk(MoviScan& scan, int stream, uint64_t payloa
 
 int AviMoviScanner::HandleStreamData(MoviScan& scan, int stream, uint64_t payloadStart,
                                      uint32_t size) {
-  if (stream < 0) {
-    if (Traced(scan.placementReports)) {
-      report_.Message("Stream Number greater than defined Streams!", ShowMoviItem(scan, scan.item),
-                      kError);
-    }
-    return kHandled;
-  }
+  if (stream < 0) return ReportUnknownStream(scan);
   const uint32_t id = scan.item.token;
   const uint32_t limit = options_.report.moviTraceLimit;
   AviStream& data = model_.streams[static_cast<size_t>(stream)];

@@ -64,6 +64,9 @@ class AviMoviScanner {
   int CheckMoviChunkBounds(MoviScan& scan, uint64_t payloadStart, uint32_t size);
   // Moves behind the chunk and its pad byte.
   int FinishMoviChunk(MoviScan& scan, uint64_t payloadStart, uint32_t size);
+  // A chunk whose digits name no stream of the headers: reported (within
+  // the trace limit) and passed over.
+  int ReportUnknownStream(MoviScan& scan);
   int HandleIndexChunk(MoviScan& scan, int stream, uint64_t payloadStart, uint32_t size);
   int HandleStreamData(MoviScan& scan, int stream, uint64_t payloadStart, uint32_t size);
   int HandleVideoChunk(MoviScan& scan, int stream, uint64_t payloadStart, uint32_t size);

@@ -9,6 +9,7 @@
 
 #include "core/ByteReader.h"
 #include "core/FourCC.h"
+#include "core/TryReserve.h"
 #include "riff/AviHeaderDumper.h"
 #include "riff/AviIds.h"
 
@@ -52,17 +53,6 @@ constexpr uint32_t kSmpteBinaryGroup = 0x07;
 constexpr uint32_t kSmpteColorFrame = 0x08;
 
 std::string Num(uint64_t value) { return Report::NumberText(value); }
-
-template <typename T>
-void TryReserve(std::vector<T>& list, uint64_t count) {
-  if (count <= list.capacity()) return;
-  try {
-    list.reserve(static_cast<size_t>(std::min<uint64_t>(count, list.max_size())));
-  } catch (const std::bad_alloc&) {
-    // Only a head start: the list still grows as needed.
-  } catch (const std::length_error&) {
-  }
-}
 
 const char* SubTypeName(uint8_t subType) {
   switch (subType) {
