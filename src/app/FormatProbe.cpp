@@ -11,6 +11,7 @@
 #include "core/Report.h"
 #include "riff/CAVIParser.h"
 #include "riff/CRIFFParser.h"
+#include "riffforms/CRIFFSpecParser.h"
 
 namespace {
 
@@ -43,9 +44,7 @@ const ParserRow kParserRows[] = {
     {ProbeRow::kQuickTime, nullptr, false},  // CMOVParser
     {ProbeRow::kRealMedia, nullptr, false},  // CRMFParser
     {ProbeRow::kAsf, nullptr, false},        // CASFParser
-    // WAVE, AIFF, 8SVX and MIDI files are walked as plain chunk files until
-    // their own parser (CRIFFSpecParser) exists.
-    {ProbeRow::kRiffForm, Make<CRIFFParser>, false},
+    {ProbeRow::kRiffForm, Make<CRIFFSpecParser>, false},
     {ProbeRow::kForcedRiff, Make<CRIFFParser>, false},
     {ProbeRow::kRiff, Make<CRIFFParser>, false},
     {ProbeRow::kMpeg, nullptr, true},  // CMPGParser

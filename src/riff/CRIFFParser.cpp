@@ -220,6 +220,7 @@ bool CRIFFParser::RunDriver(int depth) {
     uint32_t token = 0;
     if (!ReadToken(token, inner)) return false;
     ApplyByteOrder(token);
+    if (HandleTopLevelToken(token, inner, formSeen)) continue;
     const bool automatic = !options_.scan.ByteOrderForced();
     if (automatic && !IsFormToken(token) && token != kListId && token != kCatId) {
       bool stop = false;
@@ -234,7 +235,7 @@ bool CRIFFParser::RunDriver(int depth) {
     const uint64_t headerPos = HeaderPosition(kHeaderSize);
     // A form that had to stop leaves the position where it stopped; the walk
     // goes on from there with the next token.
-    HandleUnknownForm(token, size, inner);
+    HandleTopLevelForm(token, size, inner);
     StepBackOntoMissingPad(headerPos, size, RemainingInFile() + 1, inner + 1);
   }
   const uint64_t position = CurrentPosition();
@@ -242,11 +243,19 @@ bool CRIFFParser::RunDriver(int depth) {
     const int64_t difference = static_cast<int64_t>(fileSize - position);
     report_.Message("File Size mismatch (" + std::to_string(difference) + ")", inner, kError);
   }
-  if (formSeen) {
-    verdict_ = bigEndian_ ? "This is a valid RIFF file in Network byte order."
-                          : "This is a valid RIFF file.";
-  }
+  if (formSeen) verdict_ = FormVerdict();
   return true;
+}
+
+bool CRIFFParser::HandleTopLevelToken(uint32_t, int, bool&) { return false; }
+
+int CRIFFParser::HandleTopLevelForm(uint32_t token, uint32_t size, int depth) {
+  return HandleUnknownForm(token, size, depth);
+}
+
+std::string CRIFFParser::FormVerdict() const {
+  return bigEndian_ ? "This is a valid RIFF file in Network byte order."
+                    : "This is a valid RIFF file.";
 }
 
 void CRIFFParser::ApplyRiffByteOrder(uint32_t token) {

@@ -188,6 +188,30 @@ class CRIFFParser : public CParser {
   bool DumpTextChunk(uint32_t token, uint32_t size, const std::string& name, int depth);
   bool DumpWideTextChunk(uint32_t token, uint32_t size, const std::string& name, int depth);
 
+  // The top level of a file, for the parsers of particular forms. A token
+  // that is neither a form nor a list: true when the parser took it, the walk
+  // going on from where it left the position, with `formSeen` set when it was
+  // a form of its own.
+  virtual bool HandleTopLevelToken(uint32_t token, int depth, bool& formSeen);
+  // A form or list of `size` bytes (already fitted to the file), with the
+  // position behind its size word.
+  virtual int HandleTopLevelForm(uint32_t token, uint32_t size, int depth);
+  // The verdict of a file in which a form was seen.
+  virtual std::string FormVerdict() const;
+
+  // Dumps a chunk body by its description. False when the body could not be
+  // read (the walk must stop); `complete` tells whether the dumper consumed
+  // the whole body.
+  bool DumpDescribed(uint32_t size, const StructDesc& desc, int depth, bool& complete);
+  // A chunk nobody knows: its header line, then its body skipped.
+  int SkipUnknownChunk(uint32_t token, uint32_t size, uint64_t headerPos, int depth);
+  // Skips what is left of the chunk body that starts at `bodyStart`, shown at
+  // `depth`, and then its pad byte (a pad byte missing at the very end of the
+  // file is tolerated). False when the file ends inside the body.
+  bool SkipRestOfChunk(uint64_t bodyStart, uint64_t size, int depth);
+  // Reads `count` body bytes; fails (reported) when the file holds fewer.
+  bool ReadBody(std::vector<uint8_t>& bytes, uint64_t count, int depth);
+
   // The headers the lists of this container must not swallow; the table
   // must outlive the parser.
   template <size_t N>
@@ -251,27 +275,14 @@ class CRIFFParser : public CParser {
   bool HeaderStartsAt(uint64_t position, uint64_t room);
   int HandleSubList(uint32_t token, uint32_t size, uint64_t headerPos, uint64_t& remaining,
                     int depth);
-  // A chunk nobody knows: its header line, then its body skipped.
-  int SkipUnknownChunk(uint32_t token, uint32_t size, uint64_t headerPos, int depth);
   int HandleInfoSubChunk(uint32_t token, uint32_t size, uint64_t headerPos, int depth);
 
   bool DumpText(uint32_t token, uint32_t size, const std::string& name, const FieldDesc (&field)[1],
                 int depth);
-  // Dumps a chunk body by its description. False when the body could not be
-  // read (the walk must stop); `complete` tells whether the dumper consumed
-  // the whole body.
-  bool DumpDescribed(uint32_t size, const StructDesc& desc, int depth, bool& complete);
   int HandleInfoChunk(uint32_t size, int depth);
   int HandleGuidChunk(uint32_t size, int depth);
   int HandleDisplayChunk(uint32_t size, int depth);
   int HandleVersionChunk(uint32_t size, int depth);
-  // Skips what is left of the chunk body that starts at `bodyStart`, shown at
-  // `depth`, and then its pad byte (a pad byte missing at the very end of the
-  // file is tolerated). False when the file ends inside the body.
-  bool SkipRestOfChunk(uint64_t bodyStart, uint64_t size, int depth);
-  // Reads `count` body bytes; fails (reported) when the file holds fewer.
-  bool ReadBody(std::vector<uint8_t>& bytes, uint64_t count, int depth);
-
   uint32_t listNesting_ = 0;
   const StopHeader* stopHeaders_ = nullptr;
   size_t stopHeaderCount_ = 0;
