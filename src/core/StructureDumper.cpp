@@ -146,6 +146,9 @@ class Interpreter {
         values_(desc.fieldCount) {}
 
   uint32_t Run(int indent, uint32_t span, uint32_t shownSize);
+  // The size the description's limits are held against when the payload
+  // holds more than the structure itself (the pad byte of an odd chunk).
+  void SetDeclaredSize(uint64_t size) { declaredSize_ = std::min(size, size_); }
 
  private:
   enum class Next { Advance, Stay, Moved, Stop };
@@ -186,6 +189,7 @@ class Interpreter {
   const StructDesc& desc_;
   const uint8_t* payload_;
   uint64_t size_;
+  uint64_t declaredSize_ = size_;
   uint32_t itemLimit_;
   uint32_t verbosity_;
   const StructureHooks* hooks_;
@@ -233,10 +237,10 @@ int Interpreter::PrintHeader(int indent, uint32_t span, uint32_t shownSize) {
 }
 
 void Interpreter::CheckSize() const {
-  if (desc_.minimumSize != 0 && size_ < desc_.minimumSize) {
+  if (desc_.minimumSize != 0 && declaredSize_ < desc_.minimumSize) {
     report_.Message("Unknown Token Size<!", baseIndent_, kError);
   }
-  if (desc_.maximumSize != 0 && size_ > desc_.maximumSize) {
+  if (desc_.maximumSize != 0 && declaredSize_ > desc_.maximumSize) {
     report_.Message("Unknown Token Size>!", baseIndent_, kError);
   }
 }
@@ -713,8 +717,13 @@ uint32_t StructureDumper::DumpStructure(CParser& parser, int indent, uint32_t he
   const uint64_t length = std::min<uint64_t>({wanted, inFile + 1, 0xFFFFFFFFu});
   std::vector<uint8_t> payload(static_cast<size_t>(length));
   if (length > 0 && !parser.ReadChecked(payload.data(), length, indent, true)) return 0;
-  return InterpretStructure(parser, indent, Saturated(span64), payload.data(),
-                            static_cast<uint32_t>(length), Saturated(shown64), desc, itemLimit);
+  if (desc.fieldCount > 0 && !desc.fields) return 0;
+  Interpreter interpreter(parser, desc, payload.data(), static_cast<uint32_t>(length), itemLimit,
+                          nullptr);
+  // The payload takes the pad byte of an odd-sized chunk along; the size
+  // limits are those of the chunk itself.
+  interpreter.SetDeclaredSize(span > headerSize ? span - headerSize : 0);
+  return interpreter.Run(indent, Saturated(span64), Saturated(shown64));
 }
 
 uint32_t StructureDumper::InterpretStructure(CParser& parser, int indent, uint32_t span,

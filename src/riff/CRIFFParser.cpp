@@ -241,7 +241,8 @@ bool CRIFFParser::RunDriver(int depth) {
   const uint64_t position = CurrentPosition();
   if (position != fileSize) {
     const int64_t difference = static_cast<int64_t>(fileSize - position);
-    report_.Message("File Size mismatch (" + std::to_string(difference) + ")", inner, kError);
+    report_.Message("File Size mismatch (" + std::to_string(difference) + sizeMismatchEnd_, inner,
+                    kError);
   }
   if (formSeen) verdict_ = FormVerdict();
   return true;

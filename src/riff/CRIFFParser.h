@@ -226,6 +226,8 @@ class CRIFFParser : public CParser {
 
   // Bytes of the file that carry no media data.
   uint64_t overheadSize_ = 0;
+  // How the top level's "File Size mismatch (n" message ends.
+  const char* sizeMismatchEnd_ = ")";
   // Nested forms opened by the unknown-form handler.
   uint16_t formCounter_ = 0;
 

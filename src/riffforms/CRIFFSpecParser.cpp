@@ -118,7 +118,9 @@ const FormKind kOtherForm = {0, "RIFF Unknown Chunk", nullptr, Walker::kGeneric}
 }  // namespace
 
 CRIFFSpecParser::CRIFFSpecParser(RunOptions options, ReportOutput& output)
-    : CRIFFParser(std::move(options), output) {}
+    : CRIFFParser(std::move(options), output) {
+  sizeMismatchEnd_ = ")!";
+}
 
 std::string CRIFFSpecParser::FormVerdict() const {
   return (bigEndian_ ? "This is a valid RIFF file in Network byte order of type "

@@ -107,7 +107,7 @@ const FieldDesc kBroadcastFields[] = {
 };
 
 // Radio traffic data: texts of fixed length, eight post timers, a URL and
-// free tag text.
+// free tag text; 2048 bytes before the tag text.
 const FieldDesc kCartFields[] = {
     {T::Word, 0, 3, "VersionMajor"},
     {T::Word, 0, 3, "VersionMinor"},
@@ -190,7 +190,7 @@ const StructDesc kWaveMarker("WAVE Marker Chunk", "'mark'", 2, 0, kMarkerFields)
 const StructDesc kWaveDirectMusicHeader("WAVE DirectMusic Header", "'wavh'", 12, 12,
                                         kDirectMusicFields);
 const StructDesc kWaveBroadcast("WAVE EBU BWF Chunk", "'bext'", 602, 0, kBroadcastFields);
-const StructDesc kWaveCart("WAVE EBU Cart Information Chunk", "'cart'", 2112, 0, kCartFields);
+const StructDesc kWaveCart("WAVE EBU Cart Information Chunk", "'cart'", 2048, 0, kCartFields);
 const StructDesc kWaveLabel("WAVE Label Chunk", "'labl'", 5, 0, kIdentifiedTextFields);
 const StructDesc kWaveNote("WAVE Note Chunk", "'note'", 5, 0, kIdentifiedTextFields);
 const StructDesc kWaveLabelText("WAVE LabelText Chunk", "'ltxt'", 21, 0, kLabelTextFields);
