@@ -4,7 +4,6 @@
 #include <cmath>
 #include <functional>
 #include <limits>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -61,14 +60,16 @@ Bytes BitmapInfo(uint32_t size, int32_t width, int32_t height, const char (&comp
   return b;
 }
 
+RunOptions AtVerbosity(uint32_t verbosity) {
+  RunOptions options;
+  options.report.verbosity = verbosity;
+  return options;
+}
+
 // A parser over a captured report, an AVI model the test fills and a dumper.
 class Harness {
  public:
-  explicit Harness(uint32_t verbosity = 2) {
-    RunOptions options;
-    options.report.verbosity = verbosity;
-    parser_ = std::make_unique<testsupport::MemoryParser>(options, output_);
-  }
+  explicit Harness(uint32_t verbosity = 2) : parser_(AtVerbosity(verbosity), output_) {}
   void SetMain(const AviMainHeader& h) {
     AviModel::EncodeMainHeader(h, model_.avih.data());
     model_.avihSeen = true;
@@ -79,7 +80,7 @@ class Harness {
     model_.streams.back().strhSeen = true;
     return model_.streams.size() - 1;
   }
-  AviHeaderDumper Dumper() { return AviHeaderDumper(*parser_, model_); }
+  AviHeaderDumper Dumper() { return AviHeaderDumper(parser_, model_); }
   // The main header, `size` bytes of it.
   void Main(const AviMainHeader& m, size_t size = 56, int depth = 0) {
     std::vector<uint8_t> body(56);
@@ -109,7 +110,7 @@ class Harness {
   std::ostringstream out_;
   std::ostringstream err_;
   ReportOutput output_{out_, err_, ConsoleState{}};
-  std::unique_ptr<testsupport::MemoryParser> parser_;
+  testsupport::MemoryParser parser_;
   AviModel model_;
 };
 
