@@ -110,9 +110,8 @@ bool LoadFrames(const std::string& name, size_t frameSize, std::vector<Bytes>& f
 
 }  // namespace
 
-// Each row: a frame, the verbosity, the time code and date found (nullptr: not
-// checked), the summary and, at verbosity 5, the blocks dumped (each only
-// once, and only those that gave something).
+// Each row: a frame, the verbosity, the summary and, at verbosity 5, the
+// blocks dumped (each only once, and only those that gave something).
 TEST(DvFrameAnalyzerTest, HandBuiltFrames) {
   // A second time code adds nothing; four items from one VAUX block make one
   // dump; once nothing is left to find a later block with new values is not read.
@@ -126,22 +125,19 @@ TEST(DvFrameAnalyzerTest, HandBuiltFrames) {
           .Audio(6, 2, {0x50, 0xD8, 0x01, 0xE0, 0x80})
           .Vaux(7, 3, 53, {0x61, 0x3F, 0xCA, 0xFC, 0xFF})
           .bytes;
-  const std::string busySummary =
-      "DV: PAL 4:3 48kHz  TC: 00:00:00:00 Date: 2010-01-01 Time: 00:00:00";
+  const char* busySummary = "DV: PAL 4:3 48kHz  TC: 00:00:00:00 Date: 2010-01-01 Time: 00:00:00";
   const struct {
     const char* name;
     Bytes frame;
     uint32_t verbosity;
-    const char* timeCode;
-    const char* date;
-    std::string summary;
+    const char* summary;
     Lines blocks = {};
   } rows[] = {
       // Each item sits only in the last sequence of its frame: the walk reaches it.
       {"ten sequences of 525", Frame(kNtsc).Subcode(9, 1, 6, {0x13, 0x21, 0x43, 0x05, 0x12}).bytes,
-       5, "12:05:43:21", nullptr, "", Lines{"  SeqNo: 9, BlockNo: 1"}},
+       5, "DV: NTSC 4:3  TC: 12:05:43:21", Lines{"  SeqNo: 9, BlockNo: 1"}},
       {"twelve sequences of 625", Frame(kPal).Audio(11, 8, {0x50, 0xD8, 0x00, 0xE0, 0x90}).bytes, 5,
-       nullptr, nullptr, "", Lines{"  SeqNo: 11, BlockNo: 134"}},
+       "DV: NTSC 4:3 32kHz ", Lines{"  SeqNo: 11, BlockNo: 134"}},
       // PAL by the header's DSF flag, 44.1 kHz; a time code and an AAUX source
       // pack that say "no information" come first and are passed over.
       {"PAL by the header",
@@ -153,7 +149,7 @@ TEST(DvFrameAnalyzerTest, HandBuiltFrames) {
            .Audio(0, 0, {0x50, 0xFF, 0xFF, 0xFF, 0xFF})
            .Audio(0, 3, {0x50, 0xD6, 0x00, 0xE0, 0x08})
            .bytes,
-       2, "12:34:56:07", "", "DV: PAL 4:3 44.1kHz  TC: 12:34:56:07"},
+       2, "DV: PAL 4:3 44.1kHz  TC: 12:34:56:07"},
       // No audio source pack, no time code; year 24 is in this century.
       {"NTSC wide with a date",
        Frame(kNtsc)
@@ -162,37 +158,34 @@ TEST(DvFrameAnalyzerTest, HandBuiltFrames) {
            .Put(2, 4, 58, {0x62, 0xFF, 0xC9, 0xF2, 0x24})
            .Put(2, 4, 63, {0x63, 0xFF, 0xD9, 0xC5, 0xE3})
            .bytes,
-       2, "", "2024-12-09", "DV: NTSC 16:9  Date: 2024-12-09 Time: 23:45:59"},
+       2, "DV: NTSC 16:9  Date: 2024-12-09 Time: 23:45:59"},
       // The VAUX source pack's 50/60 flag alone makes it PAL; the 32 kHz code.
       {"PAL by the VAUX source pack",
        Frame(kPal)
            .Vaux(0, 5, 48, {0x60, 0xFF, 0xFF, 0xE0, 0xFF})
            .Audio(1, 0, {0x50, 0xD0, 0x00, 0xE0, 0x90})
            .bytes,
-       2, nullptr, nullptr, "DV: PAL 4:3 32kHz "},
+       2, "DV: PAL 4:3 32kHz "},
       // Non-BCD nibbles show in hex; flag bits above the masks are ignored; a
       // year that is no BCD keeps the century rule on its raw value.
       {"hex nibbles", TimeCodeAndDate({0x3A, 0x7F, 0x4B, 0x2C}, {0x3F, 0x1A, 0x99}), 2,
-       "2C:4B:7F:3A", "1999-1A-3F", ""},
-      {"zeros", TimeCodeAndDate({0, 0, 0, 0}, {0x01, 0x01, 0x00}), 2, "00:00:00:00", "2000-01-01",
-       ""},
+       "DV: NTSC 4:3  TC: 2C:4B:7F:3A Date: 1999-1A-3F"},
+      {"zeros", TimeCodeAndDate({0, 0, 0, 0}, {0x01, 0x01, 0x00}), 2,
+       "DV: NTSC 4:3  TC: 00:00:00:00 Date: 2000-01-01"},
       {"highest BCD", TimeCodeAndDate({0x29, 0x59, 0x59, 0x23}, {0x31, 0x12, 0x25}), 2,
-       "23:59:59:29", "1925-12-31", ""},
-      {"flag bits", TimeCodeAndDate({0xC5, 0x80, 0x80, 0xC1}, {0xC2, 0xE3, 0xA3}), 2, "01:00:00:05",
-       "19A3-03-02", ""},
-      {"blocks dumped once", busy, 5, nullptr, nullptr, busySummary,
+       "DV: NTSC 4:3  TC: 23:59:59:29 Date: 1925-12-31"},
+      {"flag bits", TimeCodeAndDate({0xC5, 0x80, 0x80, 0xC1}, {0xC2, 0xE3, 0xA3}), 2,
+       "DV: NTSC 4:3  TC: 01:00:00:05 Date: 19A3-03-02"},
+      {"blocks dumped once", busy, 5, busySummary,
        Lines{"  SeqNo: 0, BlockNo: 0", "  SeqNo: 0, BlockNo: 1", "  SeqNo: 3, BlockNo: 3",
              "  SeqNo: 6, BlockNo: 38"}},
-      {"no dump at verbosity 4", busy, 4, nullptr, nullptr, busySummary},
+      {"no dump at verbosity 4", busy, 4, busySummary},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     const AnalyzeRun run = RunAnalyze(row.frame, row.verbosity);
     EXPECT_TRUE(run.ok);
-    const std::string summary = DvFrameAnalyzer::SummaryText(run.analysis);
-    EXPECT_TRUE(!row.timeCode || run.analysis.timeCode == row.timeCode) << run.analysis.timeCode;
-    EXPECT_TRUE(!row.date || run.analysis.recordDate == row.date) << run.analysis.recordDate;
-    EXPECT_TRUE(row.summary.empty() || summary == row.summary) << summary;
+    EXPECT_EQ(DvFrameAnalyzer::SummaryText(run.analysis), row.summary);
     Lines blocks;
     for (const std::string& line : run.lines) {
       if (line.find("SeqNo: ") != std::string::npos) blocks.push_back(line);
