@@ -86,6 +86,13 @@ Bytes Built(const std::function<void(Layout&)>& edit) {
   return avitest::Build(layout).bytes;
 }
 
+Bytes EditedIdx1(const std::function<void(std::vector<Idx1Row>&)>& edit, uint32_t mainFlags = 0) {
+  Layout layout = TwoStreams();
+  layout.mainFlags |= mainFlags;
+  layout.editIdx1 = edit;
+  return avitest::Build(layout).bytes;
+}
+
 RunOptions Options(const std::function<void(RunOptions&)>& edit) {
   RunOptions options;
   edit(options);
@@ -102,10 +109,11 @@ Bytes IndexChunk(const std::string& id, uint16_t longs, uint8_t type, uint32_t i
       id, Concat({Le16(longs), Bytes{0, type}, Le32(inUse), TextBytes(chunkId), rest}));
 }
 
-// A super index of the first stream with entries (position, size, duration).
-Bytes SuperIndex(const std::vector<std::vector<uint32_t>>& entries) {
+// A super index (of the first stream) with entries (position, size, duration).
+Bytes SuperIndex(const std::vector<std::vector<uint32_t>>& entries,
+                 const std::string& chunkId = "00dc") {
   Bytes body = Concat({Le16(4), Bytes{0, 0}, Le32(static_cast<uint32_t>(entries.size())),
-                       TextBytes("00dc"), Bytes(12, 0)});
+                       TextBytes(chunkId), Bytes(12, 0)});
   for (const auto& e : entries) body = Concat({body, Le32(e[0]), Le32(0), Le32(e[1]), Le32(e[2])});
   return testsupport::ChunkBuilder().Chunk("indx", body);
 }
@@ -162,29 +170,26 @@ Bytes IndexesAtTheEnd() {
   const uint32_t second =
       static_cast<uint32_t>(testsupport::FindToken(file, "movi", first) + 4 + 8);
   const uint32_t indexAt = second - 8 + 5 * 68;
-  const auto standard = [](const std::string& id, const std::vector<uint32_t>& bases, uint32_t at,
-                           uint32_t size) {
+  const auto standard = [&](const std::string& id, const std::vector<uint32_t>& bases, uint32_t at,
+                            uint32_t size) {
     Bytes entries;
     for (uint32_t base : bases) {
       for (uint32_t i = 0; i < 5; ++i) entries = Concat({entries, Le32(base + 68 * i), Le32(size)});
     }
-    return Concat({Le16(2), Bytes{0, 1}, Le32(static_cast<uint32_t>(entries.size() / 8)),
-                   TextBytes(id), Le32(at), Le32(0), Le32(0), entries});
+    return riff.Chunk("ix0" + id.substr(1, 1),
+                      Concat({Le16(2), Bytes{0, 1}, Le32(static_cast<uint32_t>(entries.size() / 8)),
+                              TextBytes(id), Le32(at), Le32(0), Le32(0), entries}));
   };
-  const std::vector<std::pair<uint64_t, Bytes>> patches = {
-      {indexAt, standard("00dc", {0}, first, 31)},
-      {indexAt + 72, standard("00dc", {0}, second, 31)},
-      {indexAt + 144, standard("01wb", {0, second - first}, first + 40, 20)},
+  const auto put = [&](uint64_t at, const Bytes& chunk) {
+    std::copy(chunk.begin(), chunk.end(), file.begin() + at);
   };
-  for (const auto& patch : patches)
-    std::copy(patch.second.begin(), patch.second.end(), file.begin() + patch.first + 8);
+  put(indexAt, standard("00dc", {0}, first, 31));
+  put(indexAt + 72, standard("00dc", {0}, second, 31));
+  put(indexAt + 144, standard("01wb", {0, second - first}, first + 40, 20));
   const uint64_t video = testsupport::FindToken(file, "indx");
-  const uint64_t audio = testsupport::FindToken(file, "indx", video + 4);
-  const Bytes videoSuper = SuperIndex({{indexAt, 0, 5}, {indexAt + 72, 0, 5}});
-  const Bytes audioSuper = SuperIndex({{indexAt + 144, 0, 10}});
-  std::copy(videoSuper.begin() + 8, videoSuper.end(), file.begin() + video + 8);
-  std::copy(audioSuper.begin() + 8, audioSuper.end(), file.begin() + audio + 8);
-  std::copy_n("01wb", 4, file.begin() + audio + 16);
+  put(video, SuperIndex({{indexAt, 0, 5}, {indexAt + 72, 0, 5}}));
+  put(testsupport::FindToken(file, "indx", video + 4),
+      SuperIndex({{indexAt + 144, 0, 10}}, "01wb"));
   return file;
 }
 
@@ -241,18 +246,16 @@ std::vector<Row> Rows() {
        Flags{}},
       // Four bytes beyond: inside the chunk of the same id, not assigned.
       {"entry late",
-       Built([](Layout& l) { l.editIdx1 = [](std::vector<Idx1Row>& r) { r[2].offset += 4; }; }),
+       EditedIdx1([](std::vector<Idx1Row>& r) { r[2].offset += 4; }),
        kVerbose,
        {"'01wb': 4 Index Entries", "'00dc': 4 Index Entries",
         "*** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!", "Index Entry #1",
         "Offset: 4132", "Entry Pos/Size (4132/90) mismatches 'movi' Pos/Size (4120/90)!",
         "*** Warning: Entry not assigned!"}},
       {"wrong id and length",
-       Built([](Layout& l) {
-         l.editIdx1 = [](std::vector<Idx1Row>& r) {
-           r[1].id = "00dc";
-           r[4].length = 111;
-         };
+       EditedIdx1([](std::vector<Idx1Row>& r) {
+         r[1].id = "00dc";
+         r[4].length = 111;
        }),
        kVerbose,
        {"Entry Type ('00dc') mismatches 'movi' Type ('01wb')!",
@@ -260,8 +263,8 @@ std::vector<Row> Rows() {
       // An empty entry right at the end of a chunk's payload (a dropped frame
       // in a low-overhead file) belongs to that chunk.
       {"empty entry at a payload's end",
-       Built([](Layout& l) {
-         l.editIdx1 = [](std::vector<Idx1Row>& r) { r.push_back({"00dc", 0, 12352 + 95, 0}); };
+       EditedIdx1([](std::vector<Idx1Row>& r) {
+         r.push_back({"00dc", 0, 12352 + 95, 0});
        }),
        RunOptions(),
        {"'00dc': 4 (Dropped: 1), 'Idx1': 5 (Key: 2), ODML: 0!"},
@@ -269,9 +272,7 @@ std::vector<Row> Rows() {
        kIndexedFlags},
       // The three '00dc' entries out of order are not errors.
       {"reversed",
-       Built([](Layout& l) {
-         l.editIdx1 = [](std::vector<Idx1Row>& r) { std::reverse(r.begin(), r.end()); };
-       }),
+       EditedIdx1([](std::vector<Idx1Row>& r) { std::reverse(r.begin(), r.end()); }),
        RunOptions(),
        {"*** Error: Index Sequence out of order ('01wb')!", "Index Entry #0", "Offset: 12464",
         "Position: 12784", "*** Warning: Entry not assigned!", "Index Entry #2", "Offset: 4226",
@@ -283,20 +284,15 @@ std::vector<Row> Rows() {
        {{"Entry not assigned!", 6}, {"Error", 2}}},
       // A file that says its index must be used may list chunks in any order.
       {"reversed, must use the index",
-       Built([](Layout& l) {
-         l.mainFlags |= 0x20;
-         l.editIdx1 = [](std::vector<Idx1Row>& r) { std::reverse(r.begin(), r.end()); };
-       }),
+       EditedIdx1([](std::vector<Idx1Row>& r) { std::reverse(r.begin(), r.end()); }, 0x20),
        RunOptions(),
        {"*** Info: Index Sequence out of order ('01wb')!"},
        {"*** Error: Index Sequence"},
        kIndexedFlags},
       // The entries still count as what the index holds.
       {"unknown skew",
-       Built([](Layout& l) {
-         l.editIdx1 = [](std::vector<Idx1Row>& r) {
-           for (Idx1Row& row : r) row.offset += 1000000;
-         };
+       EditedIdx1([](std::vector<Idx1Row>& r) {
+         for (Idx1Row& row : r) row.offset += 1000000;
        }),
        RunOptions(),
        {"'idx1' Entry #0", "08 ChunkOffset: 1000004", "-> Position: 1000324",
@@ -308,13 +304,11 @@ std::vector<Row> Rows() {
       // The skew is decided after the leading 'rec ' entry; entries of no
       // stream are not counted; LIST entries are neither counted nor matched.
       {"entry checks, trace limit 2",
-       Built([](Layout& l) {
-         l.editIdx1 = [](std::vector<Idx1Row>& r) {
-           r.insert(r.begin(), Idx1Row{"rec ", 0x1, 0, 0});
-           r.push_back({"rec ", 0x10, 4, 100});
-           r.push_back({"00dc", 0x11, 4, 100});
-           r.push_back({"05dc", 0x10, 4, 100});
-         };
+       EditedIdx1([](std::vector<Idx1Row>& r) {
+         r.insert(r.begin(), Idx1Row{"rec ", 0x1, 0, 0});
+         r.push_back({"rec ", 0x10, 4, 100});
+         r.push_back({"00dc", 0x11, 4, 100});
+         r.push_back({"05dc", 0x10, 4, 100});
        }),
        Options([](RunOptions& o) { o.report.idx1TraceLimit = 2; }),
        {"'idx1' Entry #9", "*** Error: 'rec ' Entry not marked as AVIIF_LIST!", "'idx1' Entry #10",
@@ -375,26 +369,10 @@ std::vector<Row> Rows() {
          l.idx1 = Idx1Kind::kNone;
        }),
        Options([](RunOptions& o) { o.report.indxTraceLimit = 2; }),
-       {"'indx' (40): AVI Stream Index",
-        "00 LongsPerEntry: 4",
-        "02 IndexSubType: 0 Default Frames",
-        "03 IndexType: 0 IndexOfIndexes",
-        "04 EntriesInUse: 1",
-        "08 ChunkId: '00dc'",
-        "'indx' Entry #0",
-        "00 Offset: 17148",
-        "08 Size: 64",
-        "12 Duration: 4",
-        "'ix00' (56): 'movi' Entry #8",
-        "03 IndexType: 1 IndexOfChunks Standard Frame",
-        "04 EntriesInUse: 4",
-        "12 BaseOffset: 684",
-        "'indx' Entry #0",
-        "04 Size: 100 Keyframe",
-        "-> Position: 696",
-        "'indx' Entry #1",
-        "04 Size: 90 NON-Keyframe",
-        "-> Position: 4812"},
+       {"'indx' (40): AVI Stream Index", "03 IndexType: 0 IndexOfIndexes", "'indx' Entry #0",
+        "00 Offset: 17148", "08 Size: 64", "12 Duration: 4", "'ix00' (56): 'movi' Entry #8",
+        "03 IndexType: 1 IndexOfChunks Standard Frame", "12 BaseOffset: 684", "'indx' Entry #1",
+        "04 Size: 90 NON-Keyframe", "-> Position: 4812"},
        {"*** Error", "not assigned"},
        kIndexedFlags},
       // Standard index chunks of every kind, one fault each; one claims 1000
