@@ -37,14 +37,9 @@ using Flags = std::vector<uint32_t>;
 // frames) and four audio chunks. The 'movi' list type word lies at 320; the
 // chunks at offsets 4, 112, 4120, 4218, 8226, 8344, 12352 and 12456 from it.
 Layout TwoStreams() {
-  return avitest::VideoAudioLayout({{"00dc", 100},
-                                    {"01wb", 4000},
-                                    {"00dc", 90, false},
-                                    {"01wb", 4000},
-                                    {"00dc", 110},
-                                    {"01wb", 4000},
-                                    {"00dc", 95, false},
-                                    {"01wb", 4000}});
+  return avitest::VideoAudioLayout({{"00dc", 100}, {"01wb", 4000}, {"00dc", 90, false},
+                                  {"01wb", 4000}, {"00dc", 110}, {"01wb", 4000},
+                                  {"00dc", 95, false}, {"01wb", 4000}});
 }
 
 const Flags kIndexedFlags = {0x10, 0x10, 0, 0x10, 0x10, 0x10, 0, 0x10};

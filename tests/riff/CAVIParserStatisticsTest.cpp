@@ -65,14 +65,9 @@ Outcome ParseLayout(const Layout& layout, const RunOptions& options = RunOptions
 // Four video frames and four audio chunks of one second of 16000 bytes/s,
 // headers in agreement with them.
 Layout TwoStreams() {
-  return avitest::VideoAudioLayout({{"00dc", 100},
-                                    {"01wb", 4000},
-                                    {"00dc", 90, false},
-                                    {"01wb", 4000},
-                                    {"00dc", 110},
-                                    {"01wb", 4000},
-                                    {"00dc", 95, false},
-                                    {"01wb", 4000}});
+  return avitest::VideoAudioLayout({{"00dc", 100}, {"01wb", 4000}, {"00dc", 90, false},
+                                  {"01wb", 4000}, {"00dc", 110}, {"01wb", 4000},
+                                  {"00dc", 95, false}, {"01wb", 4000}});
 }
 
 // ---------------------------------------------------------------------------
