@@ -364,7 +364,8 @@ std::vector<Row> Rows() {
          l.idx1 = Idx1Kind::kNone;
        }),
        Options([](RunOptions& o) { o.report.indxTraceLimit = 2; }),
-       {"'indx' (40): AVI Stream Index", "03 IndexType: 0 IndexOfIndexes", "'indx' Entry #0",
+       {"'indx' (40): AVI Stream Index", "00 LongsPerEntry: 4", "02 IndexSubType: 0 Default Frames",
+        "03 IndexType: 0 IndexOfIndexes", "04 EntriesInUse: 1", "'indx' Entry #0",
         "00 Offset: 17148", "08 Size: 64", "12 Duration: 4", "'ix00' (56): 'movi' Entry #8",
         "03 IndexType: 1 IndexOfChunks Standard Frame", "12 BaseOffset: 684", "'indx' Entry #1",
         "04 Size: 90 NON-Keyframe", "-> Position: 4812"},
