@@ -1,11 +1,8 @@
 #pragma once
-// The AVI builders of all tests: the bytes of main and stream headers and
-// their formats, and small AVI files for the index and statistics tests: a header list
-// with the streams asked for, one 'movi' list with the chunks asked for, an
-// 'idx1' (offsets relative to the list or absolute, editable row by row) and
-// on request OpenDML indexes (an 'ix##' per stream at the end of 'movi' and
-// the super indexes pointing to them). The builder knows where every chunk
-// lands, so tests can state positions and offsets.
+// The AVI builders of all tests: main and stream headers and their formats,
+// and small AVI files: a header list, one 'movi' list of the chunks asked for,
+// an 'idx1' (editable row by row) and on request OpenDML indexes. The builder
+// knows where every chunk lands, so tests can state positions and offsets.
 
 #include <algorithm>
 #include <cstdint>
@@ -135,22 +132,27 @@ inline uint32_t StreamOf(const std::string& id) {
   return static_cast<uint32_t>((id[0] - '0') * 10 + (id[1] - '0'));
 }
 
+// The id of the first chunk of `stream`, or `otherwise`.
+inline std::string FirstChunkId(const Layout& layout, uint32_t stream,
+                                const std::string& otherwise) {
+  for (const Chunk& chunk : layout.chunks) {
+    if (StreamOf(chunk.id) == stream) return chunk.id;
+  }
+  return otherwise;
+}
+
 // A standard index over the chunks of `stream` (ids '##..'), base offset the
 // 'movi' list type word.
 inline Bytes StandardIndexBody(const Layout& layout, const Built& built, uint32_t stream) {
   Bytes entries;
-  uint32_t count = 0;
-  std::string chunkId;
   for (size_t i = 0; i < layout.chunks.size(); ++i) {
     const Chunk& chunk = layout.chunks[i];
     if (StreamOf(chunk.id) != stream) continue;
-    if (chunkId.empty()) chunkId = chunk.id;
-    const Bytes entry = Concat({Le32(static_cast<uint32_t>(built.offsets[i] + 8)),
-                                Le32(chunk.size | (chunk.key ? 0 : 0x80000000u))});
-    entries.insert(entries.end(), entry.begin(), entry.end());
-    ++count;
+    entries = Concat({entries, Le32(static_cast<uint32_t>(built.offsets[i] + 8)),
+                      Le32(chunk.size | (chunk.key ? 0 : 0x80000000u))});
   }
-  return Concat({Le16(2), Bytes{0, 1}, Le32(count), Id(chunkId),
+  return Concat({Le16(2), Bytes{0, 1}, Le32(static_cast<uint32_t>(entries.size() / 8)),
+                 Id(FirstChunkId(layout, stream, "")),
                  Le32(static_cast<uint32_t>(built.moviTypePos)),
                  Le32(static_cast<uint32_t>(built.moviTypePos >> 32)), Le32(0), entries});
 }
@@ -163,16 +165,9 @@ inline std::string IndexChunkId(uint32_t stream) {
 // The super index of `stream`: one entry for its standard index.
 inline Bytes SuperIndexBody(const Layout& layout, uint32_t stream, uint64_t indexPos,
                             uint32_t indexSize, uint32_t entries) {
-  std::string chunkId = "00dc";
-  for (const Chunk& chunk : layout.chunks) {
-    if (StreamOf(chunk.id) == stream) {
-      chunkId = chunk.id;
-      break;
-    }
-  }
-  return Concat({Le16(4), Bytes{0, 0}, Le32(1), Id(chunkId), Le32(0), Le32(0), Le32(0),
-                 Le32(static_cast<uint32_t>(indexPos)), Le32(static_cast<uint32_t>(indexPos >> 32)),
-                 Le32(indexSize), Le32(entries)});
+  return Concat({Le16(4), Bytes{0, 0}, Le32(1), Id(FirstChunkId(layout, stream, "00dc")), Le32(0),
+                 Le32(0), Le32(0), Le32(static_cast<uint32_t>(indexPos)),
+                 Le32(static_cast<uint32_t>(indexPos >> 32)), Le32(indexSize), Le32(entries)});
 }
 
 inline Built Build(const Layout& layout) {
@@ -229,22 +224,15 @@ inline Built Build(const Layout& layout) {
       if (layout.editIdx1) layout.editIdx1(rows);
       Bytes body;
       for (const Idx1Row& row : rows) {
-        const Bytes entry = Concat({Id(row.id), Le32(row.flags), Le32(row.offset), Le32(row.length)});
-        body.insert(body.end(), entry.begin(), entry.end());
+        body = Concat({body, Id(row.id), Le32(row.flags), Le32(row.offset), Le32(row.length)});
       }
-      body.insert(body.end(), layout.idx1Tail.begin(), layout.idx1Tail.end());
-      segment.push_back(riff.Chunk("idx1", body));
+      segment.push_back(riff.Chunk("idx1", Concat({body, layout.idx1Tail})));
     }
     built.bytes = riff.Riff("AVI ", segment);
-    if (layout.standardIndexes) {
-      for (uint32_t s = 0; s < layout.streams.size(); ++s) {
-        const uint32_t entries = static_cast<uint32_t>((standardBodies[s].size() - 24) / 8);
-        superIndexes[s] = SuperIndexBody(layout, s, indexPositions[s],
-                                         static_cast<uint32_t>(standardBodies[s].size() + 8),
-                                         entries);
-      }
-    } else {
-      break;
+    if (!layout.standardIndexes) break;
+    for (uint32_t s = 0; s < layout.streams.size(); ++s) {
+      const uint32_t size = static_cast<uint32_t>(standardBodies[s].size());
+      superIndexes[s] = SuperIndexBody(layout, s, indexPositions[s], size + 8, (size - 24) / 8);
     }
   }
   return built;
@@ -254,33 +242,26 @@ inline Built Build(const Layout& layout) {
 // agree with `chunks`.
 inline Layout VideoAudioLayout(const std::vector<Chunk>& chunks) {
   Layout layout;
-  uint32_t frames = 0;
+  Stream video;
+  Stream audio;
   uint32_t audioBytes = 0;
-  uint32_t largestVideo = 0;
-  uint32_t largestAudio = 0;
   for (const Chunk& chunk : chunks) {
+    Stream& stream = StreamOf(chunk.id) == 0 ? video : audio;
+    stream.suggestedBuffer = std::max(stream.suggestedBuffer, chunk.size);
     if (StreamOf(chunk.id) == 0) {
-      ++frames;
-      largestVideo = std::max(largestVideo, chunk.size);
+      ++video.length;
     } else {
       audioBytes += chunk.size;
-      largestAudio = std::max(largestAudio, chunk.size);
     }
   }
   layout.mainFlags = 0x110;  // has index, interleaved
-  layout.totalFrames = frames;
-  Stream video;
-  video.length = frames;
-  video.suggestedBuffer = largestVideo;
-  Stream audio;
+  layout.totalFrames = video.length;
   audio.type = "auds";
   audio.handler = std::string(4, '\0');
   audio.scale = 2;
   audio.rate = 16000;
   audio.sampleSize = 2;
   audio.length = audioBytes / 2;
-  audio.suggestedBuffer = largestAudio;
-  audio.avgBytesPerSec = 16000;
   layout.streams = {video, audio};
   layout.chunks = chunks;
   return layout;
