@@ -29,30 +29,23 @@ using apptest::ScratchDir;
 
 const std::string kSamples = std::string(CLIPSMITH_TEST_DATA) + "/avi/";
 
-// Permission bits do not stop the superuser: while this object lives, a run
-// as root acts as "nobody". `Usable()` is false when that is not possible or
-// `dir` (holding the files read) is not reachable for that user.
-class AsUnprivilegedUser {
- public:
-  explicit AsUnprivilegedUser(const std::string& dir) : root_(geteuid() == 0) {
-    if (!root_) return;
-    switched_ = setegid(kNobody) == 0 && seteuid(kNobody) == 0;
-    usable_ = switched_ && faccessat(AT_FDCWD, dir.c_str(), R_OK | X_OK, AT_EACCESS) == 0;
+// Runs `body`, as "nobody" when the test runs as root (permission bits do
+// not stop the superuser). False, with nothing run, when that is not possible
+// or `dir` (holding the files read) is not reachable for that user.
+template <typename Body>
+bool AsUnprivilegedUser(const std::string& dir, Body body) {
+  const bool root = geteuid() == 0;
+  const bool usable = !root || (setegid(65534) == 0 && seteuid(65534) == 0 &&
+                                faccessat(AT_FDCWD, dir.c_str(), R_OK | X_OK, AT_EACCESS) == 0);
+  if (usable) body();
+  if (root) {
+    EXPECT_EQ(seteuid(0), 0);
+    EXPECT_EQ(setegid(0), 0);
   }
-  ~AsUnprivilegedUser() {
-    if (root_) {
-      EXPECT_EQ(seteuid(0), 0);
-      EXPECT_EQ(setegid(0), 0);
-    }
-  }
-  bool Usable() const { return usable_; }
+  return usable;
+}
 
- private:
-  static constexpr uid_t kNobody = 65534;
-  bool root_;
-  bool switched_ = false;
-  bool usable_ = true;
-};
+const char kCannotSwitch[] = "cannot act as an unprivileged user here";
 
 size_t Occurrences(const std::string& text, const std::string& what) {
   size_t count = 0;
@@ -86,10 +79,9 @@ TEST(JobFaults, EachOutputFaultFailsItsJobAndTheNextJobRuns) {
   options.report.verbosity = 0;
   CapturedOutput captured;
   int status = 0;
-  {
-    const AsUnprivilegedUser user(dir.Path());
-    if (!user.Usable()) GTEST_SKIP() << "cannot act as an unprivileged user here";
-    status = Driver::RunJobs(jobs, options, captured.output, nullptr);
+  if (!AsUnprivilegedUser(
+          dir.Path(), [&] { status = Driver::RunJobs(jobs, options, captured.output, nullptr); })) {
+    GTEST_SKIP() << kCannotSwitch;
   }
   EXPECT_EQ(status, Driver::kExitJobFailed);
   const std::string report = Report(captured);
@@ -118,11 +110,8 @@ TEST(JobFaults, TheProgramReportsFullDevicesWithStatusTwo) {
   EXPECT_NE(writing.out.find("Total Files processed: 2,"), std::string::npos) << writing.out;
 
   // The report itself cannot be written.
-  ScratchDir dir;
-  const std::string script = dir.File("report-to-full.sh");
-  apptest::WriteText(script, "exec \"$@\" > /dev/full\n");
-  const apptest::ChildOutcome reporting =
-      apptest::ChildProcess::Run({"/bin/sh", script, CLIPSMITH_BINARY, source}, 60);
+  const apptest::ChildOutcome reporting = apptest::ChildProcess::Run(
+      {"/bin/sh", "-c", "exec \"$0\" \"$1\" > /dev/full", CLIPSMITH_BINARY, source}, 60);
   EXPECT_EQ(reporting.exitStatus, Driver::kExitJobFailed);
   EXPECT_NE(reporting.err.find(SystemError::Text(ENOSPC)), std::string::npos) << reporting.err;
 }
@@ -138,10 +127,10 @@ TEST(JobFaults, AnUnreadableSourceIsReportedOnceWhateverTheDispatch) {
   for (const char* order : {"-mi", "-mx", "-mt", "-v2"}) {
     CapturedOutput captured;
     int status = 0;
-    {
-      const AsUnprivilegedUser user(dir.Path());
-      if (!user.Usable()) GTEST_SKIP() << "cannot act as an unprivileged user here";
-      status = Driver::Run({"clipsmith", order, source}, captured.output, nullptr);
+    if (!AsUnprivilegedUser(dir.Path(), [&] {
+          status = Driver::Run({"clipsmith", order, source}, captured.output, nullptr);
+        })) {
+      GTEST_SKIP() << kCannotSwitch;
     }
     EXPECT_EQ(status, Driver::kExitJobFailed) << order;
     const std::string report = Report(captured);
@@ -220,10 +209,9 @@ TEST(BatchRobustness, TwoHundredMixedFilesAreAllReportedWithCorrectTotals) {
 
   CapturedOutput captured;
   int status = 0;
-  {
-    const AsUnprivilegedUser user(dir.Path());
-    if (!user.Usable()) GTEST_SKIP() << "cannot act as an unprivileged user here";
-    status = Driver::RunJobs(jobs, options, captured.output, nullptr);
+  if (!AsUnprivilegedUser(
+          dir.Path(), [&] { status = Driver::RunJobs(jobs, options, captured.output, nullptr); })) {
+    GTEST_SKIP() << kCannotSwitch;
   }
   EXPECT_EQ(status, Driver::kExitJobFailed);
   // Every file's path heads its report; one that vanished or cannot be read
