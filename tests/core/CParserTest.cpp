@@ -8,7 +8,6 @@
 namespace {
 
 using testsupport::Bytes;
-using testsupport::RunParserOnFile;
 using testsupport::ScratchDir;
 
 // A parser whose walk is a test body, so the base operations can be driven
@@ -152,19 +151,16 @@ TEST(CParserTest, ChunkHeaderLinesAndFourCCText) {
                        "    Probe", "    'JUNK' (S:10, P:30): RIFF Junk", "  "}));
 }
 
-TEST(CParserTest, OpeningLineNamesThePartialDownload) {
+// The opening line names the finished file of a partial download; a missing
+// input gets the host's text, then the (empty) verdict line.
+TEST(CParserTest, OpeningLineAndMissingInput) {
   ScratchDir dir;
-  std::string part = dir.Write("clip.part", Sequence(7));
+  const std::string part = dir.Write("clip.part", Sequence(7));
   dir.Write("clip.part.met",
             apptest::MetBuilder().TagCount(1).StringTag("\x01", "film.avi").Bytes());
-  auto lines = Walk(part, RunOptions(), nullptr);
-  EXPECT_EQ(lines.front(), "  Reading 'clip.part' - 'film.avi' (7)");
-}
-
-TEST(CParserTest, MissingInputPrintsTheHostTextAndTheVerdict) {
-  ScratchDir dir;
-  auto lines = Walk(dir.File("absent.avi"), RunOptions(), [](ProbeParser&, int) { FAIL(); });
-  ASSERT_EQ(lines.size(), 2u);  // the host's text, then the (empty) verdict line
+  EXPECT_EQ(Walk(part, RunOptions(), nullptr).front(), "  Reading 'clip.part' - 'film.avi' (7)");
+  const auto lines = Walk(dir.File("absent.avi"), RunOptions(), [](ProbeParser&, int) { FAIL(); });
+  ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines.back(), "  ");
 }
 
