@@ -53,10 +53,7 @@ TEST(WildcardMatchTest, StarAndQuestionMarkIgnoringAsciiCase) {
 
 TEST(DirectorySearchTest, FindsSortedMatchesWithTheirKinds) {
   Dir dir;
-  Touch(dir.File("b.avi"));
-  Touch(dir.File("A.AVI"));
-  Touch(dir.File("C.AVI"));
-  Touch(dir.File("c.txt"));
+  for (const char* name : {"b.avi", "A.AVI", "C.AVI", "c.txt"}) Touch(dir.File(name));
   std::filesystem::create_directory(dir.File("d.avi"));
   std::vector<DirectoryEntry> entries;
   ASSERT_TRUE(DirectorySearch::Find(dir.File("*.avi"), entries));
