@@ -26,11 +26,21 @@ Bytes Be32(uint32_t value);
 // Little-endian bytes of a chunk body, built field by field.
 struct BodyBuilder {
   Bytes data;
-  BodyBuilder& U8(uint8_t v) { return data.push_back(v), *this; }
+  BodyBuilder& U8(uint8_t v) { return Zeros(1).Set(data.size() - 1, v); }
   BodyBuilder& U16(uint16_t v) { return U8(uint8_t(v)).U8(uint8_t(v >> 8)); }
   BodyBuilder& U32(uint32_t v) { return U16(uint16_t(v)).U16(uint16_t(v >> 16)); }
-  BodyBuilder& Tag(const char (&t)[5]) { return data.insert(data.end(), t, t + 4), *this; }
-  BodyBuilder& Zeros(size_t n) { return data.insert(data.end(), n, 0), *this; }
+  BodyBuilder& Tag(const char (&t)[5]) {
+    data.insert(data.end(), t, t + 4);
+    return *this;
+  }
+  BodyBuilder& Zeros(size_t n) {
+    data.resize(data.size() + n);
+    return *this;
+  }
+  BodyBuilder& Set(size_t at, uint8_t v) {
+    data.at(at) = v;
+    return *this;
+  }
 };
 
 // A parser with no file of its own, for driving dumps of bodies in memory.

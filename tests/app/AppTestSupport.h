@@ -52,22 +52,31 @@ class MetBuilder {
     body_.U8(version).Zeros(4 + 16).U16(static_cast<uint16_t>(partHashes));
     for (int i = 0; i < partHashes; ++i) body_.Zeros(16);
   }
-  MetBuilder& TagCount(int32_t count) { return body_.U32(static_cast<uint32_t>(count)), *this; }
+  MetBuilder& TagCount(int32_t count) {
+    body_.U32(static_cast<uint32_t>(count));
+    return *this;
+  }
   MetBuilder& StringTag(const std::string& name, const std::string& value) {
-    return body_.U8(2), Text(name), Text(value);
+    body_.U8(2);
+    return Text(name).Text(value);
   }
   MetBuilder& IntegerTag(const std::string& name, uint32_t value) {
-    return body_.U8(3), Text(name), body_.U32(value), *this;
+    body_.U8(3);
+    Text(name);
+    body_.U32(value);
+    return *this;
   }
-  MetBuilder& Raw(std::vector<uint8_t> raw) {
-    return Text(std::string(raw.begin(), raw.end()), false);
+  MetBuilder& Raw(const std::vector<uint8_t>& raw) {
+    body_.data.insert(body_.data.end(), raw.begin(), raw.end());
+    return *this;
   }
   std::vector<uint8_t> Bytes() const { return body_.data; }
 
  private:
-  MetBuilder& Text(const std::string& text, bool counted = true) {
-    if (counted) body_.U16(static_cast<uint16_t>(text.size()));
-    return body_.data.insert(body_.data.end(), text.begin(), text.end()), *this;
+  MetBuilder& Text(const std::string& text) {
+    body_.U16(static_cast<uint16_t>(text.size()));
+    body_.data.insert(body_.data.end(), text.begin(), text.end());
+    return *this;
   }
   testsupport::BodyBuilder body_;
 };

@@ -160,7 +160,9 @@ std::vector<BatchFile> MixedFiles(size_t count) {
   for (size_t i = 0; i < count; ++i) {
     std::vector<uint8_t> bytes = samples[i % samples.size()];
     if (i % 5 == 1) bytes.resize(random() % bytes.size());
-    for (int k = 0; i % 5 == 2 && k < 40; ++k) bytes[random() % bytes.size()] = uint8_t(random());
+    if (i % 5 == 2) {
+      for (int k = 0; k < 40; ++k) bytes[random() % bytes.size()] = uint8_t(random());
+    }
     if (i % 5 == 3) {
       bytes.resize(random() % 5000);
       for (uint8_t& byte : bytes) byte = uint8_t(random());

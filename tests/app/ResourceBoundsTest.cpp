@@ -254,10 +254,17 @@ void ExpectNoHugeAllocation(const std::string& path, const ScratchDir& dir,
   const std::vector<std::pair<const char*, void (*)(RunOptions&)>> settings = {
       {"defaults", [](RunOptions&) {}},
       {"-v6", [](RunOptions& o) { o.report.verbosity = 6; }},
-      {"-c -v0", [](RunOptions& o) { o.scan.checkIndexes = false, o.report.verbosity = 0; }},
+      {"-c -v0",
+       [](RunOptions& o) {
+         o.scan.checkIndexes = false;
+         o.report.verbosity = 0;
+       }},
       {"-rx", [](RunOptions& o) { o.writer.writeIdx1 = true; }},
       {"-xi", [](RunOptions& o) { o.scan.switchXi = true; }},
-      {"-sf -q2", [](RunOptions& o) { o.writer.splitSize = 4096, o.scan.switchQ2 = true; }}};
+      {"-sf -q2", [](RunOptions& o) {
+         o.writer.splitSize = 4096;
+         o.scan.switchQ2 = true;
+       }}};
   for (size_t i = 0; i < settings.size(); ++i) {
     RunOptions options;
     settings[i].second(options);
