@@ -86,6 +86,7 @@ TEST(CommandLineSwitches, MalformedSwitchesShowTheExtendedUsage) {
 TEST(CommandLineSwitches, ValuesReachTheirOptions) {
   EXPECT_EQ(Parse({"-v"}).options.report.verbosity, 1u);
   EXPECT_EQ(Parse({"-v5"}).options.report.verbosity, 5u);
+  EXPECT_EQ(Parse({"-v0"}).options.report.verbosity, 0u);
   // A trace limit raises verbosity 0 to 1.
   const ReportOptions raised = Parse({"-v0", "-t500"}).options.report;
   EXPECT_EQ(raised.verbosity, 1u);
@@ -171,6 +172,7 @@ TEST(CommandLineFiles, SourceAndDestinationRules) {
       {{t1, dir.File("old.avi")}, kShowMessage, exists, 0},
       {{"-o", t1, dir.File("old.avi")}, kRunJobs, "", 1},
       {{t1, dir.File("new.avi")}, kRunJobs, "", 1},
+      {{t1}, kRunJobs, "", 1},  // nothing written
       // A split output is tested by the name of its first part.
       {{"-sf700M", t1, dir.File("new.avi")}, kShowMessage, exists, 0},
       {{"-sf700M", t1, dir.File("other.avi")}, kRunJobs, "", 1},
@@ -187,7 +189,8 @@ TEST(CommandLineFiles, SourceAndDestinationRules) {
     EXPECT_EQ(parsed.result.message, row.message);
     ASSERT_EQ(parsed.jobs.size(), row.jobs);
     if (row.jobs == 1) {
-      EXPECT_EQ(parsed.jobs[0].output, row.args.back());
+      EXPECT_EQ(parsed.jobs[0].source, t1);
+      EXPECT_EQ(parsed.jobs[0].output, row.args.size() > 1 ? row.args.back() : "");
     }
   }
   // A batch into a directory, each written file verified after it.
