@@ -51,7 +51,7 @@ TEST(WildcardMatchTest, StarAndQuestionMarkIgnoringAsciiCase) {
   EXPECT_FALSE(DirectorySearch::HasWildcards("dir/clip.avi"));
 }
 
-TEST(DirectorySearchTest, FindsSortedMatchesWithTheirKinds) {
+TEST(DirectorySearchTest, FindsSortedMatchesWithTheirKindsAndPathKinds) {
   Dir dir;
   for (const char* name : {"b.avi", "A.AVI", "C.AVI", "c.txt"}) Touch(dir.File(name));
   std::filesystem::create_directory(dir.File("d.avi"));
@@ -70,6 +70,12 @@ TEST(DirectorySearchTest, FindsSortedMatchesWithTheirKinds) {
   EXPECT_FALSE(DirectorySearch::Find(dir.File("*.mpg"), entries));
   EXPECT_TRUE(entries.empty());
   EXPECT_FALSE(DirectorySearch::Find(dir.File("missing/*"), entries));
+  // The kind of a path.
+  EXPECT_EQ(PathName::Kind(dir.File("c.txt")), PathKind::File);
+  EXPECT_EQ(PathName::Kind(dir.Path()), PathKind::Directory);
+  EXPECT_EQ(PathName::Kind(dir.File("missing")), PathKind::Absent);
+  EXPECT_EQ(PathName::Kind(dir.File("c.txt/below")), PathKind::Absent);
+  EXPECT_EQ(PathName::Kind("/dev/null"), PathKind::Other);
 }
 
 TEST(PathNameTest, FullPathNormalisesAndRejectsOverlongResults) {
@@ -127,16 +133,6 @@ TEST(PathNameTest, SplitTakesTheExtensionFromTheFileNameOnly) {
       EXPECT_EQ(name, expected);
     }
   }
-}
-
-TEST(PathNameTest, KindTellsFilesDirectoriesAndOthers) {
-  Dir dir;
-  Touch(dir.File("file"));
-  EXPECT_EQ(PathName::Kind(dir.File("file")), PathKind::File);
-  EXPECT_EQ(PathName::Kind(dir.Path()), PathKind::Directory);
-  EXPECT_EQ(PathName::Kind(dir.File("missing")), PathKind::Absent);
-  EXPECT_EQ(PathName::Kind(dir.File("file/below")), PathKind::Absent);
-  EXPECT_EQ(PathName::Kind("/dev/null"), PathKind::Other);
 }
 
 TEST(Utf16TextTest, ConvertsPairsAndReplacesLoneSurrogates) {
