@@ -1,10 +1,10 @@
 // The audio stream headers of a written file: PCM timed by the block size of
-// its format, whatever the source's stream header claimed, and each stream's
-// initial frames kept on that stream.
+// its format, whatever the source's stream header claimed, other audio
+// measured over the video, and each stream's initial frames kept on that
+// stream.
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -17,22 +17,9 @@
 namespace {
 
 using namespace avitest;
-using testsupport::Bytes;
-using testsupport::Concat;
-using testsupport::Le16;
-using testsupport::Le32;
 using testsupport::ScratchDir;
 
 const std::string kSamples = std::string(CLIPSMITH_TEST_DATA) + "/avi/";
-
-bool Mentions(const std::vector<std::string>& lines, const std::string& text) {
-  return std::any_of(lines.begin(), lines.end(),
-                     [&](const std::string& line) { return line.find(text) != std::string::npos; });
-}
-
-std::string AudioChunkId(size_t stream) {
-  return std::string("0") + static_cast<char>('0' + stream) + "wb";
-}
 
 // 16-bit stereo at 8000 Hz (blocks of 4 bytes) as WAVE_FORMAT_EXTENSIBLE
 // with the PCM sub-format.
@@ -42,13 +29,14 @@ Bytes ExtensiblePcmFormat() {
                  Bytes{0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}});
 }
 
-// 1.6 s of 25 fps video and of 16-bit stereo at 8000 Hz under the stream
-// header `audio` says.
-std::string StereoPcmFile(ScratchDir& dir, const std::string& name, StreamPlan audio) {
+// `frames` of 25 fps video, each followed by an audio chunk of `bytes` under
+// the stream header `audio` says.
+std::string AudioFile(ScratchDir& dir, const std::string& name, StreamPlan audio, int frames = 40,
+                      size_t bytes = 1280) {
   std::vector<ChunkPlan> chunks;
-  for (int i = 0; i < 40; ++i) {
+  for (int i = 0; i < frames; ++i) {
     chunks.push_back({"00dc", RawFrame()});
-    chunks.push_back({"01wb", Bytes(1280, 0)});
+    chunks.push_back({"01wb", Bytes(bytes, 0)});
   }
   return dir.Write(name, BuildAvi({VideoStream(), audio}, chunks));
 }
@@ -88,6 +76,7 @@ TEST(AviWriterAudioHeaderTest, PcmIsTimedByTheBlockSizeOfItsFormat) {
     std::string name, source;
     uint32_t scale;  // of every written audio stream
     double seconds;  // of every audio stream of the source
+    bool fix = false;  // "-fa"
   };
   StreamPlan sampleSizeTwo = {"auds", std::string(4, '\0'), 1, 8000, 2, PcmFormat(8000, 2, 16)};
   StreamPlan byteRate = {"auds", std::string(4, '\0'), 1, 32000, 1, PcmFormat(8000, 2, 16)};
@@ -96,19 +85,22 @@ TEST(AviWriterAudioHeaderTest, PcmIsTimedByTheBlockSizeOfItsFormat) {
       {"mjpeg_pcm", kSamples + "mjpeg_pcm.avi", 1, 0.5},
       {"audio_only", kSamples + "audio_only.avi", 1, 0.5},
       {"two_audio", kSamples + "two_audio.avi", 1, 0.5},
-      {"sample size 2, block 4", StereoPcmFile(dir, "size2.avi", sampleSizeTwo), 1, 1.6},
-      // A rate that counts bytes: the scale becomes the block size.
-      {"rate in bytes", StereoPcmFile(dir, "bytes.avi", byteRate), 4, 1.6},
-      {"extensible PCM, scale 0", StereoPcmFile(dir, "extensible.avi", extensible), 4, 1.6},
+      {"sample size 2, block 4", AudioFile(dir, "size2.avi", sampleSizeTwo), 1, 1.6},
+      // A rate that counts bytes, or "-fa": the scale becomes the block size.
+      {"rate in bytes", AudioFile(dir, "bytes.avi", byteRate), 4, 1.6},
+      {"-fa", AudioFile(dir, "fa.avi", sampleSizeTwo), 4, 1.6, true},
+      {"extensible PCM, scale 0", AudioFile(dir, "extensible.avi", extensible), 4, 1.6},
   };
   const std::string libquicktime = LibquicktimeFile(dir);
   if (!libquicktime.empty()) cases.push_back({"libquicktime", libquicktime, 1, 2.0});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string output = dir.File("out.avi");
-    ASSERT_TRUE(WriteAvi(c.source, output, Quiet()).result);
+    RunOptions options = Quiet();
+    options.writer.fixAudioScale = c.fix;
+    ASSERT_TRUE(WriteAvi(c.source, output, options).result);
     const ParsedBack back = ParseBack(output);
-    EXPECT_FALSE(Mentions(back.run.lines, "PCM AvgBytesPerSec should be"));
+    EXPECT_FALSE(HasText(back.run.lines, "PCM AvgBytesPerSec should be"));
     size_t audioStreams = 0;
     for (size_t stream = 0; stream < back.headers.size(); ++stream) {
       const AviStreamHeader& header = back.headers[stream];
@@ -119,7 +111,8 @@ TEST(AviWriterAudioHeaderTest, PcmIsTimedByTheBlockSizeOfItsFormat) {
       const uint32_t blockAlign = U16At(format, 12);
       EXPECT_EQ(U32At(format, 8), samplesPerSec * blockAlign);
       EXPECT_EQ(header.sampleSize, blockAlign);
-      EXPECT_EQ(uint64_t{header.length} * blockAlign, back.payloadBytes.at(AudioChunkId(stream)));
+      EXPECT_EQ(uint64_t{header.length} * blockAlign,
+                back.payloadBytes.at("0" + std::to_string(stream) + "wb"));
       EXPECT_EQ(header.scale, c.scale);
       EXPECT_EQ(uint64_t{header.rate}, uint64_t{samplesPerSec} * header.scale);
     }
@@ -128,6 +121,29 @@ TEST(AviWriterAudioHeaderTest, PcmIsTimedByTheBlockSizeOfItsFormat) {
     const std::vector<double> stated = StatedAudioSeconds(output);
     ASSERT_EQ(stated.size(), audioStreams);
     for (const double seconds : stated) EXPECT_NEAR(seconds, c.seconds, 0.1);
+  }
+}
+
+// Other audio with a scale of 0 is measured: its bytes over the whole
+// seconds of video (the rate counts bytes, the length too); under a second
+// measures nothing, and the length counts samples of the stated size.
+TEST(AviWriterAudioHeaderTest, OtherAudioWithoutScaleIsMeasuredOverTheVideo) {
+  ScratchDir dir;
+  StreamPlan mpeg = PcmStream(8000);
+  mpeg.scale = 0;
+  mpeg.format[0] = 0x55;
+  const struct {
+    int frames;
+    uint32_t rate, length;
+  } cases[] = {{25, 16000, 16000}, {13, 16000, 13 * 640 / 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.frames);
+    const std::string output = dir.File("out.avi");
+    ASSERT_TRUE(WriteAvi(AudioFile(dir, "in.avi", mpeg, c.frames, 640), output).result);
+    const AviStreamHeader header = ParseBack(output).headers.at(1);
+    EXPECT_EQ(header.scale, 1u);
+    EXPECT_EQ(header.rate, c.rate);
+    EXPECT_EQ(header.length, c.length);
   }
 }
 

@@ -1,5 +1,3 @@
-#include "aviwriter/ChunkCopier.h"
-
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -7,7 +5,7 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "aviwriter/AviWriterTestSupport.h"
+#include "aviwriter/ChunkCopier.h"
 #include "core/CIOService.h"
 #include "core/FourCC.h"
 
@@ -20,29 +18,25 @@ using testsupport::ScratchDir;
 using testsupport::TextBytes;
 
 // A copier over a source file made of `source` bytes and a fresh output.
-class CopierFixture {
- public:
+struct CopierFixture {
   explicit CopierFixture(const Bytes& source)
-      : report_(out_, err_, ConsoleState()), io_(RunOptions(), report_), copier_(io_) {
-    io_.OpenForReading(dir_.Write("source.bin", source));
-    io_.CreateForWriting(dir_.File("output.bin"));
-    copier_.Reset(0);
+      : report(out, err, ConsoleState()), io(RunOptions(), report), copier(io) {
+    io.OpenForReading(dir.Write("source.bin", source));
+    io.CreateForWriting(dir.File("output.bin"));
+    copier.Reset(0);
   }
-
-  ChunkCopier& Copier() { return copier_; }
   // Finishes the output and returns its bytes.
   Bytes Output() {
-    EXPECT_TRUE(copier_.Flush());
-    EXPECT_TRUE(io_.CloseOutput());
-    return avitest::ReadFile(dir_.File("output.bin"));
+    EXPECT_TRUE(copier.Flush());
+    EXPECT_TRUE(io.CloseOutput());
+    return testsupport::ReadFile(dir.File("output.bin"));
   }
 
- private:
-  ScratchDir dir_;
-  std::ostringstream out_, err_;
-  ReportOutput report_;
-  CIOService io_;
-  ChunkCopier copier_;
+  ScratchDir dir;
+  std::ostringstream out, err;
+  ReportOutput report;
+  CIOService io;
+  ChunkCopier copier;
 };
 
 Bytes Header(const std::string& id, uint32_t size) { return Concat({TextBytes(id), Le32(size)}); }
@@ -54,7 +48,7 @@ TEST(ChunkCopierTest, RunsOfChunksGetTheirOwnHeadersAndZeroPads) {
   const Bytes source = Concat({Header("JUNK", 99), a, {0xEE}, Header("????", 1), b,
                                Header("xxxx", 7), c, {0xEE}, {0, 0, 0, 0}, Header("00dc", 2), d});
   CopierFixture fixture(source);
-  ChunkCopier& copier = fixture.Copier();
+  ChunkCopier& copier = fixture.copier;
   ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 3, 8));
   ASSERT_TRUE(copier.AppendSourceChunk(FourCC("01wb"), 4, 20));
   ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 1, 32));
@@ -73,7 +67,7 @@ TEST(ChunkCopierTest, ChunksLargerThanABlockPassInPieces) {
   const Bytes small = {42, 43};
   const Bytes source = Concat({Header("00dc", 2), small, Header("00dc", 0), large});
   CopierFixture fixture(source);
-  ChunkCopier& copier = fixture.Copier();
+  ChunkCopier& copier = fixture.copier;
   ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 2, 8));
   ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00db"), static_cast<uint32_t>(large.size()), 18));
   ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 2, 8));
@@ -85,7 +79,7 @@ TEST(ChunkCopierTest, ChunksLargerThanABlockPassInPieces) {
 TEST(ChunkCopierTest, OverwritesBytesGatheredOrWrittenAlready) {
   const Bytes source = Concat({Header("00dc", 4), {1, 2, 3, 4}});
   CopierFixture fixture(source);
-  ChunkCopier& copier = fixture.Copier();
+  ChunkCopier& copier = fixture.copier;
   ASSERT_TRUE(copier.AppendZeros(8));
   ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 4, 8));
   // Still gathered: the placeholder in front of the chunk, and the payload
@@ -104,7 +98,7 @@ TEST(ChunkCopierTest, OverwritesBytesGatheredOrWrittenAlready) {
 TEST(ChunkCopierTest, AFailedReadOfTheSourceDropsWhatWasGathered) {
   const Bytes source = Concat({Header("00dc", 4), {1, 2, 3, 4}});
   CopierFixture fixture(source);
-  ChunkCopier& copier = fixture.Copier();
+  ChunkCopier& copier = fixture.copier;
   ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 4, 8));
   ASSERT_TRUE(copier.Flush());
   ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 4, 8));
