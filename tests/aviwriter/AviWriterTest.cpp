@@ -161,42 +161,26 @@ TEST(AviWriterTest, StripsStreamsAndRenumbersTheRest) {
   EXPECT_EQ(ParseBack(out.path).headers.size(), 2u);
 }
 
-TEST(AviWriterTest, ConvertsDvToInterleavedDvWithQ1) {
+// -q1 makes DV interleaved ('iavs' with the 32-byte DV info as its format),
+// -q2 turns that back into video with a bitmap header before the DV info.
+TEST(AviWriterTest, ConvertsDvToInterleavedWithQ1AndBackWithQ2) {
   ScratchDir dir;
+  struct Case {
+    std::string source;
+    uint32_t height, imageSize;  // height 0: -q1 only
+    Counts chunks;               // of the type 2 file
+  };
   // A bitmap header followed by only 26 bytes of a DV info structure is
   // made whole as well.
   StreamPlan dv = VideoStream();
   dv.handler = "dvsd";
   dv.format = Concat({BitmapFormat(720, 576, FourCC("dvsd")), Bytes(26, 0)});
-  const std::string shortInfo = dir.Write("in.avi", BuildAvi({dv}, {{"00dc", RawFrame()}}));
-  const Edit q1 = [](RunOptions& o) { o.writer.switchQ1 = true; };
-  for (const std::string& source : {shortInfo, std::string("dv_pal")}) {
-    SCOPED_TRACE(source);
-    const Written out = Write(dir, source, q1);
-    ASSERT_TRUE(out.run.result);
-    EXPECT_EQ(U32At(out.bytes, kAvihBody + 24), 1u);  // streams
-    EXPECT_EQ(TokenAt(out.bytes, kFirstStrhBody), "iavs");
-    EXPECT_EQ(TokenAt(out.bytes, kFirstStrhBody + 56), "strf");
-    EXPECT_EQ(U32At(out.bytes, kFirstStrhBody + 60), 32u);
-    if (source == shortInfo) continue;
-    // PAL: the 50/60 bit in the source words, 625 lines in the video control.
-    const uint64_t dvInfo = kFirstStrhBody + 64;
-    EXPECT_EQ(U32At(out.bytes, dvInfo) & (1u << 21), 1u << 21);
-    EXPECT_EQ((U32At(out.bytes, dvInfo + 20) >> 16) & 3u, 1u);
-    ExpectSound(out.path, {{"00dc", 1}}, {}, {1});
-  }
-}
-
-TEST(AviWriterTest, TurnsInterleavedDvBackIntoVideoWithABitmapHeaderWithQ2) {
-  ScratchDir dir;
-  struct Case {
-    std::string source;
-    uint32_t height, imageSize;
-    Counts chunks;  // of the type 2 file
-  };
-  // The NTSC sample's one frame has no sound; ffmpeg's DV muxer puts the
-  // sound into the frames, where -q2 finds it.
-  std::vector<Case> cases = {{kSamples + "dv_ntsc.avi", 480, 120000, {{"00dc", 1}}}};
+  // The samples' one frame has no sound; ffmpeg's DV muxer puts the sound
+  // into the frames, where -q2 finds it.
+  std::vector<Case> cases = {
+      {dir.Write("short.avi", BuildAvi({dv}, {{"00dc", RawFrame()}})), 0, 0, {}},
+      {kSamples + "dv_ntsc.avi", 480, 120000, {{"00dc", 1}}},
+      {kSamples + "dv_pal.avi", 576, 144000, {{"00dc", 1}}}};
   if (HaveFfmpeg()) {
     const std::string dv = dir.File("pal.dv"), avi = dir.File("pal.avi");
     RunCommand(
@@ -210,6 +194,15 @@ TEST(AviWriterTest, TurnsInterleavedDvBackIntoVideoWithABitmapHeaderWithQ2) {
     const Written type1 = Write(
         dir, c.source, [](RunOptions& o) { o.writer.switchQ1 = true; }, "type1.avi");
     ASSERT_TRUE(type1.run.result);
+    EXPECT_EQ(U32At(type1.bytes, kAvihBody + 24), 1u);  // streams
+    EXPECT_EQ(TokenAt(type1.bytes, kFirstStrhBody), "iavs");
+    EXPECT_EQ(TokenAt(type1.bytes, kFirstStrhBody + 56), "strf");
+    EXPECT_EQ(U32At(type1.bytes, kFirstStrhBody + 60), 32u);
+    if (c.height == 0) continue;
+    // PAL: the 50/60 bit in the source words, 625 lines in the video control.
+    const bool pal = c.height == 576;
+    EXPECT_EQ((U32At(type1.bytes, kFirstStrhBody + 64) >> 21) & 1u, pal ? 1u : 0u);
+    EXPECT_EQ((U32At(type1.bytes, kFirstStrhBody + 64 + 20) >> 16) & 3u, pal ? 1u : 0u);
     const Written out = Write(dir, type1.path, [](RunOptions& o) { o.scan.switchQ2 = true; });
     ASSERT_TRUE(out.run.result);
     const Bytes& bytes = out.bytes;
@@ -223,8 +216,9 @@ TEST(AviWriterTest, TurnsInterleavedDvBackIntoVideoWithABitmapHeaderWithQ2) {
     EXPECT_EQ(U32At(bytes, format + 12), 1u | (24u << 16));  // planes, bits
     EXPECT_EQ(TokenAt(bytes, format + 16), "dvsd");
     EXPECT_EQ(U32At(bytes, format + 20), c.imageSize);
-    EXPECT_EQ((U32At(bytes, format + 40 + 16) >> 21) & 1u, c.height == 576 ? 1u : 0u);
+    EXPECT_EQ((U32At(bytes, format + 40 + 16) >> 21) & 1u, pal ? 1u : 0u);
     ExpectSound(out.path, c.chunks);
+    if (c.chunks.size() == 1) ExpectSound(type1.path, c.chunks, {}, {1});
     const std::vector<long> packets = PacketCounts(out.path);
     if (!HaveFfmpeg()) continue;
     ASSERT_EQ(packets.size(), c.chunks.size());
@@ -678,8 +672,8 @@ TEST(AviWriterAudioHeaderTest, PcmIsTimedByTheBlockSizeOfItsFormat) {
   ScratchDir dir;
   struct Case {
     std::string name, source;
-    uint32_t scale;  // of every written audio stream
-    double seconds;  // of every audio stream of the source
+    uint32_t scale;    // of every written audio stream
+    double seconds;    // of every audio stream of the source
     bool fix = false;  // "-fa"
   };
   StreamPlan sampleSizeTwo = {"auds", std::string(4, '\0'), 1, 8000, 2, PcmFormat(8000, 2, 16)};
