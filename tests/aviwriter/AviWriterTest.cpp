@@ -226,24 +226,50 @@ TEST(AviWriterTest, ConvertsDvToInterleavedWithQ1AndBackWithQ2) {
   }
 }
 
-TEST(AviWriterTest, HeadersCountTheRowsOfATopDownBitmap) {
+// The video headers of a two-frame file (12345 us per frame in its main
+// header): the rate reduced or set anew, the rows of a bitmap counted, the
+// chunk ids made standard.
+TEST(AviWriterTest, VideoHeadersTellTheRateAndTheRows) {
   ScratchDir dir;
-  // The second height has no positive counterpart; nothing plays it.
   const int32_t kMin = std::numeric_limits<int32_t>::min();
-  for (const int32_t height : {-2, kMin}) {
-    SCOPED_TRACE(height);
-    const uint32_t rows = height == -2 ? 2 : std::numeric_limits<int32_t>::max();
-    StreamPlan video = VideoStream();
-    const Bytes field = Le32(static_cast<uint32_t>(height));
-    std::copy(field.begin(), field.end(), video.format.begin() + 8);
-    const std::string source = dir.Write("in.avi", BuildAvi({video}, {{"00dc", RawFrame()}}));
-    const Written out = Write(dir, source);
+  const uint32_t kMax = std::numeric_limits<int32_t>::max();
+  const struct {
+    const char* name;
+    uint32_t scale, rate;
+    double fps;  // "-f", 0 for none
+    int32_t height;
+    std::string id;
+    uint32_t wantScale, wantRate, wantMicroSeconds, wantRows;
+  } rows[] = {
+      {"50 / 2 becomes 25 / 1", 2, 50, 0, 2, "00dc", 1, 25, 40000, 2},
+      {"30000 / 1001 stays", 1001, 30000, 0, 2, "00dc", 1001, 30000, 33366, 2},
+      {"a scale of 0 is taken as 1", 0, 25, 0, 2, "00dc", 1, 25, 40000, 2},
+      {"without a rate the time per frame stays", 1, 0, 0, 2, "00dc", 1, 0, 12345, 2},
+      {"a new rate", 1001, 30000, 25.0, 2, "00dc", 10000, 250000, 40000, 2},
+      {"top-down rows", 1, 25, 0, -2, "00dc", 1, 25, 40000, 2},
+      // No positive counterpart; nothing plays it.
+      {"top-down without a counterpart", 1, 25, 0, kMin, "00dc", 1, 25, 40000, kMax},
+      // Some writers put the stream number last; the copy uses '00dc'.
+      {"ids numbered at the end", 1, 25, 0, 2, "dc00", 1, 25, 40000, 2},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    StreamPlan video = VideoStream(row.scale, row.rate);
+    const Bytes height = Le32(static_cast<uint32_t>(row.height));
+    std::copy(height.begin(), height.end(), video.format.begin() + 8);
+    const Bytes in = BuildAvi({video}, {{row.id, RawFrame(1)}, {row.id, RawFrame(2)}}, 12345);
+    const double fps = row.fps;
+    const Written out =
+        Write(dir, dir.Write("in.avi", in), [fps](RunOptions& o) { o.writer.videoFps = fps; });
     ASSERT_TRUE(out.run.result);
-    EXPECT_EQ(U32At(out.bytes, kAvihBody + 36), rows);
-    EXPECT_EQ(U16At(out.bytes, kFirstStrhBody + 54), static_cast<uint16_t>(rows));
+    EXPECT_EQ(U32At(out.bytes, kFirstStrhBody + 20), row.wantScale);
+    EXPECT_EQ(U32At(out.bytes, kFirstStrhBody + 24), row.wantRate);
+    EXPECT_EQ(U32At(out.bytes, kAvihBody), row.wantMicroSeconds);
+    EXPECT_EQ(U32At(out.bytes, kAvihBody + 36), row.wantRows);
+    EXPECT_EQ(U16At(out.bytes, kFirstStrhBody + 54), static_cast<uint16_t>(row.wantRows));
     // The format keeps the top-down order.
-    EXPECT_EQ(U32At(out.bytes, kFirstStrhBody + 64 + 8), static_cast<uint32_t>(height));
-    if (height == -2) ExpectSound(out.path, {{"00dc", 1}});
+    EXPECT_EQ(U32At(out.bytes, kFirstStrhBody + 64 + 8), static_cast<uint32_t>(row.height));
+    if (row.rate != 0 && row.height != kMin) ExpectSound(out.path, {{"00dc", 2}}, {}, {2});
   }
 }
 
@@ -281,15 +307,6 @@ TEST(AviWriterTest, FlagsEveryAudioChunkAsKeyFrame) {
   }
 }
 
-TEST(AviWriterTest, WritesStandardIdsForChunksNumberedAtTheEnd) {
-  ScratchDir dir;
-  // Some writers put the stream number last ('dc00'); the copy uses '00dc'.
-  const std::string source = dir.Write(
-      "in.avi", BuildAvi({VideoStream()}, {{"dc00", RawFrame(1)}, {"dc00", RawFrame(2)}}));
-  ASSERT_TRUE(Write(dir, source).run.result);
-  ExpectSound(dir.File("out.avi"), {{"00dc", 2}}, {}, {2});
-}
-
 TEST(AviWriterTest, CutsByVideoFrameNumbers) {
   ScratchDir dir;
   const Edit cut = [](RunOptions& o) {
@@ -305,34 +322,6 @@ TEST(AviWriterTest, CutsByVideoFrameNumbers) {
   const Written mixed = Write(dir, "mjpeg_pcm", cut, "mixed.avi");
   EXPECT_TRUE(HasText(mixed.run.lines, "*** Warning: Cutting audio streams is not supported!"));
   EXPECT_EQ(ChunksOf(mixed.path).at("00dc"), 3u);
-}
-
-TEST(AviWriterTest, SetsANewVideoRateOrReducesTheSourceRate) {
-  ScratchDir dir;
-  const Written fps = Write(dir, "mjpeg_pcm", [](RunOptions& o) { o.writer.videoFps = 25.0; });
-  EXPECT_EQ(U32At(fps.bytes, kAvihBody), 40000u);
-  EXPECT_EQ(U32At(fps.bytes, kFirstStrhBody + 20), 10000u);
-  EXPECT_EQ(U32At(fps.bytes, kFirstStrhBody + 24), 250000u);
-  ExpectSound(fps.path, ChunksOf(kSamples + "mjpeg_pcm.avi"));
-  // 50 / 2 becomes 25 / 1; 30000 / 1001 stays; a scale of 0 is taken as 1;
-  // without a rate the source's time per frame stays.
-  const struct {
-    uint32_t scale, rate, wantScale, wantRate, wantMicroSeconds;
-  } cases[] = {{2, 50, 1, 25, 40000},
-               {1001, 30000, 1001, 30000, 33366},
-               {0, 25, 1, 25, 40000},
-               {1, 0, 1, 0, 12345}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.scale) + "/" + std::to_string(c.rate));
-    const std::string source =
-        dir.Write("rate.avi", BuildAvi({VideoStream(c.scale, c.rate)},
-                                       {{"00dc", RawFrame()}, {"00dc", RawFrame()}}, 12345));
-    const Written out = Write(dir, source);
-    ASSERT_TRUE(out.run.result);
-    EXPECT_EQ(U32At(out.bytes, kFirstStrhBody + 20), c.wantScale);
-    EXPECT_EQ(U32At(out.bytes, kFirstStrhBody + 24), c.wantRate);
-    EXPECT_EQ(U32At(out.bytes, kAvihBody), c.wantMicroSeconds);
-  }
 }
 
 TEST(AviWriterTest, SplitsIntoNumberedFilesThatEachPlay) {
