@@ -49,19 +49,10 @@ TEST(ChunkCopierTest, RunsOfChunksGetTheirOwnHeadersAndZeroPads) {
   Bytes large(ChunkCopier::kBlockSize * 2 + 3);
   for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<uint8_t>(i * 31 + i / 977);
   const uint32_t largeSize = static_cast<uint32_t>(large.size());
-  const Bytes source = Concat({Header("JUNK", 99),
-                               a,
-                               {0xEE},
-                               Header("????", 1),
-                               b,
-                               Header("xxxx", 7),
-                               c,
-                               {0xEE},
-                               {0, 0, 0, 0},
-                               Header("00dc", 2),
-                               d,
-                               Header("00dc", 0),
-                               large});
+  const Bytes pad(1, 0xEE),
+      runs = Concat({Header("JUNK", 99), a, pad, Header("????", 1), b, Header("xxxx", 7), c, pad,
+                     Bytes(4, 0), Header("00dc", 2), d});
+  const Bytes source = Concat({runs, Header("00dc", 0), large});
   CopierFixture fixture(source);
   ChunkCopier& copier = fixture.copier;
   ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 3, 8));
@@ -74,23 +65,10 @@ TEST(ChunkCopierTest, RunsOfChunksGetTheirOwnHeadersAndZeroPads) {
   // The large chunk, then a chunk read again from before it.
   ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00db"), largeSize, 56));
   ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 3, 8));
-  EXPECT_EQ(fixture.Output(), Concat({Header("00dc", 3),
-                                      a,
-                                      {0},
-                                      Header("01wb", 4),
-                                      b,
-                                      Header("00dc", 1),
-                                      c,
-                                      {0},
-                                      Header("00dc", 2),
-                                      d,
-                                      Header("01wb", 0),
-                                      Header("00db", largeSize),
-                                      large,
-                                      {0},
-                                      Header("00dc", 3),
-                                      a,
-                                      {0}}));
+  const Bytes zero(1, 0),
+      copied = Concat({Header("00dc", 3), a, zero, Header("01wb", 4), b, Header("00dc", 1), c, zero,
+                       Header("00dc", 2), d, Header("01wb", 0), Header("00db", largeSize)});
+  EXPECT_EQ(fixture.Output(), Concat({copied, large, zero, Header("00dc", 3), a, zero}));
 }
 
 TEST(ChunkCopierTest, OverwritesBytesGatheredOrWrittenAlready) {
