@@ -210,12 +210,9 @@ TEST(AviWriterTest, ConvertsDvToInterleavedWithQ1AndBackWithQ2) {
     // A bitmap info header, then the 32-byte DV info structure.
     const uint64_t format = kFirstStrhBody + 64;
     EXPECT_EQ(U32At(bytes, format - 4), 72u);
-    EXPECT_EQ(U32At(bytes, format), 40u);
-    EXPECT_EQ(U32At(bytes, format + 4), 720u);
-    EXPECT_EQ(U32At(bytes, format + 8), c.height);
-    EXPECT_EQ(U32At(bytes, format + 12), 1u | (24u << 16));  // planes, bits
-    EXPECT_EQ(TokenAt(bytes, format + 16), "dvsd");
-    EXPECT_EQ(U32At(bytes, format + 20), c.imageSize);
+    const Bytes bitmap = Concat({Le32(40), Le32(720), Le32(c.height), Le16(1), Le16(24),
+                                 TextBytes("dvsd"), Le32(c.imageSize)});
+    EXPECT_EQ(Bytes(bytes.begin() + format, bytes.begin() + format + 24), bitmap);
     EXPECT_EQ((U32At(bytes, format + 40 + 16) >> 21) & 1u, pal ? 1u : 0u);
     ExpectSound(out.path, c.chunks);
     if (c.chunks.size() == 1) ExpectSound(type1.path, c.chunks, {}, {1});
