@@ -363,7 +363,8 @@ TEST(AviWriterTest, RepairsTruncatedAndGarbledCaptures) {
   ScratchDir dir;
   const Bytes bytes = ReadFile(capture);
   // Cut in the middle of a frame.
-  const std::string truncated = dir.Write("truncated.avi", Bytes(bytes.begin(), bytes.begin() + 1500001));
+  const std::string truncated =
+      dir.Write("truncated.avi", Bytes(bytes.begin(), bytes.begin() + 1500001));
   // Three chunks overwritten, header and all, by bytes that name no chunk.
   Bytes garbled = bytes;
   for (int64_t at : {FindToken(bytes, "00dc", 400000), FindToken(bytes, "01wb", 1200000),

@@ -85,9 +85,9 @@ TEST(ChunkCopierTest, OverwritesBytesGatheredOrWrittenAlready) {
   ASSERT_TRUE(copier.Flush());
   ASSERT_TRUE(copier.WriteAt(0, mark, 1));
   ASSERT_TRUE(copier.AppendU32(7));
-  EXPECT_EQ(fixture.Output(),
-            Concat({{'m', 0, 'm', 'a', 'r', 'k', 0, 0}, Header("00dc", 4), {1, 'm', 'a', 4},
-                    Le32(7)}));
+  EXPECT_EQ(
+      fixture.Output(),
+      Concat({{'m', 0, 'm', 'a', 'r', 'k', 0, 0}, Header("00dc", 4), {1, 'm', 'a', 4}, Le32(7)}));
 }
 
 TEST(ChunkCopierTest, AFailedReadOfTheSourceDropsWhatWasGathered) {
