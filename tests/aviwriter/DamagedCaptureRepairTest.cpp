@@ -139,18 +139,71 @@ TEST(DamagedCaptureRepairTest, KeepsEveryFrameOfUnfinishedRecordingLayouts) {
   }
 }
 
-// Zero bytes of even and odd length, and random bytes of any length: every
-// frame the index names survives, and so every index entry is matched.
+// The chunk headers of the first 'movi' list: offset of each from the file
+// start. The sample has no 'rec ' lists.
+std::vector<uint64_t> MoviChunkPositions(const Bytes& file, uint64_t& moviSizeField) {
+  uint64_t at = 12;
+  while (at + 12 <= file.size() &&
+         !(TokenAt(file, at) == "LIST" && TokenAt(file, at + 8) == "movi")) {
+    at += 8 + ((U32At(file, at + 4) + 1) & ~1u);
+  }
+  moviSizeField = at + 4;
+  const uint64_t end = at + 8 + U32At(file, at + 4);
+  std::vector<uint64_t> positions;
+  for (uint64_t chunk = at + 12; chunk + 8 <= end;
+       chunk += 8 + ((U32At(file, chunk + 4) + 1) & ~1u)) {
+    positions.push_back(chunk);
+  }
+  return positions;
+}
+
+void AddU32(Bytes& file, uint64_t at, uint32_t add) {
+  const uint32_t value = U32At(file, at) + add;
+  for (int i = 0; i < 4; ++i) file[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// Puts `garbage` in front of chunk `before` (a chunk index of the first
+// 'movi' list) and fixes what keeps the file otherwise consistent: the RIFF
+// and 'movi' sizes and the 'idx1' offsets behind the gap.
+Bytes InsertGarbage(Bytes file, size_t before, const Bytes& garbage) {
+  uint64_t moviSizeField = 0;
+  const std::vector<uint64_t> chunks = MoviChunkPositions(file, moviSizeField);
+  const uint64_t at = chunks.at(before);
+  const uint64_t relative = at - (moviSizeField + 4);
+  const int64_t idx1 = FindToken(file, "idx1", moviSizeField + 4 + U32At(file, moviSizeField));
+  const uint32_t added = static_cast<uint32_t>(garbage.size());
+  if (idx1 >= 0) {
+    const uint64_t rows = static_cast<uint64_t>(idx1) + 8;
+    for (uint64_t row = rows; row + 16 <= rows + U32At(file, idx1 + 4); row += 16) {
+      if (U32At(file, row + 8) >= relative) AddU32(file, row + 8, added);
+    }
+  }
+  AddU32(file, 4, added);
+  AddU32(file, moviSizeField, added);
+  file.insert(file.begin() + static_cast<std::ptrdiff_t>(at), garbage.begin(), garbage.end());
+  return file;
+}
+
+// Zero bytes of even and odd length, and random bytes of any length, in a
+// real file: every frame the index names survives, and so every index entry
+// is matched.
 TEST(DamagedCaptureRepairTest, GarbageBetweenFramesLosesNoIndexedFrame) {
-  const std::map<std::string, uint32_t> expected = {{"00dc", 20}, {"01wb", 20}};
+  const std::string sample = std::string(CLIPSMITH_TEST_DATA) + "/avi/mpeg4_mp3.avi";
+  const Bytes clean = ReadFile(sample);
+  uint64_t moviSizeField = 0;
+  const size_t chunkCount = MoviChunkPositions(clean, moviSizeField).size();
+  const auto expected = ParseBack(sample).chunks;
   struct Gap {
-    size_t before, length;
+    size_t before;
+    size_t length;
     bool random;
   };
   std::vector<Gap> gaps = {{10, 100, false}, {10, 333, true}, {1, 333, true}, {30, 1, false},
                            {30, 3, false},   {30, 2, false},  {20, 7, true}};
   std::mt19937 generator(20261206);
-  for (int i = 0; i < 25; ++i) gaps.push_back({1 + generator() % 39, 1 + generator() % 3000, true});
+  for (int i = 0; i < 25; ++i) {
+    gaps.push_back({1 + generator() % (chunkCount - 1), 1 + generator() % 3000, true});
+  }
   ScratchDir dir;
   for (const Gap& gap : gaps) {
     SCOPED_TRACE("garbage of " + std::to_string(gap.length) + " bytes before chunk " +
@@ -159,7 +212,7 @@ TEST(DamagedCaptureRepairTest, GarbageBetweenFramesLosesNoIndexedFrame) {
     if (gap.random) {
       for (uint8_t& byte : garbage) byte = static_cast<uint8_t>(generator());
     }
-    const std::string damaged = dir.Write("gap.avi", Capture(true, gap.before, garbage));
+    const std::string damaged = dir.Write("gap.avi", InsertGarbage(clean, gap.before, garbage));
     const ParseRun run = WriteAvi(damaged, dir.File("repaired.avi"));
     ASSERT_TRUE(run.result);
     EXPECT_FALSE(HasText(run.lines, "Not all Index Entries matched"));

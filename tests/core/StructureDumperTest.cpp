@@ -602,10 +602,9 @@ TEST_F(StructureDumperTest, CapturedValuesArriveEvenWhenTheFieldIsHidden) {
 }
 
 std::vector<const StructDesc*> TestTables() {
-  return {&kNumbers, &kSwapped, &kTimes,  &kNamed,        &kTexts,      &kLongText,
-          &kByteRuns, &kRecords, &kTable, &kNest,         &kOpen,       &kStreams,
-          &kHolder,  &kHiddenHolder, &kSmall, &kFive,      &kOdd,        &kStopped,
-          &kHuge,    &kEmptyNest,    &kWidthless};
+  return {&kNumbers, &kSwapped, &kTimes, &kNamed,   &kTexts,   &kLongText,  &kByteRuns,
+          &kRecords, &kTable,   &kNest,  &kOpen,    &kStreams, &kHolder,    &kHiddenHolder,
+          &kSmall,   &kFive,    &kOdd,   &kStopped, &kHuge,    &kEmptyNest, &kWidthless};
 }
 
 TEST_F(StructureDumperTest, RandomPayloadsNeverOverrunOrHang) {

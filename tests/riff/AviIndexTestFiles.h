@@ -229,7 +229,8 @@ inline Built Build(const Layout& layout) {
       if (layout.editIdx1) layout.editIdx1(rows);
       Bytes body;
       for (const Idx1Row& row : rows) {
-        const Bytes entry = Concat({Id(row.id), Le32(row.flags), Le32(row.offset), Le32(row.length)});
+        const Bytes entry =
+            Concat({Id(row.id), Le32(row.flags), Le32(row.offset), Le32(row.length)});
         body.insert(body.end(), entry.begin(), entry.end());
       }
       body.insert(body.end(), layout.idx1Tail.begin(), layout.idx1Tail.end());
@@ -239,9 +240,9 @@ inline Built Build(const Layout& layout) {
     if (layout.standardIndexes) {
       for (uint32_t s = 0; s < layout.streams.size(); ++s) {
         const uint32_t entries = static_cast<uint32_t>((standardBodies[s].size() - 24) / 8);
-        superIndexes[s] = SuperIndexBody(layout, s, indexPositions[s],
-                                         static_cast<uint32_t>(standardBodies[s].size() + 8),
-                                         entries);
+        superIndexes[s] =
+            SuperIndexBody(layout, s, indexPositions[s],
+                           static_cast<uint32_t>(standardBodies[s].size() + 8), entries);
       }
     } else {
       break;

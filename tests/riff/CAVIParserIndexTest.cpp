@@ -187,7 +187,8 @@ TEST(CAVIParserIndexTest, EntriesThatMissTheirChunkAreReported) {
     rows[4].length = 111;
   };
   const Lines block = Idx1Assignment(ParseLayout(mislabelled, Verbose()).run);
-  EXPECT_TRUE(Contains(block, "              Entry Type ('00dc') mismatches 'movi' Type ('01wb')!"));
+  EXPECT_TRUE(
+      Contains(block, "              Entry Type ('00dc') mismatches 'movi' Type ('01wb')!"));
   EXPECT_TRUE(Contains(block, "              Entry Size (111) mismatches 'movi' Size (110)!"));
 }
 
@@ -204,9 +205,10 @@ TEST(CAVIParserIndexTest, EntriesInReverseOrderAreReportedAndStillMatched) {
   EXPECT_EQ(testsupport::CountText(block, "Entry not assigned!"), 6u);
   EXPECT_EQ(testsupport::CountText(block, "Error"), 2u);
   EXPECT_EQ(run.flags, kIndexedFlags);
-  EXPECT_TRUE(Contains(Below(run.run, "Statistics"),
-                       "      Index defines out-of-sequence/duplicate frames, but AVIF_MUSTUSEINDEX "
-                       "is not set in AVIMainHeader!"));
+  EXPECT_TRUE(
+      Contains(Below(run.run, "Statistics"),
+               "      Index defines out-of-sequence/duplicate frames, but AVIF_MUSTUSEINDEX "
+               "is not set in AVIMainHeader!"));
 
   // A file that says its index must be used may list chunks in any order.
   reversed.mainFlags |= 0x20;
@@ -310,7 +312,8 @@ Bytes SampleBytes() {
 
 uint32_t RowOffset(const Bytes& bytes, size_t row) {
   const uint8_t* at = bytes.data() + kSampleRows + 16 * row + 8;
-  return static_cast<uint32_t>(at[0] | at[1] << 8 | at[2] << 16) | static_cast<uint32_t>(at[3]) << 24;
+  return static_cast<uint32_t>(at[0] | at[1] << 8 | at[2] << 16) | static_cast<uint32_t>(at[3])
+                                                                       << 24;
 }
 
 void SetRowOffset(Bytes& bytes, size_t row, uint32_t offset) {
@@ -357,13 +360,14 @@ TEST(CAVIParserIndexTest, SuperAndStandardIndexesAreDumpedAndMatched) {
   options.report.indxTraceLimit = 2;
   const Outcome run = ParseLayout(layout, options);
   // The 'movi' list type word lies at 684; 'ix00' follows the data at 16464.
-  EXPECT_EQ(Below(run.run, "'indx' (40): AVI Stream Index"),
-            (Lines{"            00 LongsPerEntry: 4", "            02 IndexSubType: 0 Default Frames",
-                   "            03 IndexType: 0 IndexOfIndexes", "            04 EntriesInUse: 1",
-                   "            08 ChunkId: '00dc'", "            12 Reserved1: 0",
-                   "            16 Reserved2: 0", "            20 Reserved3: 0",
-                   "            'indx' Entry #0", "              00 Offset: 17148",
-                   "              08 Size: 64", "              12 Duration: 4"}));
+  EXPECT_EQ(
+      Below(run.run, "'indx' (40): AVI Stream Index"),
+      (Lines{"            00 LongsPerEntry: 4", "            02 IndexSubType: 0 Default Frames",
+             "            03 IndexType: 0 IndexOfIndexes", "            04 EntriesInUse: 1",
+             "            08 ChunkId: '00dc'", "            12 Reserved1: 0",
+             "            16 Reserved2: 0", "            20 Reserved3: 0",
+             "            'indx' Entry #0", "              00 Offset: 17148",
+             "              08 Size: 64", "              12 Duration: 4"}));
   ExpectInOrder(
       Below(run.run, "'ix00' (56): 'movi' Entry #8"),
       {"03 IndexType: 1 IndexOfChunks Standard Frame", "04 EntriesInUse: 4", "12 BaseOffset: 684",
@@ -416,10 +420,10 @@ TEST(CAVIParserIndexTest, StandardIndexOffsetsBeyondFourGigabytesDoNotWrap) {
   layout.idx1 = Idx1Kind::kNone;
   const uint64_t base = avitest::Build(layout).moviTypePos + (uint64_t{1} << 32);
   // Modulo 2^32 its entry would name the payload of the first chunk.
-  layout.moviExtra = IndexChunk("ix00", 2, 0, 1, 1, "00dc",
-                              Concat({Le32(static_cast<uint32_t>(base)),
-                                      Le32(static_cast<uint32_t>(base >> 32)), Le32(0), Le32(12),
-                                      Le32(100)}));
+  layout.moviExtra =
+      IndexChunk("ix00", 2, 0, 1, 1, "00dc",
+                 Concat({Le32(static_cast<uint32_t>(base)), Le32(static_cast<uint32_t>(base >> 32)),
+                         Le32(0), Le32(12), Le32(100)}));
   const Bytes bytes = avitest::Build(layout).bytes;
   const Outcome small = ParseBytes(bytes);
   EXPECT_EQ(small.flags[0], 0x10u);
@@ -464,12 +468,13 @@ TEST(CAVIParserIndexTest, SwitchXiTakesTheFramesFromTheStandardIndexes) {
   // A super index entry beyond the end of the file is reported and passed.
   layout.standardIndexes = false;
   const testsupport::ChunkBuilder riff;
-  layout.streams[0].extra = riff.Chunk(
-      "indx", Concat({Le16(4), Bytes{0, 0}, Le32(1), TextBytes("00dc"), Bytes(12, 0),
-                      Le32(0xFFFFFF00), Le32(7), Le32(16384), Le32(4)}));
+  layout.streams[0].extra =
+      riff.Chunk("indx", Concat({Le16(4), Bytes{0, 0}, Le32(1), TextBytes("00dc"), Bytes(12, 0),
+                                 Le32(0xFFFFFF00), Le32(7), Le32(16384), Le32(4)}));
   const Outcome beyond = ParseLayout(layout, options);
   EXPECT_TRUE(beyond.movi.empty());
-  EXPECT_TRUE(Contains(Messages(beyond.run), "*** Error: Super Index Entry Offset beyond File Size!"));
+  EXPECT_TRUE(
+      Contains(Messages(beyond.run), "*** Error: Super Index Entry Offset beyond File Size!"));
 
   // A super index naming one standard index twice, and once more 8 bytes
   // into it, yields its frames once.
@@ -480,8 +485,8 @@ TEST(CAVIParserIndexTest, SwitchXiTakesTheFramesFromTheStandardIndexes) {
     for (uint32_t position : {indexPos, indexPos, indexPos + 8}) {
       entries = Concat({entries, Le32(position), Le32(0), Le32(64), Le32(4)});
     }
-    return riff.Chunk("indx", Concat({Le16(4), Bytes{0, 0}, Le32(3), TextBytes("00dc"),
-                                      Bytes(12, 0), entries}));
+    return riff.Chunk(
+        "indx", Concat({Le16(4), Bytes{0, 0}, Le32(3), TextBytes("00dc"), Bytes(12, 0), entries}));
   };
   const auto indexPosition = [](const Bytes& bytes) {
     const char* tag = "ix00";

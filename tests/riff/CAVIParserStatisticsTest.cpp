@@ -107,7 +107,8 @@ Layout TwoStreams() {
                                   {"00dc", 95, false}, {"01wb", 4000}});
 }
 
-const char kTableHeader[] = "        Chunks detected, 'Idx1'-Index (KeyFrames) and ODML-Index Entries";
+const char kTableHeader[] =
+    "        Chunks detected, 'Idx1'-Index (KeyFrames) and ODML-Index Entries";
 
 // ---------------------------------------------------------------------------
 // Real files
@@ -185,8 +186,8 @@ TEST(CAVIParserStatisticsTest, AnEncoderOpenDmlFileIsCountedWhole) {
   if (std::system(command.c_str()) != 0) GTEST_SKIP() << "ffmpeg not available";
   uint32_t videoInFirst = 0;
   uint32_t audioInFirst = 0;
-  const ParseRun run = testsupport::RunParserOnFile<CAVIParser>(
-      path, RunOptions(), [&](CAVIParser& parser) {
+  const ParseRun run =
+      testsupport::RunParserOnFile<CAVIParser>(path, RunOptions(), [&](CAVIParser& parser) {
         for (const MoviEntry& entry : parser.Model().movi) {
           if (entry.segment != 1) continue;
           ++(entry.chunkId == FourCC("00dc") ? videoInFirst : audioInFirst);
@@ -200,10 +201,10 @@ TEST(CAVIParserStatisticsTest, AnEncoderOpenDmlFileIsCountedWhole) {
                    "          '00dc': 375 (Dropped: 0), 'Idx1': " + std::to_string(videoInFirst) +
                        " (Key: " + std::to_string(videoInFirst) + "), ODML: 0!",
                    "          'indx': 0 (Dropped: 0), 'Idx1': 0 (Key: 0), ODML: 2!"}));
-  EXPECT_TRUE(Contains(StreamBlock(statistics, 1),
-                       "          '01wb': 118 (Dropped: 0), 'Idx1': " +
-                           std::to_string(audioInFirst) + " (Key: " +
-                           std::to_string(audioInFirst) + "), ODML: 0!"));
+  EXPECT_TRUE(
+      Contains(StreamBlock(statistics, 1),
+               "          '01wb': 118 (Dropped: 0), 'Idx1': " + std::to_string(audioInFirst) +
+                   " (Key: " + std::to_string(audioInFirst) + "), ODML: 0!"));
   EXPECT_TRUE(Contains(StreamBlock(statistics, 1),
                        "        'auds'-Stream Payload Total Size in Bytes: 240000!"));
   EXPECT_GT(videoInFirst, 300u);
