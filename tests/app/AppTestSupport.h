@@ -22,7 +22,8 @@ using testsupport::SplitLines;
 inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
   testsupport::KeepAsFuzzSeed(bytes);
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 inline void WriteText(const std::string& path, const std::string& text) {

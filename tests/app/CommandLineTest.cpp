@@ -1,10 +1,8 @@
-#include "app/CommandLine.h"
-
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <gtest/gtest.h>
-
 #include "AppTestSupport.h"
+#include "app/CommandLine.h"
 
 namespace {
 

@@ -1,14 +1,12 @@
-#include "app/Driver.h"
-
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
 #include <fstream>
 
-#include <gtest/gtest.h>
-
 #include "AppTestSupport.h"
 #include "app/CommandLine.h"
+#include "app/Driver.h"
 
 namespace {
 
@@ -132,7 +130,8 @@ TEST(DriverJobs, OneJobOnAConsoleOnlyPromptsAtTheEnd) {
   const std::vector<std::string> lines = run.captured.Lines();
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "End... [ENTER]");
-  for (size_t i = 0; i + 1 < lines.size(); ++i) EXPECT_EQ(lines[i].find("[ENTER]"), std::string::npos);
+  for (size_t i = 0; i + 1 < lines.size(); ++i)
+    EXPECT_EQ(lines[i].find("[ENTER]"), std::string::npos);
 }
 
 TEST(DriverJobs, NoRegularFileMeansNoTotals) {

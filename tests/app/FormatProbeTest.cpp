@@ -30,20 +30,47 @@ ProbeRow RowOf(const std::string& bytes, ByteOrder byteOrder = ByteOrder::kAuto)
 }
 
 TEST(FormatProbeDispatch, ChoosesTheFirstMatchingRow) {
-  EXPECT_EQ(RowOf(std::string("RIFF\x10\0\0\0" "AVI ", 12)), ProbeRow::kAvi);
-  EXPECT_EQ(RowOf(std::string("RIFX\0\0\0\x10" "AVI ", 12)), ProbeRow::kAvi);
-  EXPECT_EQ(RowOf(std::string("\0\0\0\x18" "ftypisom", 12)), ProbeRow::kQuickTime);
-  EXPECT_EQ(RowOf(std::string("\0\0\0\x08" "wide", 8)), ProbeRow::kQuickTime);
+  EXPECT_EQ(RowOf(std::string("RIFF\x10\0\0\0"
+                              "AVI ",
+                              12)),
+            ProbeRow::kAvi);
+  EXPECT_EQ(RowOf(std::string("RIFX\0\0\0\x10"
+                              "AVI ",
+                              12)),
+            ProbeRow::kAvi);
+  EXPECT_EQ(RowOf(std::string("\0\0\0\x18"
+                              "ftypisom",
+                              12)),
+            ProbeRow::kQuickTime);
+  EXPECT_EQ(RowOf(std::string("\0\0\0\x08"
+                              "wide",
+                              8)),
+            ProbeRow::kQuickTime);
   EXPECT_EQ(RowOf(".RMF\0\0\0\x12"), ProbeRow::kRealMedia);
   EXPECT_EQ(RowOf("\x30\x26\xB2\x75\x8E\x66\xCF\x11"), ProbeRow::kAsf);
   EXPECT_EQ(RowOf(std::string("RIFF\x24\0\0\0WAVE", 12)), ProbeRow::kRiffForm);
-  EXPECT_EQ(RowOf(std::string("FORM\0\0\0\x20" "AIFF", 12)), ProbeRow::kRiffForm);
-  EXPECT_EQ(RowOf(std::string("FORC\0\0\0\x20" "\x01\x02\x03\x04", 12)), ProbeRow::kRiffForm);
-  EXPECT_EQ(RowOf(std::string("LIST\0\0\0\x20" "    ", 12)), ProbeRow::kRiffForm);
+  EXPECT_EQ(RowOf(std::string("FORM\0\0\0\x20"
+                              "AIFF",
+                              12)),
+            ProbeRow::kRiffForm);
+  EXPECT_EQ(RowOf(std::string("FORC\0\0\0\x20"
+                              "\x01\x02\x03\x04",
+                              12)),
+            ProbeRow::kRiffForm);
+  EXPECT_EQ(RowOf(std::string("LIST\0\0\0\x20"
+                              "    ",
+                              12)),
+            ProbeRow::kRiffForm);
   EXPECT_EQ(RowOf(std::string("MThd\0\0\0\x06", 8)), ProbeRow::kRiffForm);
   EXPECT_EQ(RowOf(std::string("RIFF\x24\0\0\0CDXA", 12)), ProbeRow::kRiff);
-  EXPECT_EQ(RowOf(std::string("FORM\x24\0\0\0" "Egg!", 12)), ProbeRow::kRiff);
-  EXPECT_EQ(RowOf(std::string("RIFF\x24\0\0\0" "CD-A", 12)), ProbeRow::kUnrecognised);
+  EXPECT_EQ(RowOf(std::string("FORM\x24\0\0\0"
+                              "Egg!",
+                              12)),
+            ProbeRow::kRiff);
+  EXPECT_EQ(RowOf(std::string("RIFF\x24\0\0\0"
+                              "CD-A",
+                              12)),
+            ProbeRow::kUnrecognised);
   EXPECT_EQ(RowOf(std::string("\0\0\x01\xBA\x44", 5)), ProbeRow::kMpeg);
   EXPECT_EQ(RowOf(std::string("\0\0\x01\xB3\x16", 5)), ProbeRow::kMpeg);
   EXPECT_EQ(RowOf("\x47\x40\x11\x10"), ProbeRow::kMpeg);

@@ -5,10 +5,9 @@
 // the host's text and a failed job, and the run goes on to the next job.
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>

@@ -334,23 +334,23 @@ TEST(AviWriterTest, SplitsIntoNumberedFilesThatEachPlay) {
   std::vector<long> packets(2, 0);
   int files = 0;
   for (;; ++files) {
-    const std::string part = dir.File("out.0" + std::to_string(files) + ".avi");
-    if (!std::filesystem::exists(part)) break;
-    SCOPED_TRACE(part);
-    EXPECT_LE(std::filesystem::file_size(part), 1048576u);
-    const Bytes head = ReadFile(part);
+    const std::string piece = dir.File("out.0" + std::to_string(files) + ".avi");
+    if (!std::filesystem::exists(piece)) break;
+    SCOPED_TRACE(piece);
+    EXPECT_LE(std::filesystem::file_size(piece), 1048576u);
+    const Bytes head = ReadFile(piece);
     EXPECT_EQ(TokenAt(head, 8), "AVI ");
-    const ParsedBack back = ParseBack(part);
+    const ParsedBack back = ParseBack(piece);
     EXPECT_EQ(ProblemLines(back.run.lines), Lines());
     for (const auto& [id, count] : back.chunks) total[id] += count;
     // Each file's 'idx1' lists its own chunks, and only those.
     const int64_t idx1 = FindToken(head, "idx1");
     ASSERT_GT(idx1, 0);
     EXPECT_EQ(U32At(head, idx1 + 4) / 16, back.entriesPerSegment.at(1));
-    EXPECT_EQ(DecodeComplaints(part), "");
-    const std::vector<long> partPackets = PacketCounts(part);
-    ASSERT_EQ(partPackets.size(), 2u);
-    for (size_t i = 0; i < 2; ++i) packets[i] += partPackets[i];
+    EXPECT_EQ(DecodeComplaints(piece), "");
+    const std::vector<long> piecePackets = PacketCounts(piece);
+    ASSERT_EQ(piecePackets.size(), 2u);
+    for (size_t i = 0; i < 2; ++i) packets[i] += piecePackets[i];
   }
   EXPECT_GE(files, 3);
   EXPECT_EQ(total, ChunksOf(capture));

@@ -88,7 +88,8 @@ TEST_F(IOServiceFixture, ReadsAcrossWindowEdgesReturnTheFileBytes) {
   std::vector<uint8_t> piece(FileRecord::kWindowSize + 10);
   ASSERT_TRUE(io.Seek(2 * FileRecord::kWindowSize - 5));
   ASSERT_TRUE(io.Read(piece.data(), 10));
-  EXPECT_TRUE(std::equal(piece.begin(), piece.begin() + 10, bytes.begin() + 2 * FileRecord::kWindowSize - 5));
+  EXPECT_TRUE(std::equal(piece.begin(), piece.begin() + 10,
+                         bytes.begin() + 2 * FileRecord::kWindowSize - 5));
   ASSERT_TRUE(io.Seek(17));
   ASSERT_TRUE(io.Read(piece.data(), piece.size()));
   EXPECT_TRUE(std::equal(piece.begin(), piece.end(), bytes.begin() + 17));

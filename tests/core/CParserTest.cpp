@@ -1,8 +1,7 @@
-#include "core/CParser.h"
-
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "core/CParser.h"
 #include "core/FourCC.h"
 
 namespace {
@@ -122,29 +121,21 @@ TEST(CParserTest, ReadAndDumpAndErrorContextStayInsideTheFile) {
     EXPECT_TRUE(p.ReadAndDump(10, 1));  // only 4 bytes left
     EXPECT_EQ(p.CurrentPosition(), 20u);
     EXPECT_FALSE(p.ReadAndDump(10, 1));
-    EXPECT_TRUE(p.Skip(1000, false));    // beyond the end: the context clamps
+    EXPECT_TRUE(p.Skip(1000, false));  // beyond the end: the context clamps
     p.ErrorContextDump(256, 1);
   });
-  EXPECT_EQ(lines, (std::vector<std::string>{
-                       "  Reading 'ctx.bin' (20)",
-                       "  Error Context Dump (20)",
-                       "    \"abcdefghijklmnop\"",
-                       "    \"qrst\"",
-                       "    \"71 72 73 74 \"",
-                       "  *** Fatal: File ends prematurely!",
-                       "  \"qrst\"",
-                       "  \"71 72 73 74 \"",
-                       "  *** Fatal: File ends prematurely!",
-                       "  Error Context Dump (20)",
-                       "    \"abcdefghijklmnopqrst\"",
-                       "    \"\"",  // nothing after the end: an empty dump
-                       "    \"\"",
-                       "  "}));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{
+                "  Reading 'ctx.bin' (20)", "  Error Context Dump (20)", "    \"abcdefghijklmnop\"",
+                "    \"qrst\"", "    \"71 72 73 74 \"", "  *** Fatal: File ends prematurely!",
+                "  \"qrst\"", "  \"71 72 73 74 \"", "  *** Fatal: File ends prematurely!",
+                "  Error Context Dump (20)", "    \"abcdefghijklmnopqrst\"",
+                "    \"\"",  // nothing after the end: an empty dump
+                "    \"\"", "  "}));
 }
 
 TEST(CParserTest, ChunkHeaderLinesAndFourCCText) {
-  EXPECT_EQ(CParser::FourCCText(FourCCFromBytes(Bytes{0x00, 0x64, 0x63, 0x01}.data())),
-            "' dc '");
+  EXPECT_EQ(CParser::FourCCText(FourCCFromBytes(Bytes{0x00, 0x64, 0x63, 0x01}.data())), "' dc '");
   ScratchDir dir;
   RunOptions verbose;
   verbose.report.verbosity = 3;
@@ -153,20 +144,19 @@ TEST(CParserTest, ChunkHeaderLinesAndFourCCText) {
     p.ChunkHeaderLine(0, 0, 0xFFFFFFFF, 0, "Probe", depth);
     p.ChunkHeaderLine(FourCC("JUNK"), 0, 10, 30, "RIFF Junk", depth);
   });
-  EXPECT_EQ(lines, (std::vector<std::string>{"  Reading 'c.avi' (4)",
-                                             "    'LIST' (S:4096, P:12) 'hdrl': AVI Header List",
-                                             "    Probe", "    'JUNK' (S:10, P:30): RIFF Junk",
-                                             "  "}));
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "  Reading 'c.avi' (4)", "    'LIST' (S:4096, P:12) 'hdrl': AVI Header List",
+                       "    Probe", "    'JUNK' (S:10, P:30): RIFF Junk", "  "}));
 }
 
 TEST(CParserTest, OpeningLineNamesThePartialDownload) {
   ScratchDir dir;
   std::string part = dir.Write("clip.part", Sequence(7));
   Bytes met = {0xE0, 1, 2, 3, 4};
-  met.resize(met.size() + 16, 0);           // file hash
-  met.insert(met.end(), {0, 0});            // no part hashes
-  met.insert(met.end(), {1, 0, 0, 0});      // one tag
-  met.insert(met.end(), {2, 1, 0, 0x01});   // string tag named 0x01
+  met.resize(met.size() + 16, 0);          // file hash
+  met.insert(met.end(), {0, 0});           // no part hashes
+  met.insert(met.end(), {1, 0, 0, 0});     // one tag
+  met.insert(met.end(), {2, 1, 0, 0x01});  // string tag named 0x01
   met.insert(met.end(), {8, 0});
   for (char c : std::string("film.avi")) met.push_back(static_cast<uint8_t>(c));
   dir.Write("clip.part.met", met);

@@ -25,12 +25,18 @@ TEST(WildcardMatchTest, StarAndQuestionMarkIgnoringAsciiCase) {
     const char* name;
     bool match;
   } cases[] = {
-      {"*.avi", "CLIP.AVI", true},  {"*.avi", "clip.avi.part", false},
-      {"a?c", "abc", true},         {"a?c", "ac", false},
-      {"?", "", false},             {"*", "", true},
-      {"", "", true},               {"", "a", false},
-      {"a*b*c", "axxbyyc", true},   {"a*b", "abc", false},
-      {"*b", "abab", true},         {"**", "x", true},
+      {"*.avi", "CLIP.AVI", true},
+      {"*.avi", "clip.avi.part", false},
+      {"a?c", "abc", true},
+      {"a?c", "ac", false},
+      {"?", "", false},
+      {"*", "", true},
+      {"", "", true},
+      {"", "a", false},
+      {"a*b*c", "axxbyyc", true},
+      {"a*b", "abc", false},
+      {"*b", "abab", true},
+      {"**", "x", true},
       {"?.txt", "\xC3\xA9.txt", true},  // one character, two bytes
       {"\xC3\xA9", "\xC3\x89", false},  // no case folding beyond ASCII
   };
@@ -103,12 +109,9 @@ TEST(PathNameTest, SplitTakesTheExtensionFromTheFileNameOnly) {
     const char* name;
     const char* extension;
   } cases[] = {
-      {"./out", "./", "out", ""},
-      {"a.b.c", "", "a.b", ".c"},
-      {"/x/y.avi", "/x/", "y", ".avi"},
-      {"dir.d/file", "dir.d/", "file", ""},
-      {"/x/..", "/x/", "..", ""},
-      {"/x/", "/x/", "", ""},
+      {"./out", "./", "out", ""},       {"a.b.c", "", "a.b", ".c"},
+      {"/x/y.avi", "/x/", "y", ".avi"}, {"dir.d/file", "dir.d/", "file", ""},
+      {"/x/..", "/x/", "..", ""},       {"/x/", "/x/", "", ""},
   };
   for (const Case& c : cases) {
     const PathParts parts = PathName::Split(c.path);
@@ -135,7 +138,10 @@ TEST(Utf16TextTest, ConvertsPairsAndReplacesLoneSurrogates) {
   const uint16_t text[] = {'A', 0x00E9, 0x20AC, 0xD83D, 0xDE00};
   EXPECT_EQ(Utf16Text::ToUtf8(text, 5), "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
   const uint16_t lone[] = {0xDE00, 'a', 0xD83D, 'b', 0xD83D};
-  EXPECT_EQ(Utf16Text::ToUtf8(lone, 5), "\xEF\xBF\xBD" "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+  EXPECT_EQ(Utf16Text::ToUtf8(lone, 5),
+            "\xEF\xBF\xBD"
+            "a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD");
   EXPECT_EQ(Utf16Text::ToUtf8(text, 4), "A\xC3\xA9\xE2\x82\xAC\xEF\xBF\xBD");  // pair cut in half
   EXPECT_EQ(Utf16Text::ToUtf8(nullptr, 3), "");
 }
@@ -154,7 +160,8 @@ template <typename Body>
 std::string WithStandardInput(const std::string& input, Body body) {
   int pipeEnds[2];
   if (::pipe(pipeEnds) != 0) return "pipe failed";
-  if (::write(pipeEnds[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) return "write failed";
+  if (::write(pipeEnds[1], input.data(), input.size()) != static_cast<ssize_t>(input.size()))
+    return "write failed";
   ::close(pipeEnds[1]);
   const int saved = ::dup(STDIN_FILENO);
   ::dup2(pipeEnds[0], STDIN_FILENO);
@@ -170,10 +177,11 @@ std::string WithStandardInput(const std::string& input, Body body) {
 
 TEST(ConsoleTest, WaitForEnterReadsOneLineAndReturnsAtEndOfInput) {
   EXPECT_EQ(WithStandardInput("typed\nrest", [] { Console::WaitForEnter(); }), "rest");
-  EXPECT_EQ(WithStandardInput("no newline", [] {
-              Console::WaitForEnter();
-              Console::WaitForEnter();  // already at the end: returns at once
-            }),
+  EXPECT_EQ(WithStandardInput("no newline",
+                              [] {
+                                Console::WaitForEnter();
+                                Console::WaitForEnter();  // already at the end: returns at once
+                              }),
             "");
 }
 

@@ -1,8 +1,8 @@
-#include "core/Report.h"
-
 #include <gtest/gtest.h>
 
 #include <sstream>
+
+#include "core/Report.h"
 
 namespace {
 
