@@ -161,8 +161,7 @@ TEST_F(StructureDumperTest, DatesDurationsAndFractions) {
 }
 
 TEST(FieldFormatTest, CalendarAndExtendedEdges) {
-  // 1900 is no leap year, 2000 is; the extreme 64-bit QuickTime date must
-  // still produce a date, not wrap or crash.
+  // 1900 is no leap year, 2000 is; the largest 64-bit QuickTime date still gives a date.
   EXPECT_EQ(FieldFormat::MacDateText(4294967295u), "2040-02-06 06:28:15");
   EXPECT_EQ(FieldFormat::FileTimeText(94405824000000000u), "1900-03-01 00:00:00");
   EXPECT_EQ(FieldFormat::FileTimeText(126227808000000000u), "2001-01-01 00:00:00");
@@ -337,9 +336,7 @@ const StructDesc kWidthless("Widthless", nullptr, 0, 0, kWidthlessFields);
 
 using Parts = std::vector<std::string>;
 
-// One description over one payload: runs of lines that must appear, a text
-// that must not, and the bytes consumed; the options after it default to a
-// plain run.
+// A description over a payload: lines present, a text absent, bytes consumed.
 struct Case {
   const char* name;
   const StructDesc* desc;
@@ -493,8 +490,7 @@ struct StructureDumperFileTest : StructureDumperTest {
   }
 };
 
-// An odd chunk reads its pad byte when word-aligned; a span below the header
-// gives an empty payload; one beyond the file ends it.
+// Word-aligned odd chunk, a span below the header, a span beyond the file.
 TEST_F(StructureDumperFileTest, SpansOfAChunkInAFile) {
   wordAligned = true;
   verbosity = 3;

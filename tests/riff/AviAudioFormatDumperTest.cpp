@@ -58,8 +58,7 @@ Lines Dump(const Bytes& b, const AviStreamHeader* header, uint32_t verbosity = 2
   return testsupport::SplitLines(out.str());
 }
 
-// Rows: body, stream header or none, verbosity, all messages in order ({""}
-// none, {} unchecked), lines present and absent.
+// Rows: body, stream, verbosity, all messages ({""} none, {} unchecked), present, absent.
 TEST(AviAudioFormatDumper, FormatsAndTheirChecks) {
   const std::string pcmSize = "*** Warning: Unknown PCMWAVEFORMAT Size, expected 16!";
   const std::string align = "*** Warning: PCM BlockAlign should be Channels * BitsPerSample / 8!";
@@ -135,8 +134,7 @@ TEST(AviAudioFormatDumper, FormatsAndTheirChecks) {
       // A compressed format with no channels has no unit to be a multiple of.
       {"ADPCM of no channels", With(WaveFormat(0x11, 0, 22050, 11100, 512, 4), {0}), nullptr, 2,
        Lines{""}},
-      // Blocks of samples stored as they are (A-law) must hold whole samples;
-      // compressed formats state the bits of their decoded samples only.
+      // Stored samples (A-law) fill whole blocks; compressed formats need not.
       {"A-law misaligned", With(WaveFormat(0x6, 2, 8000, 16000, 3, 8), {0}), nullptr, 2,
        Lines{"*** Warning: BlockAlign should be a multiple of Channels * BitsPerSample / 8!"}},
       {"ADPCM odd block", With(WaveFormat(0x11, 2, 22050, 11100, 513, 4), {0}), nullptr, 2,

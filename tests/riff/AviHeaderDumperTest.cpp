@@ -75,20 +75,17 @@ class Harness {
     return model_.streams.size() - 1;
   }
   AviHeaderDumper Dumper() { return AviHeaderDumper(parser_, model_); }
-  // The main header, `size` bytes of it.
   void Main(const AviMainHeader& m, size_t size = 56, int depth = 0) {
     std::vector<uint8_t> body(56);
     AviModel::EncodeMainHeader(m, body.data());
     Dumper().DumpMainHeader(body.data(), static_cast<uint32_t>(size), depth);
   }
-  // The stream header dumped as a new stream, `size` bytes of it.
   void Stream(const AviStreamHeader& s, size_t size = 56, int depth = 0) {
     std::vector<uint8_t> body(56);
     AviModel::EncodeStreamHeader(s, body.data());
     body.resize(size);
     Dumper().DumpStreamHeader(AddStream(s), body.data(), static_cast<uint32_t>(size), depth);
   }
-  // The format `body` of a stream with header `s`, `size` bytes of it.
   void Format(const AviStreamHeader& s, const Bytes& body, size_t size = 0) {
     std::vector<uint8_t> data = body.data;
     if (size == 0) size = data.size();
@@ -309,8 +306,7 @@ TEST(AviHeaderDumper, StreamFormatsAndVideoProperties) {
     };
   };
   RunRows({
-      // A top-down bitmap states its height negated, and an 8-bit one carries
-      // its colour table (as ffmpeg writes them).
+      // Top-down (negative height) with its colour table, as ffmpeg writes it.
       {"top-down palette", 2, true, Format(VideoStream(), palette), Lines{"08 biHeight: -480"},
        Lines{"AVIMainHeader", "Mismatching size"}},
       {"palette of another size", 2, true, Format(VideoStream(), palette, 40 + 1000),

@@ -26,8 +26,7 @@ constexpr size_t kNtsc = DvFrameAnalyzer::kFrameSize525;
 size_t BlockStart(size_t sequence, size_t block) { return (sequence * 150 + block) * 80; }
 size_t AudioBlock(size_t index) { return 6 + 16 * index; }
 
-// A frame of zeros with blocks set by id (header, subcode, VAUX, audio) and
-// packs written at byte offsets inside them.
+// A frame of zeros with header, subcode, VAUX and audio blocks and their packs.
 struct Frame {
   Bytes bytes;
   explicit Frame(size_t size) : bytes(size, 0) {}
@@ -48,8 +47,7 @@ struct Frame {
   }
 };
 
-// A time code pack (frames, seconds, minutes, hours) and a date pack (day,
-// month, year) in the first subcode and VAUX blocks.
+// Time code (frames, s, min, h) and date (day, month, year) packs.
 Bytes TimeCodeAndDate(const Bytes& tc, const Bytes& date) {
   return Frame(kPal)
       .Subcode(0, 1, 6, {0x13, tc[0], tc[1], tc[2], tc[3]})
@@ -77,8 +75,7 @@ AnalyzeRun RunAnalyze(const Bytes& frame, uint32_t verbosity = 2, size_t size = 
   return run;
 }
 
-// The frames of an ffmpeg sample (its stored header, subcode, VAUX and audio
-// blocks put back in place, video blocks left empty: id 0x90) and its PCM.
+// An ffmpeg sample's frames (stored non-video blocks put back) and its PCM.
 bool LoadSample(const std::string& name, size_t frameSize, std::vector<Bytes>& frames, Bytes& pcm) {
   const std::string path = std::string(CLIPSMITH_TEST_DATA) + "/dv/" + name;
   const Bytes stored = testsupport::ReadFile(path + ".difs");
@@ -104,8 +101,7 @@ bool LoadSample(const std::string& name, size_t frameSize, std::vector<Bytes>& f
 
 }  // namespace
 
-// Each row: a frame, the verbosity, the summary and, at verbosity 5, the
-// blocks dumped (each only once, and only those that gave something).
+// Rows: frame, verbosity, summary, and the blocks dumped at 5 (once, if useful).
 TEST(DvFrameAnalyzerTest, HandBuiltFrames) {
   // A second time code adds nothing; four items from one VAUX block make one
   // dump; once nothing is left to find a later block with new values is not read.
@@ -132,8 +128,7 @@ TEST(DvFrameAnalyzerTest, HandBuiltFrames) {
        5, "DV: NTSC 4:3  TC: 12:05:43:21", Lines{"  SeqNo: 9, BlockNo: 1"}},
       {"twelve sequences of 625", Frame(kPal).Audio(11, 8, {0x50, 0xD8, 0x00, 0xE0, 0x90}).bytes, 5,
        "DV: NTSC 4:3 32kHz ", Lines{"  SeqNo: 11, BlockNo: 134"}},
-      // PAL by the header's DSF flag, 44.1 kHz; a time code and an AAUX source
-      // pack that say "no information" come first and are passed over.
+      // PAL by the header's DSF flag; "no information" packs are passed over.
       {"PAL by the header",
        Frame(kPal)
            .Header(0, 0xBF)
@@ -160,8 +155,7 @@ TEST(DvFrameAnalyzerTest, HandBuiltFrames) {
            .Audio(1, 0, {0x50, 0xD0, 0x00, 0xE0, 0x90})
            .bytes,
        2, "DV: PAL 4:3 32kHz "},
-      // Non-BCD nibbles show in hex; flag bits above the masks are ignored; a
-      // year that is no BCD keeps the century rule on its raw value.
+      // Non-BCD nibbles show in hex; flag bits above the masks are ignored.
       {"hex nibbles", TimeCodeAndDate({0x3A, 0x7F, 0x4B, 0x2C}, {0x3F, 0x1A, 0x99}), 2,
        "DV: NTSC 4:3  TC: 2C:4B:7F:3A Date: 1999-1A-3F"},
       {"highest BCD", TimeCodeAndDate({0x29, 0x59, 0x59, 0x23}, {0x31, 0x12, 0x25}), 2,
