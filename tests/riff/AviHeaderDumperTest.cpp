@@ -75,23 +75,6 @@ class Harness {
     return model_.streams.size() - 1;
   }
   AviHeaderDumper Dumper() { return AviHeaderDumper(parser_, model_); }
-  void Main(const AviMainHeader& m, size_t size = 56, int depth = 0) {
-    std::vector<uint8_t> body(56);
-    AviModel::EncodeMainHeader(m, body.data());
-    Dumper().DumpMainHeader(body.data(), static_cast<uint32_t>(size), depth);
-  }
-  void Stream(const AviStreamHeader& s, size_t size = 56, int depth = 0) {
-    std::vector<uint8_t> body(56);
-    AviModel::EncodeStreamHeader(s, body.data());
-    body.resize(size);
-    Dumper().DumpStreamHeader(AddStream(s), body.data(), static_cast<uint32_t>(size), depth);
-  }
-  void Format(const AviStreamHeader& s, const Bytes& body, size_t size = 0) {
-    std::vector<uint8_t> data = body.data;
-    if (size == 0) size = data.size();
-    data.resize(std::max(size, data.size()));
-    Dumper().DumpStreamFormat(AddStream(s), data.data(), static_cast<uint32_t>(size), 0);
-  }
   Lines Report() {
     output_.Flush();
     return testsupport::SplitLines(out_.str());
@@ -126,19 +109,34 @@ void RunRows(const std::vector<Row>& rows) {
   }
 }
 
-Dump Main(AviMainHeader m, size_t size = 56) {
-  return [m, size](Harness& h) { h.Main(m, size); };
+// Dumps of the main header, a new stream's header and its format, `size` bytes of each.
+Dump Main(AviMainHeader m, size_t size = 56, int depth = 0) {
+  return [m, size, depth](Harness& h) {
+    std::vector<uint8_t> body(56);
+    AviModel::EncodeMainHeader(m, body.data());
+    h.Dumper().DumpMainHeader(body.data(), static_cast<uint32_t>(size), depth);
+  };
 }
-Dump Stream(AviStreamHeader s, size_t size = 56) {
-  return [s, size](Harness& h) { h.Stream(s, size); };
+Dump Stream(AviStreamHeader s, size_t size = 56, int depth = 0) {
+  return [s, size, depth](Harness& h) {
+    std::vector<uint8_t> body(56);
+    AviModel::EncodeStreamHeader(s, body.data());
+    body.resize(size);
+    h.Dumper().DumpStreamHeader(h.AddStream(s), body.data(), static_cast<uint32_t>(size), depth);
+  };
 }
 Dump Format(AviStreamHeader s, Bytes b, size_t size = 0) {
-  return [s, b, size](Harness& h) { h.Format(s, b, size); };
+  return [s, b, size](Harness& h) {
+    std::vector<uint8_t> data = b.data;
+    data.resize(std::max(size, data.size()));
+    const auto used = static_cast<uint32_t>(size ? size : b.data.size());
+    h.Dumper().DumpStreamFormat(h.AddStream(s), data.data(), used, 0);
+  };
 }
 
 TEST(AviHeaderDumper, HeaderLayouts) {
   Harness h;
-  h.Main(PalMainHeader(), 56, 2);
+  Main(PalMainHeader(), 56, 2)(h);
   EXPECT_EQ(h.Report(),
             (Lines{"    00 microsec/Frame: 40000", "    04 Max Bytes/sec: 0",
                    "    08 Padding Granularity: 0", "    12 Flags: 0x00000910", "      + HasIndex",
@@ -151,7 +149,7 @@ TEST(AviHeaderDumper, HeaderLayouts) {
   AviStreamHeader s = VideoStream(FourCC("dvsd"), FourCC("iavs"));
   s.flags = 0x10000;
   s.initialFrames = 3;
-  stream.Stream(s, 56, 1);
+  Stream(s, 56, 1)(stream);
   EXPECT_EQ(
       stream.Report(),
       (Lines{"  00 Type: 'iavs' DV Type 1 (no 'auds' stream, not VfW compatible)",
@@ -194,13 +192,13 @@ TEST(AviHeaderDumper, MainHeaderChecks) {
 
   // At verbosity 0 only messages show, each under the line of its field.
   Harness silent(0);
-  silent.Main(With(PalMainHeader(), &AviMainHeader::streams, 0));
+  Main(With(PalMainHeader(), &AviMainHeader::streams, 0))(silent);
   EXPECT_EQ(silent.Report(), Lines{streamsError});
   AviMainHeader bad = With(PalMainHeader(), &AviMainHeader::totalFrames, 0);
   bad.width = 15;
   bad.height = -480;
   Harness h;
-  h.Main(bad);
+  Main(bad)(h);
   testsupport::ExpectInOrder(
       h.Report(), {"16 Total Frames: 0", "*** Error: dwTotalFrames may not be 0!", "32 Width: 15",
                    "*** Warning: Width out of range (16 - 4096)!", "36 Height: -480",
@@ -216,7 +214,7 @@ TEST(AviHeaderDumper, StreamHeaderChecks) {
     return [s](Harness& h) {
       h.SetMain(With(With(PalMainHeader(), &AviMainHeader::microSecPerFrame, 33367),
                      &AviMainHeader::totalFrames, 300));
-      h.Stream(s);
+      Stream(s)(h);
     };
   };
   AviStreamHeader silentAudio = VideoStream(FourCC("XVID"), FourCC("auds"));
