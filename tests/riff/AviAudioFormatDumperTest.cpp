@@ -45,7 +45,7 @@ AviStreamHeader AudioStream(uint32_t scale, uint32_t rate, uint32_t sampleSize, 
 }
 
 // Dumps an exact copy of the body: no byte beyond it is addressable.
-Lines Dump(const Bytes& b, const AviStreamHeader* header, uint32_t verbosity = 2, int depth = 0) {
+Lines Dump(const Bytes& b, const AviStreamHeader* header, uint32_t verbosity = 2) {
   std::ostringstream out;
   std::ostringstream err;
   ReportOutput output(out, err, ConsoleState{});
@@ -53,7 +53,7 @@ Lines Dump(const Bytes& b, const AviStreamHeader* header, uint32_t verbosity = 2
   options.report.verbosity = verbosity;
   testsupport::MemoryParser parser(options, output);
   std::vector<uint8_t> body(b.data);
-  AviAudioFormatDumper(parser, header).Dump(body.data(), static_cast<uint32_t>(body.size()), depth);
+  AviAudioFormatDumper(parser, header).Dump(body.data(), static_cast<uint32_t>(body.size()), 0);
   output.Flush();
   return testsupport::SplitLines(out.str());
 }

@@ -206,10 +206,7 @@ TEST(DvFrameAnalyzerTest, FramesWrittenByFfmpeg) {
     std::vector<size_t> samplesPerFrame;
     const char* summary;
   } cases[] = {
-      {"pal_48k",
-       kPal,
-       {1920, 1920},
-       "PAL 4:3 48kHz  TC: 01:02:03:04 Date: 2023-05-17 Time: 10:11:12"},
+      {"pal_48k", kPal, {1920, 1920}, "PAL 4:3 48kHz  TC: 01:02:03:04 Date: 2023-05-17"},
       {"pal_44k", kPal, {1764}, "PAL 16:9 44.1kHz  TC: 00:00:00:00 Date: 1970-01-01"},
       {"pal_32k", kPal, {1280}, "PAL 4:3 32kHz "},
       {"ntsc_48k", kNtsc, {1600, 1602, 1602, 1602, 1602}, "NTSC 4:3 48kHz  TC: 00:00:00:00"},
@@ -232,10 +229,7 @@ TEST(DvFrameAnalyzerTest, FramesWrittenByFfmpeg) {
       EXPECT_EQ(pcm.size(), c.samplesPerFrame[i] * 4) << "frame " << i;
       all.insert(all.end(), pcm.begin(), pcm.end());
     }
-    ASSERT_EQ(all.size(), expected.size());
-    EXPECT_EQ(std::mismatch(all.begin(), all.end(), expected.begin()).first - all.begin(),
-              static_cast<std::ptrdiff_t>(all.size()))
-        << "first byte that differs";
+    EXPECT_TRUE(all == expected) << "audio differs from ffmpeg's decoding";
   }
 }
 
