@@ -93,8 +93,8 @@ TEST(DriverJobs, PromptsOnlyOnAConsoleAndTotalsLast) {
     DriverRun run(row.console);
     EXPECT_EQ(run.Run({dir.File(row.glob)}), 0);
     EXPECT_EQ(run.waits, row.waits);
-    const std::string text = run.captured.out.str();
     std::vector<std::string> lines = run.captured.Lines();
+    const std::string text = run.captured.out.str();
     EXPECT_EQ(lines.front() == kBanner, !row.console);
     EXPECT_EQ(run.captured.err.str(), kBanner + (row.console ? "\n" : "\n\n"));
     if (row.console) {
