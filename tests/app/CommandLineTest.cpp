@@ -111,10 +111,9 @@ TEST(CommandLineSwitches, ValuesReachTheirOptions) {
 // Sources, destinations and the messages or jobs they lead to.
 TEST(CommandLineFiles, SourceAndDestinationRules) {
   ScratchDir dir;
-  WriteText(dir.File("t1.avi"), "1");
-  WriteText(dir.File("t2.avi"), "2");
-  WriteText(dir.File("old.avi"), "old");
-  WriteText(dir.File("new.00.avi"), "old part");
+  for (const char* name : {"t1.avi", "t2.avi", "old.avi", "new.00.avi"}) {
+    WriteText(dir.File(name), name);
+  }
   std::filesystem::create_directory(dir.File("out"));
   ASSERT_EQ(::mkfifo(dir.File("pipe").c_str(), 0600), 0);
   const std::string t1 = dir.File("t1.avi"), batch = dir.File("t*.avi");

@@ -53,10 +53,9 @@ TEST(JobFaults, EachOutputFaultFailsItsJobAndTheNextJobRuns) {
   ScratchDir dir;
   const std::string readOnly = dir.File("read-only");
   const std::string writable = dir.File("writable");
-  std::filesystem::create_directory(readOnly);
-  std::filesystem::create_directory(writable);
   for (const auto& [path, mode] :
        {std::pair{dir.Path(), 0755}, {readOnly, 0555}, {writable, 0777}}) {
+    std::filesystem::create_directories(path);
     chmod(path.c_str(), mode);
   }
   const std::string source = dir.File("mjpeg_pcm.avi");
