@@ -26,43 +26,25 @@ Parsed Parse(std::vector<std::string> args) {
 
 uint32_t StatusOf(std::vector<std::string> args) { return Parse(std::move(args)).result.status; }
 
+// The extended text with its defaults; the short text is 11 of its lines.
 TEST(CommandLineUsage, ExtendedTextAndTheShortTextWithinIt) {
-  const std::vector<std::string> expected = {
-      "Clipsmith: Usage: clipsmith -opt1 -opt2 ... filespec*.avi [out.avi]",
-      " -t####  Parsing Trace: #### Number of 'movi','indx','idx1'-Entries shown (15)",
-      " -tm#### Parsing Trace: #### Number of 'movi'-Entries shown",
-      " -ti#### Parsing Trace: #### Number of 'indx'-Entries shown",
-      " -tx#### Parsing Trace: #### Number of 'idx1'-Entries shown",
-      " -v[#]   Parsing Trace: Show 1:Parse/2:Dumps/3:Verbose/4,5,6:Debug (2)",
-      " -p####  Fastmode (only partial Parsing), Parse #### 'movi'-entries (all)",
-      " -c      Don't Check 'idx1'-and 'indx'-Entries against 'movi'-Entries (on)",
-      " -rx     Write out.avi with Version 1.0 'idx1' Index (off)",
-      " -ro     Write out.avi without Version 1.02 ODML Header or 'indx' Index (on)",
-      " -ri     Write out.avi but ignore source 'idx1' ordering (off)",
-      " -rs#### Write out.avi, Strip Stream ####",
-      " -xs#### Write out.avi, Start with Frame ####",
-      " -xe#### Write out.avi, End with Frame ####",
-      " -fv##.## Set this speed (frames per second) for Video",
-      " -fa      Fix Audio Scale for Length mismatch",
-      " -k      Create tight AVI without padding and shortened chunks (on)",
-      " -sf#### Write out.avi, Split File Size [M/G/m/g] (0)",
-      " -sm#### Write out.avi, 'movi'-Chunk Size [M/G/m/g] (1G)",
-      " -o      Overwrite out.avi File",
-      " -d      Verify out.avi File (Parse and Report)",
-      " -mr     Force parsing with Intel byte ordering, -mx with Network Byte Ordering (Apple)",
-      " -n      Handle Chunk Size Errors differently (Subchunk enforces parent size)",
-      " -h      Show extended help",
-      "You can also convert a partially downloaded *.part file (name from *.part.met)",
-  };
-  EXPECT_EQ(CommandLine::UsageText(true), expected);
-  // The short text keeps 11 of these lines, in order, and none of the writer's.
+  const std::vector<std::string> extended = CommandLine::UsageText(true);
+  ASSERT_EQ(extended.size(), 25u);
+  EXPECT_EQ(extended[0], "Clipsmith: Usage: clipsmith -opt1 -opt2 ... filespec*.avi [out.avi]");
+  EXPECT_EQ(extended[1],
+            " -t####  Parsing Trace: #### Number of 'movi','indx','idx1'-Entries shown (15)");
+  EXPECT_EQ(extended[5], " -v[#]   Parsing Trace: Show 1:Parse/2:Dumps/3:Verbose/4,5,6:Debug (2)");
+  EXPECT_EQ(extended[17], " -sf#### Write out.avi, Split File Size [M/G/m/g] (0)");
+  EXPECT_EQ(extended[18], " -sm#### Write out.avi, 'movi'-Chunk Size [M/G/m/g] (1G)");
+  EXPECT_EQ(extended[24],
+            "You can also convert a partially downloaded *.part file (name from *.part.met)");
   const std::vector<std::string> brief = CommandLine::UsageText(false);
   ASSERT_EQ(brief.size(), 11u);
   EXPECT_EQ(brief.back(), " -h      Show extended help");
-  auto next = expected.begin();
+  auto next = extended.begin();
   for (const std::string& line : brief) {
-    next = std::find(next, expected.end(), line);
-    ASSERT_NE(next, expected.end()) << line;
+    next = std::find(next, extended.end(), line);
+    ASSERT_NE(next, extended.end()) << line;
     EXPECT_EQ(line.find(" -r"), std::string::npos);
   }
 }
@@ -89,15 +71,14 @@ TEST(CommandLineSwitches, ValuesReachTheirOptions) {
   EXPECT_EQ(Parse({"-v0"}).options.report.verbosity, 0u);
   // A trace limit raises verbosity 0 to 1.
   const ReportOptions raised = Parse({"-v0", "-t500"}).options.report;
-  EXPECT_EQ(raised.verbosity, 1u);
-  EXPECT_EQ(raised.moviTraceLimit, 500u);
-  EXPECT_EQ(raised.idx1TraceLimit, 500u);
-  EXPECT_EQ(raised.indxTraceLimit, 500u);
+  EXPECT_EQ(std::vector<uint32_t>({raised.verbosity, raised.moviTraceLimit, raised.indxTraceLimit,
+                                   raised.idx1TraceLimit}),
+            std::vector<uint32_t>({1, 500, 500, 500}));
   EXPECT_EQ(Parse({"-t500"}).options.report.verbosity, 2u);
   const ReportOptions single = Parse({"-tm7", "-TI8", "-tX9"}).options.report;
-  EXPECT_EQ(single.moviTraceLimit, 7u);
-  EXPECT_EQ(single.indxTraceLimit, 8u);
-  EXPECT_EQ(single.idx1TraceLimit, 9u);
+  EXPECT_EQ(
+      std::vector<uint32_t>({single.moviTraceLimit, single.indxTraceLimit, single.idx1TraceLimit}),
+      std::vector<uint32_t>({7, 8, 9}));
   EXPECT_EQ(Parse({"-p"}).options.scan.moviParseLimit, 4294967295u);
   EXPECT_EQ(Parse({"-p250"}).options.scan.moviParseLimit, 250u);
 
@@ -108,8 +89,7 @@ TEST(CommandLineSwitches, ValuesReachTheirOptions) {
   EXPECT_EQ(Parse({"-sm1G"}).options.writer.moviChunkLimit, 1073741824u);
   EXPECT_EQ(Parse({"-rs0x10", "-rs010", "-rs2", "-rs2"}).options.writer.strippedStreams,
             (std::set<uint16_t>{2, 8, 16}));
-  // Byte order: case-sensitive unless written in capitals; -mr is the
-  // spelling the usage text gives for -mi.
+  // Byte order: case-sensitive unless all capitals; -mr is -mi as the usage says.
   EXPECT_EQ(Parse({"-mx"}).options.scan.byteOrder, ByteOrder::kBig);
   EXPECT_EQ(Parse({"-mt"}).options.scan.byteOrder, ByteOrder::kMpegScan);
   for (const char* little : {"-mi", "-mr", "-MR", "-MI"}) {
@@ -118,27 +98,22 @@ TEST(CommandLineSwitches, ValuesReachTheirOptions) {
   const RunOptions flags =
       Parse({"-c", "-n", "-k", "-q1", "-q2", "-xi", "-xs10", "-xe20", "-fa", "-rx", "-RO", "-ri"})
           .options;
-  EXPECT_FALSE(flags.scan.checkIndexes);
-  EXPECT_TRUE(flags.scan.subchunkEnforcesParentSize);
-  EXPECT_TRUE(flags.writer.tightAvi);
-  EXPECT_TRUE(flags.writer.switchQ1);
-  EXPECT_TRUE(flags.scan.switchQ2);
-  EXPECT_TRUE(flags.scan.switchXi);
+  const bool set[] = {!flags.scan.checkIndexes,   flags.scan.subchunkEnforcesParentSize,
+                      flags.writer.tightAvi,      flags.writer.switchQ1,
+                      flags.scan.switchQ2,        flags.scan.switchXi,
+                      flags.writer.fixAudioScale, flags.writer.writeIdx1,
+                      !flags.writer.writeOpenDml, flags.writer.ignoreIdx1Order};
+  for (size_t i = 0; i < std::size(set); ++i) EXPECT_TRUE(set[i]) << "flag " << i;
   EXPECT_EQ(flags.writer.firstFrame, 10u);
   EXPECT_EQ(flags.writer.lastFrame, 20u);
-  EXPECT_TRUE(flags.writer.fixAudioScale);
-  EXPECT_TRUE(flags.writer.writeIdx1);
-  EXPECT_FALSE(flags.writer.writeOpenDml);
-  EXPECT_TRUE(flags.writer.ignoreIdx1Order);
 }
 
 // Sources, destinations and the messages or jobs they lead to.
 TEST(CommandLineFiles, SourceAndDestinationRules) {
   ScratchDir dir;
-  WriteText(dir.File("t1.avi"), "1");
-  WriteText(dir.File("t2.avi"), "2");
-  WriteText(dir.File("old.avi"), "old");
-  WriteText(dir.File("new.00.avi"), "old part");
+  for (const char* name : {"t1.avi", "t2.avi", "old.avi", "new.00.avi"}) {
+    WriteText(dir.File(name), name);
+  }
   std::filesystem::create_directory(dir.File("out"));
   ASSERT_EQ(::mkfifo(dir.File("pipe").c_str(), 0600), 0);
   const std::string t1 = dir.File("t1.avi"), batch = dir.File("t*.avi");

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
-#include "app/ChildProcess.h"
 #include "app/CommandLine.h"
 #include "app/Driver.h"
 
@@ -12,11 +11,8 @@ using apptest::ScratchDir;
 
 const std::string kBanner = "Clipsmith 1.4.2";
 
-ConsoleState Redirected() { return ConsoleState(); }
-ConsoleState OnConsole() { return ConsoleState{true, true}; }
-
 struct DriverRun {
-  explicit DriverRun(ConsoleState console) : captured(console) {}
+  explicit DriverRun(bool console) : captured(ConsoleState{console, console}) {}
   int Run(std::vector<std::string> args) {
     args.insert(args.begin(), "clipsmith");
     return Driver::Run(args, captured.output, [this] { ++waits; });
@@ -65,7 +61,7 @@ TEST(DriverExit, StatusReportAndBannerOfRunsWithoutJobs) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(::testing::PrintToString(row.args));
-    DriverRun run(row.console ? OnConsole() : Redirected());
+    DriverRun run(row.console);
     EXPECT_EQ(run.Run(row.args), row.status);
     EXPECT_EQ(run.captured.Lines(), row.lines);
     EXPECT_EQ(run.captured.err.str(), kBanner + "\n");
@@ -73,68 +69,45 @@ TEST(DriverExit, StatusReportAndBannerOfRunsWithoutJobs) {
   }
 }
 
-TEST(DriverJobs, RedirectedRunNeverWaits) {
+// Jobs on a console or redirected: prompts between files and at the end, the
+// totals line after a blank line, and the banner's place.
+TEST(DriverJobs, PromptsOnlyOnAConsoleAndTotalsLast) {
   ScratchDir dir;
   apptest::WriteZeros(dir.File("a.dat"), 1000000);
   apptest::WriteZeros(dir.File("b.dat"), 2000000);
   apptest::WriteZeros(dir.File("c.dat"), 3145728);
-  DriverRun run(Redirected());
-  EXPECT_EQ(run.Run({dir.File("*.dat")}), 0);
-  EXPECT_EQ(run.waits, 0);
-  const std::vector<std::string> lines = run.captured.Lines();
-  ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines.front(), kBanner);
-  EXPECT_EQ(lines[lines.size() - 2], "");
-  EXPECT_EQ(lines.back().rfind(
-                "Total Files processed: 3, Total Size: 6145728 (5MB), Elapsed Time [s]: ", 0),
-            0u)
-      << lines.back();
-  EXPECT_EQ(run.captured.out.str().find("[ENTER]"), std::string::npos);
-  EXPECT_EQ(run.captured.err.str(), kBanner + "\n\n");
-}
-
-TEST(DriverJobs, ConsoleRunPromptsBetweenFilesAndAtTheEnd) {
-  ScratchDir dir;
   apptest::WriteText(dir.File("a.txt"), "Hello, world");
   apptest::WriteText(dir.File("b.txt"), "Hello, again");
-  DriverRun run(OnConsole());
-  EXPECT_EQ(run.Run({dir.File("?.txt")}), 0);
-  EXPECT_EQ(run.waits, 2);
-
-  const std::vector<std::string> lines = run.captured.Lines();
-  ASSERT_EQ(lines.size(), 16u);
-  EXPECT_EQ(lines[1], dir.File("a.txt"));
-  EXPECT_EQ(lines[5], "  This file is not recognized.");
-  EXPECT_EQ(lines[6], "Next File... [ENTER]");
-  EXPECT_EQ(lines[8], dir.File("b.txt"));
-  EXPECT_EQ(lines[13], "");
-  EXPECT_EQ(lines[14].rfind("Total Files processed: 2, Total Size: 24 (0MB)", 0), 0u);
-  EXPECT_EQ(lines[15], "End... [ENTER]");
-  EXPECT_EQ(run.captured.err.str(), kBanner + "\n");
-}
-
-TEST(DriverJobs, OneJobOnAConsoleOnlyPromptsAtTheEnd) {
-  ScratchDir dir;
-  apptest::WriteText(dir.File("a.txt"), "Hello, world");
-  DriverRun run(OnConsole());
-  EXPECT_EQ(run.Run({dir.File("a.txt")}), 0);
-  EXPECT_EQ(run.waits, 1);
-  const std::vector<std::string> lines = run.captured.Lines();
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back(), "End... [ENTER]");
-  EXPECT_EQ(run.captured.out.str().find("[ENTER]"), run.captured.out.str().rfind("[ENTER]"));
-}
-
-// The program itself, with standard output in a file and no input: the
-// banner heads the report, and nothing waits for a key.
-TEST(DriverProgram, RedirectedOutputCarriesTheBanner) {
-  ScratchDir dir;
-  apptest::WriteText(dir.File("note.txt"), "Hello, world");
-  const apptest::ChildOutcome run =
-      apptest::ChildProcess::Run({CLIPSMITH_BINARY, dir.File("note.txt")}, 60);
-  EXPECT_EQ(run.exitStatus, 0);
-  EXPECT_EQ(run.out.rfind(kBanner + "\n", 0), 0u) << run.out;
-  EXPECT_EQ(apptest::ChildProcess::Run({CLIPSMITH_BINARY}, 60).exitStatus, 1);
+  const struct {
+    const char* glob;
+    bool console;
+    int waits;
+    const char* totals;
+  } rows[] = {
+      {"*.dat", false, 0, "Total Files processed: 3, Total Size: 6145728 (5MB), Elapsed"},
+      {"?.txt", true, 2, "Total Files processed: 2, Total Size: 24 (0MB)"},
+      {"a.txt", true, 1, "Total Files processed: 1, Total Size: 12 (0MB)"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.glob);
+    DriverRun run(row.console);
+    EXPECT_EQ(run.Run({dir.File(row.glob)}), 0);
+    EXPECT_EQ(run.waits, row.waits);
+    std::vector<std::string> lines = run.captured.Lines();
+    const std::string text = run.captured.out.str();
+    EXPECT_EQ(lines.front() == kBanner, !row.console);
+    EXPECT_EQ(run.captured.err.str(), kBanner + (row.console ? "\n" : "\n\n"));
+    if (row.console) {
+      ASSERT_EQ(lines.back(), "End... [ENTER]");
+      lines.pop_back();
+      EXPECT_EQ(text.find("Next File... [ENTER]") < text.find(dir.File("b.txt")), row.waits > 1);
+    } else {
+      EXPECT_EQ(text.find("[ENTER]"), std::string::npos);
+    }
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[lines.size() - 2], "");
+    EXPECT_EQ(lines.back().rfind(row.totals, 0), 0u) << lines.back();
+  }
 }
 
 }  // namespace

@@ -110,8 +110,7 @@ TEST_F(IOServiceFixture, SkipAndSeekMoveTheLogicalPointer) {
   EXPECT_NE(Text(), "");
   EXPECT_EQ(io.CurrentPosition(), 101u);
   EXPECT_FALSE(io.Skip(INT64_MIN, false));
-  // Past the end is allowed; reading there is a silent end of file, even at
-  // the largest offset the host has.
+  // Past the end, even the host's largest offset, reading is a silent end of file.
   ASSERT_TRUE(io.Skip(10000, false));
   const std::string before = Text();
   EXPECT_FALSE(io.Read(got, 1));
@@ -120,15 +119,6 @@ TEST_F(IOServiceFixture, SkipAndSeekMoveTheLogicalPointer) {
   EXPECT_EQ(Text(), before);
   EXPECT_FALSE(io.Skip(4, false));
   EXPECT_FALSE(io.Seek(uint64_t{1} << 63));
-}
-
-TEST_F(IOServiceFixture, FileSizeOfZeroIsAskedAgain) {
-  ASSERT_TRUE(Open("file", {}));
-  EXPECT_EQ(io.FileSize(), 0u);
-  apptest::WriteBytes(dir.File("file"), Pattern(10));
-  EXPECT_EQ(io.FileSize(), 10u);
-  apptest::WriteBytes(dir.File("file"), Pattern(20));
-  EXPECT_EQ(io.FileSize(), 10u);  // known sizes are kept
 }
 
 TEST_F(IOServiceFixture, HostFailuresReportTheHostText) {
@@ -179,8 +169,7 @@ TEST_F(IOServiceFixture, WritesLandAtTheirOffsetsAndExtendGrowsOrCuts) {
   EXPECT_EQ(Text(), "");
 }
 
-// A device output grows by zeros but is never cut; a failed write on a full
-// device is sticky and reported once.
+// A device grows by zeros, is never cut; a full device's failure is sticky.
 TEST_F(IOServiceFixture, DeviceOutputs) {
   ASSERT_TRUE(io.CreateForWriting("/dev/null"));
   ASSERT_TRUE(io.Write("data", 4, true));
@@ -235,7 +224,13 @@ TEST_F(IOServiceFixture, CopyToOutputCopiesExactlyInBlocksAndOnlyFromTheInput) {
   EXPECT_TRUE(ReadFile(dir.File("out")) == expected);
 }
 
-TEST_F(IOServiceFixture, DestructionFinishesThePendingWrite) {
+TEST_F(IOServiceFixture, FileSizeOfZeroIsAskedAgainAndDestructionFinishesTheWrite) {
+  ASSERT_TRUE(Open("file", {}));
+  EXPECT_EQ(io.FileSize(), 0u);
+  apptest::WriteBytes(dir.File("file"), Pattern(10));
+  EXPECT_EQ(io.FileSize(), 10u);
+  apptest::WriteBytes(dir.File("file"), Pattern(20));
+  EXPECT_EQ(io.FileSize(), 10u);
   {
     TestService service{RunOptions{}, output};
     ASSERT_TRUE(service.CreateForWriting(dir.File("out")));
