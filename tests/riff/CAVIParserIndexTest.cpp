@@ -149,9 +149,8 @@ Bytes IndexesAtTheEnd() {
     for (uint32_t base : bases) {
       for (uint32_t i = 0; i < 5; ++i) entries = Concat({entries, Le32(base + 68 * i), Le32(size)});
     }
-    return riff.Chunk("ix0" + id.substr(1, 1),
-                      Concat({Le16(2), Bytes{0, 1}, Le32(static_cast<uint32_t>(entries.size() / 8)),
-                              TextBytes(id), Le32(at), Le32(0), Le32(0), entries}));
+    return IndexChunk("ix0" + id.substr(1, 1), 2, 1, static_cast<uint32_t>(entries.size() / 8), id,
+                      Concat({Le32(at), Le32(0), Le32(0), entries}));
   };
   const auto put = [&](uint64_t at, const Bytes& chunk) {
     std::copy(chunk.begin(), chunk.end(), file.begin() + at);

@@ -1,9 +1,6 @@
-// Valid files from the encoders and muxers people use must not raise alarms:
-// each writes its own quirks that the AVI rules allow (no video stream,
-// variable bit rate audio, a palette behind the bitmap header, a frame
-// rectangle of zeros, a top-down bitmap). The files of the suite (recipes in
-// tests/data/avi/make_avi_samples.sh) must also state what the recipe asked
-// for; the real muxers are run where they are installed.
+// Valid files of the muxers people use, with the quirks the AVI rules allow,
+// raise no alarm; the suite's files (tests/data/avi/make_avi_samples.sh) also
+// state their recipe. Real muxers run where installed.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -24,8 +21,7 @@ using testsupport::ScratchDir;
 using testsupport::Trimmed;
 using Lines = std::vector<std::string>;
 
-// The Error and Warning lines of a report, trimmed; a writer's own deviation
-// from the OpenDML layout (a header of only its frame count) is allowed.
+// Error and Warning lines, trimmed; an OpenDML header of only its frame count is allowed.
 Lines Alarms(const ParseRun& run) {
   Lines alarms;
   for (const std::string& line : run.lines) {
@@ -37,9 +33,7 @@ Lines Alarms(const ParseRun& run) {
   return alarms;
 }
 
-// The verdicts of the statistics block, trimmed; "-c" leaves the index
-// counts of the chunk table rows out on purpose, so `withIndexCounts` false
-// drops those rows.
+// The statistics verdicts, trimmed; "-c" leaves out the index counts of the chunk rows.
 Lines Verdicts(const ParseRun& run, bool withIndexCounts = true) {
   Lines verdicts;
   bool inStatistics = false;
@@ -67,9 +61,7 @@ struct Sample {
 };
 
 const Sample kSamples[] = {
-    // One frame of size 0, also listed with length 0 in 'idx1'; one audio
-    // chunk ahead of the video, which the header does not say; variable bit
-    // rate: the length counts the 40 chunks.
+    // A frame of size 0; audio ahead of the video, unannounced; VBR length in chunks.
     {"mpeg4_mp3.avi",
      {"00 microsec/Frame: 40000", "00 FormatTag: 85 (MP3)", "04 Samples/sec (fps): 44100"},
      {},
@@ -77,8 +69,7 @@ const Sample kSamples[] = {
       "Initial Frames detected 1, AVIStreamHeader Initial Frames: 0!",
       "'01wb': 40 (Dropped: 0), 'Idx1': 40 (Key: 40), ODML: 0!",
       "'auds'-Stream Payload Total Size in Bytes: 4180!"}},
-    // 16-bit PCM counts its length in samples of the sample size, and half a
-    // second of audio is measured over half a second: nothing to report.
+    // PCM length in samples of the sample size: nothing to report.
     {"mjpeg_pcm.avi",
      {"04 Handler: 0x47504a4d 'MJPG' (Motion JPEG)", "24 Rate: 10", "14 Bits/Sample: 16"},
      {},
@@ -152,9 +143,7 @@ const Muxer kMuxers[] = {
      kFf + kVideo + "-c:v rawvideo -pix_fmt pal8 \"$OUT\""},
     {"ffmpeg audio only", "ffmpeg", kFf + kSound + "-c:a pcm_s16le \"$OUT\""},
     {"ffmpeg audio only, MP3", "ffmpeg", kFf + kSound + "-c:a libmp3lame \"$OUT\""},
-    // More than 1 GiB, so that it gets an 'AVIX' segment and OpenDML
-    // indexes: 375 frames of 3110400 bytes, 240000 audio bytes in 118
-    // chunks, an 'ix##' per stream and segment.
+    // Over 1 GiB: an 'AVIX' segment, an 'ix##' per stream and segment.
     {"ffmpeg OpenDML",
      "ffmpeg",
      kFf + "-f lavfi -i color=c=gray:size=1920x1080:rate=25 -f lavfi -i "
@@ -200,9 +189,8 @@ TEST(CAVIParserMuxerFilesTest, ValidFilesOfEveryMuxerRaiseNoAlarm) {
   }
 }
 
-// The same layouts from bytes: a file without a video stream, whose main
-// header has no frames, no size and no frame period; and an OpenDML file,
-// whose main header counts the frames of the first segment only.
+// Built: no video and a main header without frames, size or period; OpenDML,
+// whose main header counts the first segment only.
 TEST(CAVIParserMuxerFilesTest, MainHeaderIsJudgedByTheStreamsItDescribes) {
   avitest::Layout audioOnly = avitest::VideoAudioLayout({{"01wb", 4000}, {"01wb", 4000}});
   audioOnly.streams.erase(audioOnly.streams.begin());

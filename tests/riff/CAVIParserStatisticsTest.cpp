@@ -1,6 +1,4 @@
-// The statistics block after the last segment: built files whose headers
-// disagree with their data in one way each. (The real files of the suite are
-// checked with the muxer files.)
+// The statistics block after the last segment.
 
 #include <gtest/gtest.h>
 
@@ -47,16 +45,13 @@ Lines Statistics(const Layout& layout, const RunOptions& options) {
                lines.end());
 }
 
-// Four video frames and four audio chunks of one second of 16000 bytes/s,
-// headers in agreement with them.
+// Four video frames, one second of 16000 bytes/s audio in four chunks; agreeing headers.
 Layout TwoStreams() {
   return avitest::VideoAudioLayout({{"00dc", 100}, {"01wb", 4000}, {"00dc", 90, false},
                                   {"01wb", 4000}, {"00dc", 110}, {"01wb", 4000},
                                   {"00dc", 95, false}, {"01wb", 4000}});
 }
 
-// Built files whose headers disagree with their data, one way each: the
-// lines of the whole block (stream -1) or of one stream's block.
 Layout Edited(const std::function<void(Layout&)>& edit) {
   Layout layout = TwoStreams();
   edit(layout);
@@ -72,6 +67,7 @@ struct Row {
   RunOptions options = RunOptions();
 };
 
+// Headers that disagree with the data, one way each: lines of the block or a stream's (>= 0).
 TEST(CAVIParserStatisticsTest, HeadersAreSetAgainstWhatTheScanFound) {
   RunOptions verbose;
   verbose.report.verbosity = 3;
@@ -85,15 +81,12 @@ TEST(CAVIParserStatisticsTest, HeadersAreSetAgainstWhatTheScanFound) {
   packed.mainFlags = 0x30;
   packed.odmlHeader = true;
   packed.idx1 = Idx1Kind::kNone;
-  Bytes entries;
-  for (uint32_t offset : {12u, 112u, 220u, 320u})
-    entries = Concat({entries, Le32(offset), Le32(100)});
   packed.moviExtra = testsupport::ChunkBuilder().Chunk(
       "ix00", Concat({Le16(2), Bytes{0, 1}, Le32(4), TextBytes("00dc"),
                       Le32(static_cast<uint32_t>(avitest::Build(packed).moviTypePos)), Le32(0),
-                      Le32(0), entries}));
-  // Three dropped frames (size 0, listed with length 0) and a palette change
-  // in a 24-bit stream whose header does not announce it.
+                      Le32(0), Le32(12), Le32(100), Le32(112), Le32(100), Le32(220), Le32(100),
+                      Le32(320), Le32(100)}));
+  // Three dropped frames and an unannounced palette change in a 24-bit stream.
   Layout palette = avitest::VideoAudioLayout(
       {{"00dc", 100}, {"00dc", 0}, {"00pc", 4}, {"00dc", 0}, {"00dc", 0}, {"00dc", 100}});
   palette.streams.resize(1);
@@ -158,9 +151,7 @@ TEST(CAVIParserStatisticsTest, HeadersAreSetAgainstWhatTheScanFound) {
        {video, "        Video Frames detected: 4 AVIMainHeader Frames: 5!",
         "        Video Frames detected: 4 AVIStreamHeader Length: 3!",
         "        Max Frame Size detected: 110 SuggestedBufferSize: 127!"}},
-      // With the OpenDML header its frame count is the one that counts; a
-      // buffer 16 bytes above the largest frame is fine; the main header
-      // counts the frames of the first segment.
+      // The OpenDML frame count counts; a buffer 16 bytes above the largest frame is fine.
       {"video counts with the OpenDML header",
        Edited([](Layout& l) {
          l.totalFrames = 5;

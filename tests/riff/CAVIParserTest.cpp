@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "TestSupport.h"
@@ -112,9 +113,8 @@ TEST(CAVIParserTest, WalksEveryLevelOfAWellFormedFile) {
     const AviModel& model = parser.Model();
     EXPECT_EQ(parser.SegmentCount(), 1);
     ASSERT_EQ(model.streams.size(), 2u);
-    EXPECT_EQ(model.streams[0].name, "Cam");
-    EXPECT_EQ(model.streams[0].strf, kBitmap);
-    EXPECT_EQ(model.streams[1].strf, kPcm);
+    EXPECT_EQ(std::tie(model.streams[0].name, model.streams[0].strf, model.streams[1].strf),
+              std::make_tuple(std::string("Cam"), kBitmap, kPcm));
     EXPECT_EQ(model.StreamHeader(1).type, FourCC("auds"));
     EXPECT_EQ(model.MainHeader().streams, 2u);
     EXPECT_TRUE(model.dmlhSeen);

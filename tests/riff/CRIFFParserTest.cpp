@@ -23,12 +23,7 @@ ParseRun ParseBytes(const Bytes& bytes, const RunOptions& options = RunOptions()
   return RunParserOnBytes<CRIFFParser>(bytes, options);
 }
 
-std::string Reading(size_t size) {
-  return "  Reading 'sample.riff' (" + std::to_string(size) + ")";
-}
-
-// The lines that must come, in order, for files of each byte order, kind of
-// damage or chunk; the verdict is the report's last line.
+// Lines in order per byte order, damage or chunk kind; the verdict comes last.
 TEST(CRIFFParserTest, ChunkTreesAndTheirDamage) {
   const ChunkBuilder riff;
   const ChunkBuilder rifx(ChunkBuilder::Layout::Rifx);
@@ -56,15 +51,16 @@ TEST(CRIFFParserTest, ChunkTreesAndTheirDamage) {
       {"RIFF pad byte",
        riff.Riff("TEST",
                  {riff.Chunk("abcd", TextBytes("xyz")), riff.Chunk("efgh", TextBytes("12"))}),
-       {Reading(34), "'RIFF' (26) 'TEST': RIFF Unknown Chunk", "'abcd' (3)", "'efgh' (2)", "\"12\"",
-        valid}},
+       {"  Reading 'sample.riff' (34)", "'RIFF' (26) 'TEST': RIFF Unknown Chunk", "'abcd' (3)",
+        "'efgh' (2)", "\"12\"", valid}},
       {"RIFX: big-endian sizes, pad byte",
        rifx.Riff("TEST", {rifx.Chunk("abcd", TextBytes("xyz")), rifx.Chunk("JUNK", Bytes(4, 0))}),
-       {Reading(36), "'RIFX' (28) 'TEST'", "'abcd' (3)", "\"78 79 7a \"", "'JUNK' (4): RIFF Junk",
-        network}},
+       {"  Reading 'sample.riff' (36)", "'RIFX' (28) 'TEST'", "'abcd' (3)", "\"78 79 7a \"",
+        "'JUNK' (4): RIFF Junk", network}},
       {"IFF without pad bytes",
        iff.Riff("TEST", {iff.Chunk("abcd", TextBytes("xyz")), iff.Chunk("efgh", TextBytes("12"))}),
-       {Reading(33), "'FORM' (25) 'TEST'", "'abcd' (3)", "'efgh' (2)", "\"12\"", network}},
+       {"  Reading 'sample.riff' (33)", "'FORM' (25) 'TEST'", "'abcd' (3)", "'efgh' (2)", "\"12\"",
+        network}},
       // The form claims 100 bytes and its only chunk 50; 16 and 4 are there.
       {"truncated",
        Concat({TextBytes("RIFF"), Le32(100), TextBytes("TEST"),
@@ -104,8 +100,7 @@ TEST(CRIFFParserTest, ChunkTreesAndTheirDamage) {
            {riff.List("INFO", {inam, riff.Chunk("ISFT", TextBytes(std::string("Lavf\0", 5)))})}),
        {"'LIST' (32) 'INFO': RIFF Info List", "Info (14) 'INAM'", "00 Text: \"Hello\"",
         "Info (14) 'ISFT'", "00 Text: \"Lavf\"", valid}},
-      // An INFO list whose size runs over the next header gives those bytes
-      // back: the chunk is walked as the list's sibling.
+      // An INFO list running over the next header gives it back as a sibling.
       {"INFO lists running into the next header",
        riff.Riff("TEST", {overrun(riff.Chunk("idx1", TextBytes("abcdefgh"))),
                           overrun(riff.Chunk("movi", TextBytes("wxyz"))),
@@ -142,20 +137,18 @@ TEST(CRIFFParserTest, ChunkTreesAndTheirDamage) {
         "*** Warning: Unexpected Token!", valid},
        RunOptions(),
        24 + 14 + 22 + 12},
-      // Writers often leave out the pad byte of the file's last chunk: that
-      // is not a premature end.
+      // A missing pad byte after the file's last chunk is no premature end.
       {"no pad byte at the end of the file",
        Concat({TextBytes("RIFF"), Le32(29), TextBytes("TEST"), riff.Chunk("abcd", TextBytes("xyz")),
                TextBytes("INAM"), Le32(5), TextBytes(std::string("Lavf\0", 5))}),
        {"'RIFF' (29) 'TEST'", "'abcd' (3)", "RIFF Info Chunk (13) 'INAM'", "00 Text: \"Lavf\"",
         valid}},
-      // Bytes that are no chunk id are passed over 4 at a time; a chunk id
-      // that is not a form is reported, JUNK is filler. The last chunk claims
-      // 9 bytes and has 3: corrected, and no pad byte is looked for.
+      // Non-ids are passed 4 bytes at a time, a non-form id is reported, JUNK
+      // is filler; the last chunk claims 9 bytes of 3: corrected, no pad byte.
       {"stray tokens at top level",
        Concat({Bytes{1, 2, 3, 4}, riff.Chunk("JUNK", Bytes(2, 0)), riff.Riff("TEST", {}),
                TextBytes("abcd"), Le32(9), TextBytes("wxy")}),
-       {Reading(37), "    'JUNK' (2): RIFF Junk", "    'RIFF' (4) 'TEST'",
+       {"  Reading 'sample.riff' (37)", "    'JUNK' (2): RIFF Junk", "    'RIFF' (4) 'TEST'",
         "    *** Error: Wrong Size (9) exceeding File Size detected, corrected!", "    'abcd' (3)",
         "      *** Error: Unexpected Token!", "\"wxy\"", valid}},
   };
@@ -170,12 +163,12 @@ TEST(CRIFFParserTest, ChunkTreesAndTheirDamage) {
     testsupport::ExpectTexts(run.Body(), {}, row.absent);
     EXPECT_EQ(row.overhead == 0 ? 0 : overhead, row.overhead);
   }
-  EXPECT_EQ(ParseBytes(Bytes(1 << 20, 0)).Body(),
-            (Lines{Reading(1 << 20), "    *** Error: File Size mismatch (4)", "  "}));
+  EXPECT_EQ(
+      ParseBytes(Bytes(1 << 20, 0)).Body(),
+      (Lines{"  Reading 'sample.riff' (1048576)", "    *** Error: File Size mismatch (4)", "  "}));
 }
 
-// Lists nested 12 bytes per level: the walk gives up at a fixed depth, skips
-// the rest of the nest whole and stays in step for the chunk behind it.
+// The walk gives up at a fixed depth, skips the nest whole and stays in step.
 TEST(CRIFFParserTest, DeepNestingIsBoundedAndSkippedWhole) {
   const uint32_t levels = 20000;
   const ChunkBuilder riff;
@@ -229,8 +222,7 @@ TEST(CRIFFParserTest, MissingPadByteIsWarnedAboutAndTheWalkStaysInStep) {
        1},
       {"padded", riff.Riff("WAVE", {riff.Chunk("data", TextBytes("abc")), info(riff)}), 0},
       {"pad byte not zero", riff.Riff("WAVE", {samples(riff), TextBytes("x"), info(riff)}), 0},
-      // A blank pad byte in front of 'abc-' reads as " abc" and a size that
-      // fits, but a chunk id never starts with a blank.
+      // " abc" with a fitting size would read as a chunk, but ids never start blank.
       {"blank pad byte",
        riff.Riff("WAVE", {samples(riff), TextBytes(" "), riff.Chunk("abc-", {}), info(riff),
                           riff.Chunk("JUNK", Bytes(12, 0))}),
