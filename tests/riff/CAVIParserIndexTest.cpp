@@ -221,20 +221,17 @@ std::vector<Row> Rows() {
        {"'idx1' Entry #", "Assign Index"},
        Flags{}},
       // Four bytes beyond: inside the chunk of the same id, not assigned.
-      {"entry late",
-       EditedIdx1([](std::vector<Idx1Row>& r) { r[2].offset += 4; }),
-       kVerbose,
-       {"'01wb': 4 Index Entries", "'00dc': 4 Index Entries",
-        "*** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!", "Index Entry #1",
-        "Offset: 4132", "Entry Pos/Size (4132/90) mismatches 'movi' Pos/Size (4120/90)!",
-        "*** Warning: Entry not assigned!"}},
-      {"wrong id and length",
+      {"entry late, wrong id and length",
        EditedIdx1([](std::vector<Idx1Row>& r) {
-         r[1].id = "00dc";
+         r[2].offset += 4;
+         r[3].id = "00dc";
          r[4].length = 111;
        }),
        kVerbose,
-       {"Entry Type ('00dc') mismatches 'movi' Type ('01wb')!",
+       {"'01wb': 3 Index Entries", "'00dc': 5 Index Entries",
+        "*** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!", "Index Entry #1",
+        "Offset: 4132", "Entry Pos/Size (4132/90) mismatches 'movi' Pos/Size (4120/90)!",
+        "*** Warning: Entry not assigned!", "Entry Type ('00dc') mismatches 'movi' Type ('01wb')!",
         "Entry Size (111) mismatches 'movi' Size (110)!"}},
       // A dropped frame in a low-overhead file belongs to the chunk it ends.
       {"empty entry at a payload's end",
