@@ -109,14 +109,11 @@ TEST(CAVIParserStatisticsTest, HeadersAreSetAgainstWhatTheScanFound) {
         "'01wb': 4 (Dropped: 0), 'Idx1': 4 (Key: 4), ODML: 0!", audioTotal},
        {"Audio/Video", "Initial Frames", "Mismatching", "Max Frame Size"},
        verbose},
-      {"interleaved without the flag",
-       Edited([](Layout& l) { l.mainFlags = 0x10; }),
+      {"main header flags: not interleaved, must use the ordered index",
+       Edited([](Layout& l) { l.mainFlags = 0x30; }),
        -1,
-       {"      Audio/Video interleaved, but ISINTERLEAVED not set!"}},
-      {"must-use-index flag on an ordered index",
-       Edited([](Layout& l) { l.mainFlags |= 0x20; }),
-       -1,
-       {"Index does not define out-of-sequence/duplicate frames, but AVIF_MUSTUSEINDEX is set"}},
+       {"      Audio/Video interleaved, but ISINTERLEAVED not set!",
+        "Index does not define out-of-sequence/duplicate frames, but AVIF_MUSTUSEINDEX is set"}},
       {"several frames in a chunk",
        packed,
        -1,
@@ -141,16 +138,18 @@ TEST(CAVIParserStatisticsTest, HeadersAreSetAgainstWhatTheScanFound) {
        0,
        {"        'indx'-Entries detected, but no 'ix##'-Entries!",
         "        'indx'-Entries detected, but ODML-Header not found!"}},
-      {"video counts",
+      {"video counts, palette flag",
        Edited([](Layout& l) {
          l.totalFrames = 5;
          l.streams[0].length = 3;
          l.streams[0].suggestedBuffer = 110 + 17;
+         l.streams[0].flags = 0x10000;  // palette changes, but there are none
        }),
        0,
        {video, "        Video Frames detected: 4 AVIMainHeader Frames: 5!",
         "        Video Frames detected: 4 AVIStreamHeader Length: 3!",
-        "        Max Frame Size detected: 110 SuggestedBufferSize: 127!"}},
+        "        Max Frame Size detected: 110 SuggestedBufferSize: 127!",
+        "        Stream contains no AVIPaletteChanges, but AVIStreamHeader-Flag is set!"}},
       // The OpenDML frame count counts; a buffer 16 bytes above the largest frame is fine.
       {"video counts with the OpenDML header",
        Edited([](Layout& l) {
@@ -170,10 +169,6 @@ TEST(CAVIParserStatisticsTest, HeadersAreSetAgainstWhatTheScanFound) {
         "'00pc': 1 (Dropped: 0), 'Idx1': 1 (Key: 1), ODML: 0!",
         "        Stream contains AVIPaletteChanges, but AVIStreamHeader-Flag is not set!",
         "but there are more than 8-bit-colors in AVIStreamFormat-Header set!"}},
-      {"palette flag without changes",
-       Edited([](Layout& l) { l.streams[0].flags = 0x10000; }),
-       0,
-       {"        Stream contains no AVIPaletteChanges, but AVIStreamHeader-Flag is set!"}},
       {"audio totals",
        Edited([](Layout& l) {
          l.streams[1].length = 8001;
