@@ -99,15 +99,17 @@ TEST(CAVIParserStatisticsTest, HeadersAreSetAgainstWhatTheScanFound) {
   many.streams = {many.streams[0], many.streams[1], many.streams[0], many.streams[1], text,
                   unknown};
   const std::vector<Row> rows = {
-      // 17028 bytes, 16395 of them payload; the junk is wasted.
+      // 17028 bytes, 16395 of them payload; the junk is wasted. An audio rate
+      // ten bytes per second off is close enough.
       {"agreeing headers",
        Edited([](Layout& l) {
          l.moviExtra = testsupport::ChunkBuilder().Chunk("JUNK", Bytes(100, 0));
+         l.streams[1].avgBytesPerSec = 15990;
        }),
        -1,
        {"      Overhead Size 633, approx. 4% (including wasted 108)", video,
         "'01wb': 4 (Dropped: 0), 'Idx1': 4 (Key: 4), ODML: 0!", audioTotal},
-       {"Audio/Video", "Initial Frames", "Mismatching", "Max Frame Size"},
+       {"Audio/Video", "Initial Frames", "Mismatching", "Max Frame Size", "Avg Bytes/sec"},
        verbose},
       {"main header flags: not interleaved, must use the ordered index",
        Edited([](Layout& l) { l.mainFlags = 0x30; }),
@@ -177,12 +179,6 @@ TEST(CAVIParserStatisticsTest, HeadersAreSetAgainstWhatTheScanFound) {
        1,
        {audioTotal, "        Mismatching 'strh' Length: 8001 * Scale: 2 = 16002!",
         "        Avg Bytes/sec: 15998, StreamHeader Avg Bytes/sec: 15980!"}},
-      // Ten bytes per second off is close enough.
-      {"audio rate close enough",
-       Edited([](Layout& l) { l.streams[1].avgBytesPerSec = 15990; }),
-       1,
-       {audioTotal},
-       {"Avg Bytes/sec", "Mismatching"}},
       // The product does not wrap.
       {"audio length times scale",
        Edited([](Layout& l) { l.streams[1].length = l.streams[1].scale = 0xFFFFFFFF; }),
