@@ -48,11 +48,14 @@ TEST(CRIFFParserTest, ChunkTreesAndTheirDamage) {
     uint64_t overhead = 0;
     Lines absent = {};
   } rows[] = {
-      {"RIFF pad byte",
-       riff.Riff("TEST",
-                 {riff.Chunk("abcd", TextBytes("xyz")), riff.Chunk("efgh", TextBytes("12"))}),
-       {"  Reading 'sample.riff' (34)", "'RIFF' (26) 'TEST': RIFF Unknown Chunk", "'abcd' (3)",
-        "'efgh' (2)", "\"12\"", valid}},
+      {"RIFF pad byte, INFO texts",
+       riff.Riff(
+           "TEST",
+           {riff.Chunk("abcd", TextBytes("xyz")), riff.Chunk("efgh", TextBytes("12")),
+            riff.List("INFO", {inam, riff.Chunk("ISFT", TextBytes(std::string("Lavf\0", 5)))})}),
+       {"  Reading 'sample.riff' (74)", "'RIFF' (66) 'TEST': RIFF Unknown Chunk", "'abcd' (3)",
+        "'efgh' (2)", "\"12\"", "'LIST' (32) 'INFO': RIFF Info List", "Info (14) 'INAM'",
+        "00 Text: \"Hello\"", "Info (14) 'ISFT'", "00 Text: \"Lavf\"", valid}},
       {"RIFX: big-endian sizes, pad byte",
        rifx.Riff("TEST", {rifx.Chunk("abcd", TextBytes("xyz")), rifx.Chunk("JUNK", Bytes(4, 0))}),
        {"  Reading 'sample.riff' (36)", "'RIFX' (28) 'TEST'", "'abcd' (3)", "\"78 79 7a \"",
@@ -94,12 +97,6 @@ TEST(CRIFFParserTest, ChunkTreesAndTheirDamage) {
         "'PAD ' (2): RIFF Junk", valid},
        RunOptions(),
        20},
-      {"INFO texts",
-       riff.Riff(
-           "TEST",
-           {riff.List("INFO", {inam, riff.Chunk("ISFT", TextBytes(std::string("Lavf\0", 5)))})}),
-       {"'LIST' (32) 'INFO': RIFF Info List", "Info (14) 'INAM'", "00 Text: \"Hello\"",
-        "Info (14) 'ISFT'", "00 Text: \"Lavf\"", valid}},
       // An INFO list running over the next header gives it back as a sibling.
       {"INFO lists running into the next header",
        riff.Riff("TEST", {overrun(riff.Chunk("idx1", TextBytes("abcdefgh"))),
