@@ -410,9 +410,9 @@ TEST(CAVIParserMoviTest, DvAudioBecomesPcmChunksAsFfmpegDecodesIt) {
   ASSERT_EQ(scan.model.extraStreams.size(), 1u);
   const AviStream& extra = scan.model.extraStreams[0];
   const AviStreamHeader header = AviModel::DecodeStreamHeader(extra.strh.data(), false);
-  EXPECT_EQ(std::tie(header.type, header.scale, header.rate, header.sampleSize, header.quality),
-            std::make_tuple(FourCC("auds"), 1u, 48000u, 4u, -1));
-  EXPECT_EQ(header.length, expected.size() / 4);
+  EXPECT_EQ(std::tie(header.type, header.scale, header.rate, header.sampleSize, header.quality,
+                     header.length),
+            std::make_tuple(FourCC("auds"), 1u, 48000u, 4u, -1, expected.size() / 4));
   EXPECT_EQ(extra.strf, avitest::PcmFormat(48000, 2, 16));
   EXPECT_EQ(extra.counters.at(FourCC("02wb")).moviChunks, 3u);
   EXPECT_EQ(AviModel::DecodeMainHeader(scan.model.avih.data(), false).flags & 0x100, 0x100u);
