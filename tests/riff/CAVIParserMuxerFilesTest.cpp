@@ -55,16 +55,15 @@ ParseRun Parse(const std::string& path, bool checkIndexes = true) {
 
 struct Sample {
   const char* file;
-  Lines expected;    // report lines, without their indentation
-  Lines alarms;      // what the header checks rightly report
-  Lines statistics;  // all the verdicts of the statistics, where given
+  Lines expected;         // report lines, without their indentation
+  Lines statistics = {};  // all the verdicts of the statistics, where given
+  Lines alarms = {};      // what the header checks rightly report
 };
 
 const Sample kSamples[] = {
     // A frame of size 0; audio ahead of the video, unannounced; VBR length in chunks.
     {"mpeg4_mp3.avi",
      {"00 microsec/Frame: 40000", "00 FormatTag: 85 (MP3)", "04 Samples/sec (fps): 44100"},
-     {},
      {"'00dc': 26 (Dropped: 1), 'Idx1': 26 (Key: 3), ODML: 0!",
       "Initial Frames detected 1, AVIStreamHeader Initial Frames: 0!",
       "'01wb': 40 (Dropped: 0), 'Idx1': 40 (Key: 40), ODML: 0!",
@@ -72,34 +71,28 @@ const Sample kSamples[] = {
     // PCM length in samples of the sample size: nothing to report.
     {"mjpeg_pcm.avi",
      {"04 Handler: 0x47504a4d 'MJPG' (Motion JPEG)", "24 Rate: 10", "14 Bits/Sample: 16"},
-     {},
      {"'00dc': 5 (Dropped: 0), 'Idx1': 5 (Key: 5), ODML: 0!",
       "'01wb': 4 (Dropped: 0), 'Idx1': 4 (Key: 4), ODML: 0!",
       "'auds'-Stream Payload Total Size in Bytes: 8000!"}},
     // ffmpeg writes no DVINFO behind the bitmap header of DV streams.
     {"dv_pal.avi",
      {"36 Height: 576", "00 Type: 'vids' DV Type 2 (redundant 'auds' stream, VfW compatible)"},
-     {"*** Error: DVINFO missing!"},
-     {}},
+     {},
+     {"*** Error: DVINFO missing!"}},
     // One stream has nothing to interleave with, whatever the flag says.
     {"rawvideo.avi",
      {"00 microsec/Frame: 200000", "16 Total Frames: 5", "24 Streams: 1", "32 Length: 5"},
-     {},
      {"'00dc': 5 (Dropped: 0), 'Idx1': 5 (Key: 5), ODML: 0!", "No 'auds'-Stream detected!"}},
     // Without video the main header counts no frames.
     {"audio_only.avi",
      {"24 Streams: 1", "00 Type: 'auds'", "02 Channels: 1", "04 Samples/sec (fps): 11025"},
-     {},
      {"'00wb': 6 (Dropped: 0), 'Idx1': 6 (Key: 6), ODML: 0!",
       "'auds'-Stream Payload Total Size in Bytes: 11026!", "No 'vids'-Stream detected!"}},
-    {"two_audio.avi",
-     {"24 Streams: 3", "36 Height: 48", "14 Bits/Sample: 8", "02 Channels: 2"},
-     {},
-     {}},
+    {"two_audio.avi", {"24 Streams: 3", "36 Height: 48", "14 Bits/Sample: 8", "02 Channels: 2"}},
     {"msmpeg4v2_adpcm.avi",
      {"04 Handler: 0x3234504d 'MP42' (MS MPEG-4)", "24 Rate: 15", "00 FormatTag: 2 (ADPCM)"},
-     {"*** Warning: AvgBytesPerSec Length 0:00:00:04 (10.83 fps)!"},
-     {}},
+     {},
+     {"*** Warning: AvgBytesPerSec Length 0:00:00:04 (10.83 fps)!"}},
 };
 
 TEST(CAVIParserMuxerFilesTest, SuiteFilesWalkCleanlyAndStateTheRecipe) {
