@@ -175,14 +175,14 @@ Bytes HighBaseOffset() {
   });
 }
 
-// Lines in order, texts absent, flags of the 'movi' entries, counts of lines holding a text.
+// Lines in order, flags of the 'movi' entries, texts absent, counts of lines holding a text.
 struct Row {
   const char* name;
   Bytes bytes;
   RunOptions options;
   Lines inOrder;
-  Lines absent = {};
   std::optional<Flags> flags = std::nullopt;
+  Lines absent = {};
   std::vector<std::pair<std::string, size_t>> counts = {};
 };
 
@@ -206,20 +206,20 @@ std::vector<Row> Rows() {
        Built([](Layout&) {}),
        RunOptions(),
        {"'idx1' Entry #2", "08 ChunkOffset: 4120", "12 ChunkLength: 90", "-> Position: 4440"},
-       {"*** Error", "not assigned"},
-       kIndexedFlags},
+       kIndexedFlags,
+       {"*** Error", "not assigned"}},
       {"absolute offsets",
        Built([](Layout& l) { l.idx1 = Idx1Kind::kAbsolute; }),
        RunOptions(),
        {"'idx1' Entry #2", "08 ChunkOffset: 4440", "12 ChunkLength: 90", "-> Position: 4440"},
-       {"*** Error", "not assigned"},
-       kIndexedFlags},
+       kIndexedFlags,
+       {"*** Error", "not assigned"}},
       {"index checks off",
        Built([](Layout&) {}),
        Options([](RunOptions& o) { o.scan.checkIndexes = false; }),
        {},
-       {"'idx1' Entry #", "Assign Index"},
-       Flags{}},
+       Flags{},
+       {"'idx1' Entry #", "Assign Index"}},
       // Four bytes beyond: inside the chunk of the same id, not assigned.
       {"entry late, wrong id and length",
        EditedIdx1([](std::vector<Idx1Row>& r) {
@@ -240,8 +240,8 @@ std::vector<Row> Rows() {
        }),
        RunOptions(),
        {"'00dc': 4 (Dropped: 1), 'Idx1': 5 (Key: 2), ODML: 0!"},
-       {"*** Error"},
-       kIndexedFlags},
+       kIndexedFlags,
+       {"*** Error"}},
       // The three '00dc' entries out of order are not errors.
       {"reversed",
        EditedIdx1([](std::vector<Idx1Row>& r) { std::reverse(r.begin(), r.end()); }),
@@ -251,8 +251,8 @@ std::vector<Row> Rows() {
         "*** Warning: Entry not assigned!", "*** Error: Index Sequence out of order ('00dc')!",
         "Index defines out-of-sequence/duplicate frames, but AVIF_MUSTUSEINDEX is not set in "
         "AVIMainHeader!"},
-       {},
        kIndexedFlags,
+       {},
        {{"Entry not assigned!", 6}, {"Error", 2}}},
       // A file that says its index must be used may list chunks in any order.
       {"reversed, must use the index",
@@ -262,8 +262,8 @@ std::vector<Row> Rows() {
        }),
        RunOptions(),
        {"*** Info: Index Sequence out of order ('01wb')!"},
-       {"*** Error: Index Sequence"},
-       kIndexedFlags},
+       kIndexedFlags,
+       {"*** Error: Index Sequence"}},
       // The entries still count as what the index holds.
       {"unknown skew",
        EditedIdx1([](std::vector<Idx1Row>& r) {
@@ -274,7 +274,6 @@ std::vector<Row> Rows() {
         "*** Error: Unknown Skew for Offset!",
         "*** Warning: The remaining 'idx1' Entries are not matched to 'movi' Entries!",
         "'idx1' Entry #1", kStreamCounts},
-       {},
        Flags(8, 0)},
       // Skew decided after the 'rec ' entry; LIST entries neither counted nor matched.
       {"entry checks, trace limit 2",
@@ -290,15 +289,15 @@ std::vector<Row> Rows() {
         "*** Error: Stream Number greater than defined Streams!", "'idx1' Entry #11",
         "00 ckid: '05dc'", "-> Position: 324",
         "*** Error: Not all Index Entries matched a 'movi' Entry ('05dc')!", kStreamCounts},
-       {},
        kIndexedFlags,
+       {},
        {{"'idx1' Entry #", 2 + 4}}},
       {"trace limit 0 skips the index",
        Built([](Layout&) {}),
        Options([](RunOptions& o) { o.report.idx1TraceLimit = 0; }),
        {"'00dc': 4 (Dropped: 0), 'Idx1': 0 (Key: 0), ODML: 0!"},
-       {"'idx1' Entry #"},
-       Flags(8, 0)},
+       Flags(8, 0),
+       {"'idx1' Entry #"}},
       {"left-over bytes",
        Built([](Layout& l) { l.idx1Tail = Bytes(5, 0); }),
        RunOptions(),
@@ -309,8 +308,8 @@ std::vector<Row> Rows() {
        RunOptions(),
        {"*** Error: Unexpected Token, recovered!",
         "'RIFF' (34) 'AVIX': RIFF AVI Chunk, Segment #2"},
-       {},
        Flags{0x10, 0x10, 0, 0x10, 0x10, 0x10, 0, 0x10, 0},
+       {},
        {{"'idx1' Entry #", 8}}},
       // A real file; a frame whose id is garbage leaves the chunk before it in
       // doubt, and its entry confirms it.
@@ -338,8 +337,8 @@ std::vector<Row> Rows() {
         "00 Offset: 17148", "08 Size: 64", "12 Duration: 4", "'ix00' (56): 'movi' Entry #8",
         "03 IndexType: 1 IndexOfChunks Standard Frame", "12 BaseOffset: 684", "'indx' Entry #1",
         "04 Size: 90 NON-Keyframe", "-> Position: 4812"},
-       {"*** Error", "not assigned"},
-       kIndexedFlags},
+       kIndexedFlags,
+       {"*** Error", "not assigned"}},
       // Standard index chunks of every kind, one fault each.
       {"standard index checks",
        Built([&](Layout& l) {
@@ -364,16 +363,16 @@ std::vector<Row> Rows() {
         "*** Error: Wrong FOURCC, should be 'tcdl' for IndexOfDiscontinuedTimecode!",
         "*** Error: Unknown LongsPerEntry!", "*** Error: Wrong IndexOfTimecode!",
         "'ix00': 5 (Dropped: 0), 'Idx1': 0 (Key: 0), ODML: 4!"},
-       {},
        std::nullopt,
+       {},
        {{"'indx' Entry #", 2 + 1 + 1}, {"*** Error", 5}}},
       // In a small file the high part of a base offset is garbage.
       {"standard index beyond 4 GiB, small file",
        HighBaseOffset(),
        RunOptions(),
        {},
-       {"*** Error"},
-       Flags{0x10, 0, 0, 0, 0, 0, 0, 0}},
+       Flags{0x10, 0, 0, 0, 0, 0, 0, 0},
+       {"*** Error"}},
       {"switch xi, super index entry beyond the file",
        Built([](Layout& l) {
          l.odmlHeader = true;
@@ -381,7 +380,6 @@ std::vector<Row> Rows() {
        }),
        kSwitchXi,
        {"*** Error: Super Index Entry Offset beyond File Size!"},
-       {},
        Flags{}},
       // One standard index named twice, and once 8 bytes into it: its frames once.
       {"switch xi, standard index repeated",
@@ -397,15 +395,14 @@ std::vector<Row> Rows() {
        }(),
        kSwitchXi,
        {"*** Error: Super Index Entries repeating a Standard Index ignored (2)!"},
-       {},
        Flags{0x10, 0, 0x10, 0}},
       // Standard indexes in another segment than their chunks.
       {"indexes at the end",
        IndexesAtTheEnd(),
        kVerbose,
        {},
-       {"Index Sequence out of order", "Not all Index Entries matched", "Entry not assigned"},
-       Flags(20, 0x10)},
+       Flags(20, 0x10),
+       {"Index Sequence out of order", "Not all Index Entries matched", "Entry not assigned"}},
   };
 }
 
