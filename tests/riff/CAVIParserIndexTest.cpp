@@ -81,7 +81,6 @@ RunOptions Options(const std::function<void(RunOptions&)>& edit) {
 const RunOptions kVerbose = Options([](RunOptions& o) { o.report.verbosity = 3; });
 const RunOptions kSwitchXi = Options([](RunOptions& o) { o.scan.switchXi = true; });
 
-// A standard index chunk for the end of the 'movi' list.
 Bytes IndexChunk(const std::string& id, uint16_t longs, uint8_t type, uint32_t inUse,
                  const std::string& chunkId, const Bytes& rest) {
   return testsupport::ChunkBuilder().Chunk(
@@ -110,8 +109,7 @@ Bytes Sample(size_t at, const std::function<uint32_t(uint32_t)>& value) {
   return bytes;
 }
 
-// An OpenDML file laid out as MEncoder does: every standard index at the end
-// of the 'AVIX' segment, based at its first payload, the audio one covering
+// MEncoder's OpenDML layout: all standard indexes at the end of 'AVIX', the audio one covering
 // both segments. Each segment: five '00dc' (31 bytes) and '01wb' (20) in turn.
 Bytes IndexesAtTheEnd() {
   const testsupport::ChunkBuilder riff;
@@ -311,8 +309,7 @@ std::vector<Row> Rows() {
        Flags{0x10, 0x10, 0, 0x10, 0x10, 0x10, 0, 0x10, 0},
        {},
        {{"'idx1' Entry #", 8}}},
-      // A real file; a frame whose id is garbage leaves the chunk before it in
-      // doubt, and its entry confirms it.
+      // A real file: a garbage id leaves the chunk before in doubt; its entry confirms it.
       {"real file, entry early",
        Sample(kSampleRows + 2 * 16 + 8, [](uint32_t offset) { return offset - 4; }),
        kVerbose,

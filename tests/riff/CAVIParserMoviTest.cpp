@@ -155,9 +155,8 @@ TEST(CAVIParserMoviTest, RecordsExactlyTheChunksOfRealFiles) {
   }
 }
 
-// Damage to mjpeg_pcm.avi (nine chunks, '00dc' and '01wb' in turn): key 'movi'
-// lines in order and no other message. Damaged sizes are of audio chunks: their
-// quiet PCM samples never look like chunk ids.
+// Damage to mjpeg_pcm.avi ('00dc' and '01wb' in turn): key lines, no other message. Damaged
+// sizes are of audio chunks: their quiet PCM samples never look like chunk ids.
 TEST(CAVIParserMoviTest, DamageInsideTheListIsCrossed) {
   const Bytes clean = ReadFile(SamplePath("mjpeg_pcm.avi"));
   const std::vector<Chunk> chunks = ChunksOf(clean);

@@ -1,6 +1,5 @@
-// Valid files of the muxers people use, with the quirks the AVI rules allow,
-// raise no alarm; the suite's files (tests/data/avi/make_avi_samples.sh) also
-// state their recipe. Real muxers run where installed.
+// Valid files of real muxers (run where installed) raise no alarm; the suite's
+// files (tests/data/avi/make_avi_samples.sh) also state their recipe.
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -99,8 +99,7 @@ TEST(CAVIParserStatisticsTest, HeadersAreSetAgainstWhatTheScanFound) {
   many.streams = {many.streams[0], many.streams[1], many.streams[0], many.streams[1], text,
                   unknown};
   const std::vector<Row> rows = {
-      // 17028 bytes, 16395 of them payload; the junk is wasted. An audio rate
-      // ten bytes per second off is close enough.
+      // 16395 of 17028 bytes payload, the junk wasted; an audio rate 10 off is close enough.
       {"agreeing headers",
        Edited([](Layout& l) {
          l.moviExtra = testsupport::ChunkBuilder().Chunk("JUNK", Bytes(100, 0));

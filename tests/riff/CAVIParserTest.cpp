@@ -70,8 +70,7 @@ ParseRun ParseAvi(const Bytes& bytes, const RunOptions& options = RunOptions(),
   return testsupport::RunParserOnBytes<CAVIParser>(bytes, options, inspect, "clip.avi");
 }
 
-// Chunk lines and messages up to the statistics; no hex dumps, and of dumped
-// chunks (headers, 'movi', indexes) only the messages.
+// Chunk lines and messages up to the statistics; of dumped chunks only the messages.
 Lines Walk(const ParseRun& run) {
   static const std::string kDumpedChunks[] = {": AVI Main Header",
                                               ": AVI StreamHeader",
@@ -344,8 +343,7 @@ TEST(CAVIParserTest, DamagedStructuresAreReportedWhereTheyOccur) {
         "'RIFF' (382) 'AVI '", "*** Error: Chunk size greater File size, File may be truncated!",
         "*** Error: Token Size (220) greater Chunk Size (170)!", "'LIST' (170) 'movi'",
         "*** Warning: Frames before Garbled Data removed, no Index confirms them (1)!", kEnd}},
-      // After the RIFF chunk: garbage, a chunk that is found again, and an id
-      // that no handler knows, which passes over the rest of the file.
+      // Garbage, a chunk found again, and an unknown id that passes over the rest.
       {"garbage and chunks after the RIFF chunk",
        Concat({avi, Bytes{1, 2, 3, 4, 5, 6}, riff.Chunk("JUNK", Bytes(4, 0)),
                riff.Chunk("idx1", Bytes(16, 0)), avi}),
