@@ -1,6 +1,4 @@
-// The AVI indexes ('idx1', 'indx', 'ix##') and their matching against the
-// chunks the 'movi' scan found: built files whose every offset is known, and
-// a real encoder file whose index the tests damage.
+// The AVI indexes ('idx1', 'indx', 'ix##') and their matching against the chunks of the scan.
 
 #include <gtest/gtest.h>
 
@@ -33,9 +31,8 @@ using testsupport::TextBytes;
 using Lines = std::vector<std::string>;
 using Flags = std::vector<uint32_t>;
 
-// Two streams, interleaved: four video frames (the 2nd and 4th not key
-// frames) and four audio chunks. The 'movi' list type word lies at 320; the
-// chunks at offsets 4, 112, 4120, 4218, 8226, 8344, 12352 and 12456 from it.
+// Four video frames (2nd and 4th not key) and four audio chunks, interleaved;
+// 'movi' type word at 320, chunks at 4, 112, 4120, 4218, 8226, 8344, 12352, 12456.
 Layout TwoStreams() {
   return avitest::VideoAudioLayout({{"00dc", 100}, {"01wb", 4000}, {"00dc", 90, false},
                                   {"01wb", 4000}, {"00dc", 110}, {"01wb", 4000},
@@ -44,19 +41,9 @@ Layout TwoStreams() {
 
 const Flags kIndexedFlags = {0x10, 0x10, 0, 0x10, 0x10, 0x10, 0, 0x10};
 
-// What the model holds of one 'movi' entry after the parse.
-struct Seen {
-  uint32_t chunkId;
-  uint32_t size;
-  uint32_t flags;
-  uint16_t segment;
-  uint64_t offset;
-  uint64_t position;
-};
-
 struct Outcome {
   ParseRun run;
-  std::vector<Seen> movi;
+  std::vector<MoviEntry> movi;  // without owned payloads
   Flags flags;
 };
 
@@ -66,8 +53,8 @@ Outcome Parse(const Bytes& bytes, const RunOptions& options = RunOptions()) {
       bytes, options,
       [&](CAVIParser& parser) {
         for (const MoviEntry& e : parser.Model().movi) {
-          outcome.movi.push_back(
-              {e.chunkId, e.size, e.flags, e.segment, e.offset, e.payloadPosition});
+          outcome.movi.push_back({e.chunkId, e.size, e.flags, e.segment, e.trust, e.offset,
+                                  e.payloadPosition, nullptr});
           outcome.flags.push_back(e.flags);
         }
       },
@@ -81,11 +68,8 @@ Bytes Built(const std::function<void(Layout&)>& edit) {
   return avitest::Build(layout).bytes;
 }
 
-Bytes EditedIdx1(const std::function<void(std::vector<Idx1Row>&)>& edit, uint32_t mainFlags = 0) {
-  Layout layout = TwoStreams();
-  layout.mainFlags |= mainFlags;
-  layout.editIdx1 = edit;
-  return avitest::Build(layout).bytes;
+Bytes EditedIdx1(const std::function<void(std::vector<Idx1Row>&)>& edit) {
+  return Built([&](Layout& l) { l.editIdx1 = edit; });
 }
 
 RunOptions Options(const std::function<void(RunOptions&)>& edit) {
@@ -97,7 +81,6 @@ RunOptions Options(const std::function<void(RunOptions&)>& edit) {
 const RunOptions kVerbose = Options([](RunOptions& o) { o.report.verbosity = 3; });
 const RunOptions kSwitchXi = Options([](RunOptions& o) { o.scan.switchXi = true; });
 
-// A standard index chunk for the end of the 'movi' list.
 Bytes IndexChunk(const std::string& id, uint16_t longs, uint8_t type, uint32_t inUse,
                  const std::string& chunkId, const Bytes& rest) {
   return testsupport::ChunkBuilder().Chunk(
@@ -113,27 +96,21 @@ Bytes SuperIndex(const std::vector<std::vector<uint32_t>>& entries,
   return testsupport::ChunkBuilder().Chunk("indx", body);
 }
 
-// mjpeg_pcm.avi holds five '00dc' and four '01wb' chunks; the 'movi' list
-// type word lies at 9944 and the 'idx1' rows (offsets relative to it) start
-// at 33454.
+// mjpeg_pcm.avi: 'movi' type word at 9944, its relative 'idx1' rows at 33454
+// (the fifth, of the third '00dc' chunk, at offset 10300).
 constexpr size_t kSampleListType = 9944;
 constexpr size_t kSampleRows = 33454;
 
-Bytes Sample(const std::function<void(Bytes&)>& damage) {
+// The sample with the word at `at` set to `value(word)`.
+Bytes Sample(size_t at, const std::function<uint32_t(uint32_t)>& value) {
   Bytes bytes = testsupport::ReadFile(std::string(CLIPSMITH_TEST_DATA) + "/avi/mjpeg_pcm.avi");
-  damage(bytes);
+  const Bytes word = Le32(value(testsupport::U32At(bytes, at)));
+  std::copy(word.begin(), word.end(), bytes.begin() + static_cast<long>(at));
   return bytes;
 }
 
-uint32_t RowOffset(const Bytes& bytes, size_t row) {
-  return testsupport::U32At(bytes, kSampleRows + 16 * row + 8);
-}
-
-// Two segments as MEncoder lays out its OpenDML files: the first with its
-// 'idx1', then an 'AVIX' segment whose 'movi' list ends with every standard
-// index of the file, each taking the position of its first payload as base
-// offset; the audio index covers both segments at once. Each segment holds
-// five '00dc' chunks of 31 bytes and five '01wb' chunks of 20, alternating.
+// MEncoder's OpenDML layout: all standard indexes at the end of 'AVIX', the audio one covering
+// both segments. Each segment: five '00dc' (31 bytes) and '01wb' (20) in turn.
 Bytes IndexesAtTheEnd() {
   const testsupport::ChunkBuilder riff;
   const Layout header = TwoStreams();
@@ -159,8 +136,7 @@ Bytes IndexesAtTheEnd() {
                                                     strl(0, 24 + 32), strl(1, 24 + 16)}),
                                  riff.List("movi", frames), riff.Chunk("idx1", idx1)}),
               riff.Riff("AVIX", {riff.List("movi", tail)})});
-  // Payload positions: chunk k of a segment lies 68 * (k / 2) + 40 * (k % 2)
-  // past the list's first chunk; the indexes follow the ten chunks.
+  // Chunk k lies 68 * (k / 2) + 40 * (k % 2) past the list's first payload.
   const uint32_t first = static_cast<uint32_t>(testsupport::FindToken(file, "movi") + 4 + 8);
   const uint32_t second =
       static_cast<uint32_t>(testsupport::FindToken(file, "movi", first) + 4 + 8);
@@ -171,9 +147,8 @@ Bytes IndexesAtTheEnd() {
     for (uint32_t base : bases) {
       for (uint32_t i = 0; i < 5; ++i) entries = Concat({entries, Le32(base + 68 * i), Le32(size)});
     }
-    return riff.Chunk("ix0" + id.substr(1, 1),
-                      Concat({Le16(2), Bytes{0, 1}, Le32(static_cast<uint32_t>(entries.size() / 8)),
-                              TextBytes(id), Le32(at), Le32(0), Le32(0), entries}));
+    return IndexChunk("ix0" + id.substr(1, 1), 2, 1, static_cast<uint32_t>(entries.size() / 8), id,
+                      Concat({Le32(at), Le32(0), Le32(0), entries}));
   };
   const auto put = [&](uint64_t at, const Bytes& chunk) {
     std::copy(chunk.begin(), chunk.end(), file.begin() + at);
@@ -188,15 +163,24 @@ Bytes IndexesAtTheEnd() {
   return file;
 }
 
-// One row: a file, the options, lines expected in that order, texts no line
-// may hold, the flags of the 'movi' entries and counts of lines holding a text.
+// An 'ix00' based 4 GiB past the 'movi' list, its one entry at 12.
+Bytes HighBaseOffset() {
+  return Built([](Layout& l) {
+    l.idx1 = Idx1Kind::kNone;
+    const uint32_t moviAt = static_cast<uint32_t>(avitest::Build(l).moviTypePos);
+    l.moviExtra = IndexChunk("ix00", 2, 1, 1, "00dc",
+                             Concat({Le32(moviAt), Le32(1), Le32(0), Le32(12), Le32(100)}));
+  });
+}
+
+// Lines in order, flags of the 'movi' entries, texts absent, counts of lines holding a text.
 struct Row {
   const char* name;
   Bytes bytes;
   RunOptions options;
   Lines inOrder;
-  Lines absent = {};
   std::optional<Flags> flags = std::nullopt;
+  Lines absent = {};
   std::vector<std::pair<std::string, size_t>> counts = {};
 };
 
@@ -205,66 +189,57 @@ const char kStreamCounts[] = "'00dc': 4 (Dropped: 0), 'Idx1': 4 (Key: 2), ODML: 
 std::vector<Row> Rows() {
   const Layout base = TwoStreams();
   const uint32_t moviAt = static_cast<uint32_t>(avitest::Build(base).moviTypePos);
-  const auto noIdx1 = [](Layout& l) { l.idx1 = Idx1Kind::kNone; };
-  Bytes nextSegment = avitest::Build(base).bytes;
-  {
-    // An index (and its segment) whose size runs into the next segment.
-    const testsupport::ChunkBuilder riff;
-    const Bytes next = riff.Riff("AVIX", {riff.List("movi", {riff.Chunk("00dc", Bytes(10, 1))})});
-    const size_t idx1Size = nextSegment.size() - 128 - 4;
-    nextSegment.insert(nextSegment.end(), next.begin(), next.end());
-    std::memcpy(nextSegment.data() + idx1Size, Le32(128 + 16).data(), 4);
-    std::memcpy(nextSegment.data() + 4, Le32(static_cast<uint32_t>(nextSegment.size() - 8)).data(),
-                4);
-  }
-  const Bytes end = IndexesAtTheEnd();
+  // An index (and its segment) whose size runs 16 bytes into the next segment.
+  const testsupport::ChunkBuilder riff;
+  Bytes nextSegment =
+      Concat({avitest::Build(base).bytes,
+              riff.Riff("AVIX", {riff.List("movi", {riff.Chunk("00dc", Bytes(10, 1))})})});
+  std::memcpy(nextSegment.data() + avitest::Build(base).bytes.size() - 128 - 4, Le32(144).data(),
+              4);
+  std::memcpy(nextSegment.data() + 4, Le32(static_cast<uint32_t>(nextSegment.size() - 8)).data(),
+              4);
   return {
-      // The same entries, offsets relative to the list or absolute; all
-      // matched, so no message.
+      // Offsets relative to the list or absolute: all matched.
       {"relative offsets",
        Built([](Layout&) {}),
        RunOptions(),
        {"'idx1' Entry #2", "08 ChunkOffset: 4120", "12 ChunkLength: 90", "-> Position: 4440"},
-       {"*** Error", "not assigned"},
-       kIndexedFlags},
+       kIndexedFlags,
+       {"*** Error", "not assigned"}},
       {"absolute offsets",
        Built([](Layout& l) { l.idx1 = Idx1Kind::kAbsolute; }),
        RunOptions(),
        {"'idx1' Entry #2", "08 ChunkOffset: 4440", "12 ChunkLength: 90", "-> Position: 4440"},
-       {"*** Error", "not assigned"},
-       kIndexedFlags},
+       kIndexedFlags,
+       {"*** Error", "not assigned"}},
       {"index checks off",
        Built([](Layout&) {}),
        Options([](RunOptions& o) { o.scan.checkIndexes = false; }),
        {},
-       {"'idx1' Entry #", "Assign Index"},
-       Flags{}},
+       Flags{},
+       {"'idx1' Entry #", "Assign Index"}},
       // Four bytes beyond: inside the chunk of the same id, not assigned.
-      {"entry late",
-       EditedIdx1([](std::vector<Idx1Row>& r) { r[2].offset += 4; }),
-       kVerbose,
-       {"'01wb': 4 Index Entries", "'00dc': 4 Index Entries",
-        "*** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!", "Index Entry #1",
-        "Offset: 4132", "Entry Pos/Size (4132/90) mismatches 'movi' Pos/Size (4120/90)!",
-        "*** Warning: Entry not assigned!"}},
-      {"wrong id and length",
+      {"entry late, wrong id and length",
        EditedIdx1([](std::vector<Idx1Row>& r) {
-         r[1].id = "00dc";
+         r[2].offset += 4;
+         r[3].id = "00dc";
          r[4].length = 111;
        }),
        kVerbose,
-       {"Entry Type ('00dc') mismatches 'movi' Type ('01wb')!",
+       {"'01wb': 3 Index Entries", "'00dc': 5 Index Entries",
+        "*** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!", "Index Entry #1",
+        "Offset: 4132", "Entry Pos/Size (4132/90) mismatches 'movi' Pos/Size (4120/90)!",
+        "*** Warning: Entry not assigned!", "Entry Type ('00dc') mismatches 'movi' Type ('01wb')!",
         "Entry Size (111) mismatches 'movi' Size (110)!"}},
-      // An empty entry right at the end of a chunk's payload (a dropped frame
-      // in a low-overhead file) belongs to that chunk.
+      // A dropped frame in a low-overhead file belongs to the chunk it ends.
       {"empty entry at a payload's end",
        EditedIdx1([](std::vector<Idx1Row>& r) {
          r.push_back({"00dc", 0, 12352 + 95, 0});
        }),
        RunOptions(),
        {"'00dc': 4 (Dropped: 1), 'Idx1': 5 (Key: 2), ODML: 0!"},
-       {"*** Error"},
-       kIndexedFlags},
+       kIndexedFlags,
+       {"*** Error"}},
       // The three '00dc' entries out of order are not errors.
       {"reversed",
        EditedIdx1([](std::vector<Idx1Row>& r) { std::reverse(r.begin(), r.end()); }),
@@ -274,16 +249,19 @@ std::vector<Row> Rows() {
         "*** Warning: Entry not assigned!", "*** Error: Index Sequence out of order ('00dc')!",
         "Index defines out-of-sequence/duplicate frames, but AVIF_MUSTUSEINDEX is not set in "
         "AVIMainHeader!"},
-       {},
        kIndexedFlags,
+       {},
        {{"Entry not assigned!", 6}, {"Error", 2}}},
       // A file that says its index must be used may list chunks in any order.
       {"reversed, must use the index",
-       EditedIdx1([](std::vector<Idx1Row>& r) { std::reverse(r.begin(), r.end()); }, 0x20),
+       Built([](Layout& l) {
+         l.mainFlags |= 0x20;
+         l.editIdx1 = [](std::vector<Idx1Row>& r) { std::reverse(r.begin(), r.end()); };
+       }),
        RunOptions(),
        {"*** Info: Index Sequence out of order ('01wb')!"},
-       {"*** Error: Index Sequence"},
-       kIndexedFlags},
+       kIndexedFlags,
+       {"*** Error: Index Sequence"}},
       // The entries still count as what the index holds.
       {"unknown skew",
        EditedIdx1([](std::vector<Idx1Row>& r) {
@@ -294,10 +272,8 @@ std::vector<Row> Rows() {
         "*** Error: Unknown Skew for Offset!",
         "*** Warning: The remaining 'idx1' Entries are not matched to 'movi' Entries!",
         "'idx1' Entry #1", kStreamCounts},
-       {},
        Flags(8, 0)},
-      // The skew is decided after the leading 'rec ' entry; entries of no
-      // stream are not counted; LIST entries are neither counted nor matched.
+      // Skew decided after the 'rec ' entry; LIST entries neither counted nor matched.
       {"entry checks, trace limit 2",
        EditedIdx1([](std::vector<Idx1Row>& r) {
          r.insert(r.begin(), Idx1Row{"rec ", 0x1, 0, 0});
@@ -311,15 +287,15 @@ std::vector<Row> Rows() {
         "*** Error: Stream Number greater than defined Streams!", "'idx1' Entry #11",
         "00 ckid: '05dc'", "-> Position: 324",
         "*** Error: Not all Index Entries matched a 'movi' Entry ('05dc')!", kStreamCounts},
-       {},
        kIndexedFlags,
+       {},
        {{"'idx1' Entry #", 2 + 4}}},
       {"trace limit 0 skips the index",
        Built([](Layout&) {}),
        Options([](RunOptions& o) { o.report.idx1TraceLimit = 0; }),
        {"'00dc': 4 (Dropped: 0), 'Idx1': 0 (Key: 0), ODML: 0!"},
-       {"'idx1' Entry #"},
-       Flags(8, 0)},
+       Flags(8, 0),
+       {"'idx1' Entry #"}},
       {"left-over bytes",
        Built([](Layout& l) { l.idx1Tail = Bytes(5, 0); }),
        RunOptions(),
@@ -330,29 +306,18 @@ std::vector<Row> Rows() {
        RunOptions(),
        {"*** Error: Unexpected Token, recovered!",
         "'RIFF' (34) 'AVIX': RIFF AVI Chunk, Segment #2"},
-       {},
        Flags{0x10, 0x10, 0, 0x10, 0x10, 0x10, 0, 0x10, 0},
+       {},
        {{"'idx1' Entry #", 8}}},
-      // A real file, its index intact, one row 4 bytes early, and one frame
-      // dropped by the scan (its id garbage; the '01wb' chunk before it, in
-      // doubt, is confirmed by its entry).
-      {"real file",
-       Sample([](Bytes&) {}),
-       kVerbose,
-       {"'01wb': 4 Index Entries", "'00dc': 5 Index Entries"},
-       {"*** "},
-       Flags(9, 0x10)},
+      // A real file: a garbage id leaves the chunk before in doubt; its entry confirms it.
       {"real file, entry early",
-       Sample([](Bytes& b) {
-         std::memcpy(b.data() + kSampleRows + 2 * 16 + 8, Le32(RowOffset(b, 2) - 4).data(), 4);
-       }),
+       Sample(kSampleRows + 2 * 16 + 8, [](uint32_t offset) { return offset - 4; }),
        kVerbose,
        {"*** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!", "Index Entry #1",
         "assigned: 1, flags: 0x00000010", "Position: 15100",
         "Entry Offset (5160) misaligned to 'movi' Offset (5156)!"}},
       {"real file, frame dropped",
-       Sample(
-           [](Bytes& b) { std::memcpy(b.data() + kSampleListType + RowOffset(b, 4), "zzzz", 4); }),
+       Sample(kSampleListType + 10300, [](uint32_t) { return FourCC("zzzz"); }),
        kVerbose,
        {"*** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!", "Index Entry #2",
         "Offset: 10308", "*** Warning: Entry not assigned!"}},
@@ -369,13 +334,12 @@ std::vector<Row> Rows() {
         "00 Offset: 17148", "08 Size: 64", "12 Duration: 4", "'ix00' (56): 'movi' Entry #8",
         "03 IndexType: 1 IndexOfChunks Standard Frame", "12 BaseOffset: 684", "'indx' Entry #1",
         "04 Size: 90 NON-Keyframe", "-> Position: 4812"},
-       {"*** Error", "not assigned"},
-       kIndexedFlags},
-      // Standard index chunks of every kind, one fault each; one claims 1000
-      // entries and holds two.
+       kIndexedFlags,
+       {"*** Error", "not assigned"}},
+      // Standard index chunks of every kind, one fault each.
       {"standard index checks",
        Built([&](Layout& l) {
-         noIdx1(l);
+         l.idx1 = Idx1Kind::kNone;
          l.moviExtra = Concat({
              IndexChunk("ix00", 2, 1, 0, "00dc", Bytes(20000 - 12, 0)),
              IndexChunk("ix01", 4, 0, 0, "01wb", Bytes(12, 0)),
@@ -396,21 +360,16 @@ std::vector<Row> Rows() {
         "*** Error: Wrong FOURCC, should be 'tcdl' for IndexOfDiscontinuedTimecode!",
         "*** Error: Unknown LongsPerEntry!", "*** Error: Wrong IndexOfTimecode!",
         "'ix00': 5 (Dropped: 0), 'Idx1': 0 (Key: 0), ODML: 4!"},
-       {},
        std::nullopt,
+       {},
        {{"'indx' Entry #", 2 + 1 + 1}, {"*** Error", 5}}},
-      // A base offset past 4 GiB in a smaller file: its high part is taken
-      // as garbage, and the entry names the first chunk.
+      // In a small file the high part of a base offset is garbage.
       {"standard index beyond 4 GiB, small file",
-       Built([&](Layout& l) {
-         noIdx1(l);
-         l.moviExtra = IndexChunk("ix00", 2, 1, 1, "00dc",
-                                  Concat({Le32(moviAt), Le32(1), Le32(0), Le32(12), Le32(100)}));
-       }),
+       HighBaseOffset(),
        RunOptions(),
        {},
-       {"*** Error"},
-       Flags{0x10, 0, 0, 0, 0, 0, 0, 0}},
+       Flags{0x10, 0, 0, 0, 0, 0, 0, 0},
+       {"*** Error"}},
       {"switch xi, super index entry beyond the file",
        Built([](Layout& l) {
          l.odmlHeader = true;
@@ -418,11 +377,8 @@ std::vector<Row> Rows() {
        }),
        kSwitchXi,
        {"*** Error: Super Index Entry Offset beyond File Size!"},
-       {},
        Flags{}},
-      // A super index naming one standard index twice, and once more 8 bytes
-      // into it, yields its frames once. (The super index has the same size
-      // whatever it points to.)
+      // One standard index named twice, and once 8 bytes into it: its frames once.
       {"switch xi, standard index repeated",
        [] {
          Layout layout = TwoStreams();
@@ -436,15 +392,14 @@ std::vector<Row> Rows() {
        }(),
        kSwitchXi,
        {"*** Error: Super Index Entries repeating a Standard Index ignored (2)!"},
-       {},
        Flags{0x10, 0, 0x10, 0}},
       // Standard indexes in another segment than their chunks.
       {"indexes at the end",
-       end,
+       IndexesAtTheEnd(),
        kVerbose,
        {},
-       {"Index Sequence out of order", "Not all Index Entries matched", "Entry not assigned"},
-       Flags(20, 0x10)},
+       Flags(20, 0x10),
+       {"Index Sequence out of order", "Not all Index Entries matched", "Entry not assigned"}},
   };
 }
 
@@ -462,24 +417,23 @@ TEST(CAVIParserIndexTest, IndexesAreReadCheckedAndMatched) {
   }
 }
 
-// "-xi" takes the frames of the first stream from its standard indexes: the
-// ones the scan finds, wherever the indexes lie.
+// "-xi" takes the first stream's frames from its standard indexes, wherever they lie.
 TEST(CAVIParserIndexTest, SwitchXiTakesTheFramesFromTheStandardIndexes) {
   for (const bool atEnd : {false, true}) {
     const Bytes file = atEnd ? IndexesAtTheEnd()
                              : Built([](Layout& l) { l.standardIndexes = l.odmlHeader = true; });
-    std::vector<Seen> scanned = Parse(file).movi;
+    std::vector<MoviEntry> scanned = Parse(file).movi;
     scanned.erase(std::remove_if(scanned.begin(), scanned.end(),
-                                 [](const Seen& s) { return s.chunkId != FourCC("00dc"); }),
+                                 [](const MoviEntry& e) { return e.chunkId != FourCC("00dc"); }),
                   scanned.end());
     const Outcome indexed = Parse(file, kSwitchXi);
     ASSERT_EQ(indexed.movi.size(), scanned.size());
     for (size_t i = 0; i < scanned.size(); ++i) {
       SCOPED_TRACE(i);
-      const Seen& a = indexed.movi[i];
-      const Seen& b = scanned[i];
-      EXPECT_EQ(std::tie(a.chunkId, a.size, a.flags, a.segment, a.position),
-                std::tie(b.chunkId, b.size, b.flags, b.segment, b.position));
+      const MoviEntry& a = indexed.movi[i];
+      const MoviEntry& b = scanned[i];
+      EXPECT_EQ(std::tie(a.chunkId, a.size, a.flags, a.segment, a.payloadPosition),
+                std::tie(b.chunkId, b.size, b.flags, b.segment, b.payloadPosition));
       EXPECT_TRUE(atEnd || a.offset == b.offset) << a.offset;
     }
     EXPECT_FALSE(testsupport::HasText(indexed.run.lines, "Statistics"));
@@ -489,13 +443,7 @@ TEST(CAVIParserIndexTest, SwitchXiTakesTheFramesFromTheStandardIndexes) {
 // An entry past 4 GiB (a sparse file) must not wrap onto the first chunk.
 TEST(CAVIParserIndexTest, StandardIndexOffsetsBeyondFourGigabytesDoNotWrap) {
   testsupport::ScratchDir dir;
-  const std::string path = dir.Write(
-      "large.avi", Built([](Layout& l) {
-        l.idx1 = Idx1Kind::kNone;
-        const uint32_t moviAt = static_cast<uint32_t>(avitest::Build(l).moviTypePos);
-        l.moviExtra = IndexChunk("ix00", 2, 1, 1, "00dc",
-                                 Concat({Le32(moviAt), Le32(1), Le32(0), Le32(12), Le32(100)}));
-      }));
+  const std::string path = dir.Write("large.avi", HighBaseOffset());
   std::error_code error;
   std::filesystem::resize_file(path, (uint64_t{1} << 32) + 4096, error);
   if (error) GTEST_SKIP() << "no sparse file: " << error.message();
