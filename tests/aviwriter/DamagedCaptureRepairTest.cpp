@@ -15,6 +15,7 @@
 namespace {
 
 using namespace avitest;
+using testsupport::ExpectTexts;
 using testsupport::ParseRun;
 using testsupport::ScratchDir;
 using Lines = std::vector<std::string>;
@@ -121,8 +122,8 @@ TEST(DamagedCaptureRepairTest, KeepsEveryFrameOfUnfinishedRecordingLayouts) {
     file.resize(file.size() - layout.cut);
     const ParseRun run = WriteAvi(dir.Write("damaged.avi", file), dir.File("repaired.avi"));
     ASSERT_TRUE(run.result);
-    EXPECT_TRUE(HasText(run.lines, "never set by its Writer, real Size ("));
-    EXPECT_FALSE(HasText(run.lines, "Not all Index Entries matched"));
+    ExpectTexts(run.lines, {"never set by its Writer, real Size ("},
+                {"Not all Index Entries matched"});
     const ParsedBack back = ParseBack(dir.File("repaired.avi"));
     EXPECT_EQ(back.chunks.at("00dc"), 20u);
     EXPECT_EQ(back.chunks.at("01wb"), layout.cut == 0 ? 20u : 19u);
@@ -181,8 +182,8 @@ TEST(DamagedCaptureRepairTest, GarbageBetweenFramesLosesNoIndexedFrame) {
         dir.Write("gap.avi", InsertGarbage(clean, moviType, at.at(gap.before), garbage));
     const ParseRun run = WriteAvi(damaged, dir.File("repaired.avi"));
     ASSERT_TRUE(run.result);
-    EXPECT_FALSE(HasText(run.lines, "Not all Index Entries matched"));
-    EXPECT_FALSE(HasText(run.lines, "removed, no Index confirms them"));
+    ExpectTexts(run.lines, {},
+                {"Not all Index Entries matched", "removed, no Index confirms them"});
     EXPECT_EQ(ParseBack(dir.File("repaired.avi")).chunks, parsed.chunks);
   }
 }
@@ -193,10 +194,9 @@ TEST(DamagedCaptureRepairTest, GarbageBetweenFramesLosesNoIndexedFrame) {
 TEST(DamagedCaptureRepairTest, FrameBeforeGarbageGoesWhenNoIndexConfirmsIt) {
   ScratchDir dir;
   const ParsedBack parsed = ParseBack(dir.Write("gap.avi", Capture(false, 10, Bytes(100, 0))));
-  EXPECT_TRUE(
-      HasText(parsed.run.lines, "Frames before Garbled Data removed, no Index confirms them (1)!"));
+  ExpectTexts(parsed.run.lines,
+              {"Frames before Garbled Data removed, no Index confirms them (1)!", "'01wb': 19 ("});
   EXPECT_EQ(parsed.chunks, (std::map<std::string, uint32_t>{{"00dc", 20}, {"01wb", 19}}));
-  EXPECT_TRUE(HasText(parsed.run.lines, "'01wb': 19 ("));
 }
 
 }  // namespace
