@@ -159,6 +159,7 @@ TEST(DamagedCaptureRepairTest, GarbageBetweenFramesLosesNoIndexedFrame) {
   const ParsedBack parsed = ParseBack(sample);
   const std::vector<uint64_t>& at = parsed.headerPositions;
   const uint64_t moviType = at.at(0) - 4;
+  ASSERT_EQ(TokenAt(clean, moviType), "movi");
   struct Gap {
     size_t before;
     size_t length;
