@@ -588,16 +588,18 @@ std::string AudioFile(ScratchDir& dir, const std::string& name, StreamPlan audio
   return dir.Write(name, BuildAvi({VideoStream(), audio}, chunks));
 }
 
-// libquicktime: sample size 2 for 16-bit stereo (block 4); "" where missing.
-std::string LibquicktimeFile(ScratchDir& dir) {
-  if (!HaveFfmpeg() || !Installed("lqt_transcode")) return "";
-  const std::string mov = dir.File("lqt.mov"), avi = dir.File("lqt.avi");
+// What `tool` makes ($OUT) of a 2-second clip ffmpeg encodes with `codecs` into
+// $IN; "" where either program is missing.
+std::string ToolFile(ScratchDir& dir, const std::string& tool, const std::string& codecs,
+                     const std::string& clip, const std::string& command) {
+  if (!HaveFfmpeg() || !Installed(tool)) return "";
+  const std::string out = dir.File(tool + ".avi");
   RunCommand(
-      "/usr/bin/ffmpeg -nostdin -v error -f lavfi -i testsrc=size=64x48:rate=25:duration=2 -f "
-      "lavfi -i sine=sample_rate=22050:duration=2 -c:v mjpeg -pix_fmt yuvj420p -c:a pcm_s16le "
-      "-ac 2 '" +
-      mov + "' && /usr/bin/lqt_transcode -avi -ac sowt -vc yv12 '" + mov + "' '" + avi + "'");
-  return std::filesystem::exists(avi) ? avi : "";
+      "IN=" + Quoted(dir.File(clip)) + "; OUT=" + Quoted(out) +
+      "; /usr/bin/ffmpeg -nostdin -v error -f lavfi -i testsrc=size=64x48:rate=25:duration=2 "
+      "-f lavfi -i sine=sample_rate=22050:duration=2 " +
+      codecs + " \"$IN\" && " + command);
+  return std::filesystem::exists(out) ? out : "";
 }
 
 TEST(AviWriterAudioHeaderTest, PcmIsTimedByTheBlockSizeOfItsFormat) {
@@ -621,7 +623,10 @@ TEST(AviWriterAudioHeaderTest, PcmIsTimedByTheBlockSizeOfItsFormat) {
       {"-fa", AudioFile(dir, "fa.avi", sampleSizeTwo), 4, 1.6, true},
       {"extensible PCM, scale 0", AudioFile(dir, "extensible.avi", extensible), 4, 1.6},
   };
-  const std::string libquicktime = LibquicktimeFile(dir);
+  // libquicktime states a sample size of 2 for 16-bit stereo (block size 4).
+  const std::string libquicktime =
+      ToolFile(dir, "lqt_transcode", "-c:v mjpeg -pix_fmt yuvj420p -c:a pcm_s16le -ac 2", "lqt.mov",
+               "/usr/bin/lqt_transcode -avi -ac sowt -vc yv12 \"$IN\" \"$OUT\"");
   if (!libquicktime.empty()) cases.push_back({"libquicktime", libquicktime, 1, 2.0});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -674,18 +679,6 @@ TEST(AviWriterAudioHeaderTest, OtherAudioWithoutScaleIsMeasuredOverTheVideo) {
   }
 }
 
-// MEncoder states its audio preload as initial frames; "" without it.
-std::string MencoderFile(ScratchDir& dir) {
-  if (!HaveFfmpeg() || !Installed("mencoder")) return "";
-  const std::string source = dir.File("mencoder_in.avi"), avi = dir.File("mencoder.avi");
-  RunCommand(
-      "/usr/bin/ffmpeg -nostdin -v error -f lavfi -i testsrc=size=64x48:rate=25:duration=2 -f "
-      "lavfi -i sine=sample_rate=22050:duration=2 -c:v mpeg4 -c:a pcm_s16le '" +
-      source + "' && mencoder '" + source + "' -o '" + avi +
-      "' -ovc copy -oac pcm -really-quiet >/dev/null 2>&1");
-  return std::filesystem::exists(avi) ? avi : "";
-}
-
 TEST(AviWriterAudioHeaderTest, EachStreamKeepsItsOwnInitialFrames) {
   ScratchDir dir;
   // Twelve audio chunks of preload, then video and audio take turns.
@@ -698,7 +691,10 @@ TEST(AviWriterAudioHeaderTest, EachStreamKeepsItsOwnInitialFrames) {
   }
   std::vector<std::string> sources = {
       dir.Write("preload.avi", BuildAvi({VideoStream(), audio}, chunks))};
-  const std::string mencoder = MencoderFile(dir);
+  // MEncoder states its audio preload as initial frames.
+  const std::string mencoder =
+      ToolFile(dir, "mencoder", "-c:v mpeg4 -c:a pcm_s16le", "mencoder_in.avi",
+               "mencoder \"$IN\" -o \"$OUT\" -ovc copy -oac pcm -really-quiet >/dev/null 2>&1");
   if (!mencoder.empty()) sources.push_back(mencoder);
   for (const std::string& source : sources) {
     SCOPED_TRACE(source);
