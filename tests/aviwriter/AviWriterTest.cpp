@@ -26,18 +26,15 @@ using Edit = std::function<void(RunOptions&)>;
 
 const std::string kSamples = std::string(CLIPSMITH_TEST_DATA) + "/avi/";
 
-// Offsets in a written file (tight layout): the main header body and the
-// first stream header body.
+// Offsets in a written file (tight layout) of the 'avih' and first 'strh' bodies.
 constexpr uint64_t kAvihBody = 32;
 constexpr uint64_t kFirstStrhBody = 108;
 
-// The entries a parse of `path` finds, per chunk id: what a faithful copy
-// holds.
+// The entries a parse of `path` finds per chunk id: what a faithful copy holds.
 Counts ChunksOf(const std::string& path) { return ParseBack(path).chunks; }
 
-// A written file passes when Clipsmith finds nothing wrong in it that was
-// not wrong in the source already, finds the expected chunks, and ffmpeg
-// decodes it without complaint, packet for packet as expected (when given).
+// A written file parses with no problem the source did not have, holds the
+// expected chunks, and ffmpeg decodes it cleanly, packet for packet (if given).
 void ExpectSound(const std::string& written, const Counts& expectedChunks,
                  const Lines& sourceProblems = {}, const std::vector<long>& packets = {}) {
   SCOPED_TRACE(written);
@@ -53,8 +50,7 @@ void ExpectSound(const std::string& written, const Counts& expectedChunks,
   }
 }
 
-// A write of `source` (a sample's name or a path) into `name` in `dir`, with
-// Quiet() options changed by `edit`.
+// A write of `source` (a sample's name or a path) into `name` in `dir`.
 struct Written {
   ParseRun run;
   std::string path;
@@ -104,26 +100,17 @@ TEST(AviWriterTest, ReservesIndexPlacesAndPointsIdx1AtTheChunks) {
   EXPECT_EQ(TokenAt(bytes, movi + 4 + 16384), "ix01");
   const uint64_t first = movi + 4 + 2 * 16384;
   EXPECT_EQ(TokenAt(bytes, first), "00dc");
-  // The first chunk is odd-sized: a zero pad byte, the next chunk at an even
-  // offset.
+  // The odd-sized first chunk: a zero pad byte, the next chunk at an even offset.
   const uint32_t size = U32At(bytes, first + 4);
   ASSERT_EQ(size % 2, 1u);
   EXPECT_EQ(bytes[first + 8 + size], 0);
   EXPECT_EQ(TokenAt(bytes, first + 8 + size + 1), "01wb");
-  // The standard index of stream 0 points at the data of its first chunk.
-  EXPECT_EQ(U32At(bytes, movi + 4 + 12), 5u);  // entries in use
-  EXPECT_EQ(U32At(bytes, movi + 4 + 32) + movi, first + 8);
-  // 'idx1' follows the 'movi' list; offsets count from the 'movi' FourCC.
-  const int64_t idx1 = movi + 4 + U32At(bytes, movi - 4) - 4;
-  ASSERT_EQ(TokenAt(bytes, idx1), "idx1");
-  EXPECT_EQ(U32At(bytes, idx1 + 4), 9u * 16);
-  EXPECT_EQ(TokenAt(bytes, idx1 + 8), "00dc");
-  EXPECT_EQ(U32At(bytes, idx1 + 16), 4u + 2 * 16384);
+  // The parse back matches both indexes to the chunks.
+  EXPECT_EQ(TokenAt(bytes, movi + 4 + U32At(bytes, movi - 4) - 4), "idx1");
   ExpectSound(out.path, ChunksOf(kSamples + "mjpeg_pcm.avi"));
 }
 
-// Without OpenDML no index but 'idx1'; the padded layout starts the data on
-// a 2048-byte boundary behind a 'JUNK' chunk that names the writer.
+// Without OpenDML only 'idx1'; padded, the data starts on 2048 bytes behind 'JUNK'.
 TEST(AviWriterTest, PaddedLayoutWithoutOpenDmlHasOnlyIdx1) {
   ScratchDir dir;
   const Written out = Write(dir, "mpeg4_mp3", [](RunOptions& o) {
@@ -151,8 +138,7 @@ TEST(AviWriterTest, StripsStreamsAndRenumbersTheRest) {
   const std::string source = kSamples + "two_audio.avi";
   // Stream 7 does not exist.
   const Written out = Write(dir, source, [](RunOptions& o) { o.writer.strippedStreams = {1, 7}; });
-  EXPECT_TRUE(HasText(out.run.lines, "*** Info: Erasing Stream #1"));
-  EXPECT_FALSE(HasText(out.run.lines, "Erasing Stream #7"));
+  testsupport::ExpectTexts(out.run.lines, {"*** Info: Erasing Stream #1"}, {"Erasing Stream #7"});
   // The third stream's chunks now carry number 1.
   Counts all = ChunksOf(source);
   std::vector<long> packets = PacketCounts(source);
@@ -170,13 +156,11 @@ TEST(AviWriterTest, ConvertsDvToInterleavedWithQ1AndBackWithQ2) {
     uint32_t height, imageSize;  // height 0: -q1 only
     Counts chunks;               // of the type 2 file
   };
-  // A bitmap header followed by only 26 bytes of a DV info structure is
-  // made whole as well.
+  // A bitmap header followed by only 26 bytes of DV info is made whole as well.
   StreamPlan dv = VideoStream();
   dv.handler = "dvsd";
   dv.format = Concat({BitmapFormat(720, 576, FourCC("dvsd")), Bytes(26, 0)});
-  // The samples' one frame has no sound; ffmpeg's DV muxer puts the sound
-  // into the frames, where -q2 finds it.
+  // The samples' frame has no sound; ffmpeg's DV muxer puts it into the frames.
   std::vector<Case> cases = {
       {dir.Write("short.avi", BuildAvi({dv}, {{"00dc", RawFrame()}})), 0, 0, {}},
       {kSamples + "dv_ntsc.avi", 480, 120000, {{"00dc", 1}}},
@@ -223,9 +207,8 @@ TEST(AviWriterTest, ConvertsDvToInterleavedWithQ1AndBackWithQ2) {
   }
 }
 
-// The video headers of a two-frame file (12345 us per frame in its main
-// header): the rate reduced or set anew, the rows of a bitmap counted, the
-// chunk ids made standard.
+// Video headers of a two-frame file (12345 us per frame): rate reduced or set
+// anew, bitmap rows counted, chunk ids made standard.
 TEST(AviWriterTest, VideoHeadersTellTheRateAndTheRows) {
   ScratchDir dir;
   const int32_t kMin = std::numeric_limits<int32_t>::min();
@@ -252,8 +235,7 @@ TEST(AviWriterTest, VideoHeadersTellTheRateAndTheRows) {
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     StreamPlan video = VideoStream(row.scale, row.rate);
-    const Bytes height = Le32(static_cast<uint32_t>(row.height));
-    std::copy(height.begin(), height.end(), video.format.begin() + 8);
+    PutU32(video.format, 8, static_cast<uint32_t>(row.height));
     const Bytes in = BuildAvi({video}, {{row.id, RawFrame(1)}, {row.id, RawFrame(2)}}, 12345);
     const double fps = row.fps;
     const Written out =
@@ -315,10 +297,6 @@ TEST(AviWriterTest, CutsByVideoFrameNumbers) {
   ExpectSound(video.path, {{"00dc", 3}}, {}, {3});
   EXPECT_EQ(U32At(video.bytes, kAvihBody + 16), 3u);       // total frames
   EXPECT_EQ(U32At(video.bytes, kFirstStrhBody + 32), 3u);  // stream length
-  // With audio the cut still happens, on video frames only, with a warning.
-  const Written mixed = Write(dir, "mjpeg_pcm", cut, "mixed.avi");
-  EXPECT_TRUE(HasText(mixed.run.lines, "*** Warning: Cutting audio streams is not supported!"));
-  EXPECT_EQ(ChunksOf(mixed.path).at("00dc"), 3u);
 }
 
 TEST(AviWriterTest, SplitsIntoNumberedFilesThatEachPlay) {
@@ -339,7 +317,6 @@ TEST(AviWriterTest, SplitsIntoNumberedFilesThatEachPlay) {
     SCOPED_TRACE(piece);
     EXPECT_LE(std::filesystem::file_size(piece), 1048576u);
     const Bytes head = ReadFile(piece);
-    EXPECT_EQ(TokenAt(head, 8), "AVI ");
     const ParsedBack back = ParseBack(piece);
     EXPECT_EQ(ProblemLines(back.run.lines), Lines());
     for (const auto& [id, count] : back.chunks) total[id] += count;
@@ -357,15 +334,12 @@ TEST(AviWriterTest, SplitsIntoNumberedFilesThatEachPlay) {
   EXPECT_EQ(packets, PacketCounts(capture));
 }
 
-TEST(AviWriterTest, RepairsTruncatedAndGarbledCaptures) {
+// Three chunks overwritten, header and all, by bytes that name no chunk.
+TEST(AviWriterTest, RepairsGarbledCaptures) {
   const std::string capture = GeneratedCapture();
   if (capture.empty()) GTEST_SKIP() << "needs ffmpeg";
   ScratchDir dir;
   const Bytes bytes = ReadFile(capture);
-  // Cut in the middle of a frame.
-  const std::string truncated =
-      dir.Write("truncated.avi", Bytes(bytes.begin(), bytes.begin() + 1500001));
-  // Three chunks overwritten, header and all, by bytes that name no chunk.
   Bytes garbled = bytes;
   for (int64_t at : {FindToken(bytes, "00dc", 400000), FindToken(bytes, "01wb", 1200000),
                      FindToken(bytes, "00dc", 2000000)}) {
@@ -373,14 +347,12 @@ TEST(AviWriterTest, RepairsTruncatedAndGarbledCaptures) {
     const uint32_t size = U32At(bytes, at + 4);
     for (uint64_t i = 0; i < 8 + size; ++i) garbled[at + i] = static_cast<uint8_t>(0xA5 ^ (i * 7));
   }
-  for (const std::string& source : {truncated, dir.Write("garbled.avi", garbled)}) {
-    SCOPED_TRACE(source);
-    const Written out = Write(dir, source);
-    const Counts found = ChunksOf(source);
-    ASSERT_FALSE(found.empty());
-    ExpectSound(out.path, found, {},
-                {static_cast<long>(found.at("00dc")), static_cast<long>(found.at("01wb"))});
-  }
+  const std::string source = dir.Write("garbled.avi", garbled);
+  const Written out = Write(dir, source);
+  const Counts found = ChunksOf(source);
+  ASSERT_FALSE(found.empty());
+  ExpectSound(out.path, found, {},
+              {static_cast<long>(found.at("00dc")), static_cast<long>(found.at("01wb"))});
 }
 
 TEST(AviWriterTest, StartsASecondStandardIndexAfter2044Chunks) {
@@ -411,8 +383,7 @@ TEST(AviWriterTest, StartsASecondStandardIndexAfter2044Chunks) {
 
 TEST(AviWriterTest, StopsWhenAStreamNeedsMoreStandardIndexesThanTheSuperIndexHolds) {
   ScratchDir dir;
-  // One chunk more than 1022 standard indexes of 2044 entries can list; empty
-  // chunks keep the file small.
+  // One empty chunk more than 1022 standard indexes of 2044 entries can list.
   const uint32_t chunks = 1022 * 2044 + 1;
   Bytes bytes = BuildAvi({VideoStream()}, {}, 40000, false);
   const int64_t movi = FindToken(bytes, "movi");
@@ -420,10 +391,8 @@ TEST(AviWriterTest, StopsWhenAStreamNeedsMoreStandardIndexesThanTheSuperIndexHol
   const Bytes empty = Concat({TextBytes("00dc"), Le32(0)});
   bytes.reserve(bytes.size() + 8 * size_t{chunks});
   for (uint32_t i = 0; i < chunks; ++i) bytes.insert(bytes.end(), empty.begin(), empty.end());
-  const Bytes riffSize = Le32(static_cast<uint32_t>(bytes.size() - 8));
-  const Bytes moviSize = Le32(static_cast<uint32_t>(bytes.size() - movi));
-  std::copy(riffSize.begin(), riffSize.end(), bytes.begin() + 4);
-  std::copy(moviSize.begin(), moviSize.end(), bytes.begin() + movi - 4);
+  PutU32(bytes, 4, static_cast<uint32_t>(bytes.size() - 8));
+  PutU32(bytes, movi - 4, static_cast<uint32_t>(bytes.size() - movi));
   const Written out = Write(dir, dir.Write("huge.avi", bytes));
   EXPECT_FALSE(out.run.result);
   EXPECT_TRUE(HasText(out.run.lines,
@@ -438,8 +407,7 @@ TEST(AviWriterTest, StopsWhenAStreamNeedsMoreStandardIndexesThanTheSuperIndexHol
 
 TEST(AviWriterTest, SegmentAndFileLimitsNeverLeaveThemEmpty) {
   ScratchDir dir;
-  // Every chunk is larger than what the limit leaves room for: one chunk per
-  // segment, and the write still ends.
+  // Every chunk is over the limit: one chunk per segment, and the write still ends.
   const Written segments = Write(
       dir, "mjpeg_pcm",
       [](RunOptions& o) {
@@ -474,8 +442,7 @@ TEST(AviWriterTest, SegmentAndFileLimitsNeverLeaveThemEmpty) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("files.09.avi")));
 }
 
-// Writes that cannot be done as asked: the verdict and the message, and the
-// source is never touched.
+// Writes that cannot be done as asked: verdict and message; the source stays.
 TEST(AviWriterTest, ReportsWhatItCannotWriteAndNeverTouchesTheSource) {
   ScratchDir dir;
   const std::string source = dir.Write("in.avi", ReadFile(kSamples + "mjpeg_pcm.avi"));
@@ -497,10 +464,15 @@ TEST(AviWriterTest, ReportsWhatItCannotWriteAndNeverTouchesTheSource) {
          o.writer.strippedStreams = {0, 1};
        },
        "none.avi", false, "*** Warning: Nothing to do, no stream left!"},
+      {"cut with audio: on video frames only",
+       [](RunOptions& o) {
+         o.writer.firstFrame = 2;
+         o.writer.lastFrame = 4;
+       },
+       "mixed.avi", true, "*** Warning: Cutting audio streams is not supported!"},
       {"index unchecked", [](RunOptions& o) { o.scan.checkIndexes = false; }, "unchecked.avi", true,
        "*** Warning: Index not checked (-c), can't write Keyframe information!"},
-      // Without OpenDML a second segment is impossible; what did fit is a
-      // finished file.
+      // Without OpenDML no second segment; what did fit is a finished file.
       {"second segment without OpenDML",
        [](RunOptions& o) {
          o.writer.moviChunkLimit = 1;
@@ -521,11 +493,11 @@ TEST(AviWriterTest, ReportsWhatItCannotWriteAndNeverTouchesTheSource) {
     EXPECT_EQ(ReadFile(source), original);
   }
   EXPECT_FALSE(std::filesystem::exists(dir.File("none.avi")));
+  EXPECT_EQ(ChunksOf(dir.File("mixed.avi")).at("00dc"), 3u);
   ExpectSound(dir.File("single.avi"), {{"00dc", 1}});
 }
 
-// The writer run on the model of a parse changed by `edit` first, for what
-// no parse produces.
+// The writer run on a parsed model changed by `edit`, for what no parse produces.
 std::function<void(AviModel&)> modelEdit;
 
 class EditingParser : public CAVIParser {
@@ -549,8 +521,7 @@ ParseRun WriteEdited(const Bytes& source, const ScratchDir& dir,
 
 TEST(AviWriterTest, KeepsOneIndexRecordPerStreamEvenWithoutAnIdToIndexUnder) {
   ScratchDir dir;
-  // Stream 0's chunk carries an id no index may use; stream 1's are indexed
-  // under its own number all the same.
+  // Stream 0's chunk carries an id no index may use; stream 1's are indexed all the same.
   const Bytes in = BuildAvi({VideoStream(), PcmStream()},
                             {{"00dc", RawFrame()}, {"01wb", Bytes(8, 0)}, {"01wb", Bytes(8, 0)}});
   ASSERT_TRUE(WriteEdited(in, dir, [](AviModel& model) {
@@ -570,8 +541,7 @@ TEST(AviWriterTest, KeepsOneIndexRecordPerStreamEvenWithoutAnIdToIndexUnder) {
 
 TEST(AviWriterTest, AFailedReadOfTheSourceStillFinishesTheHeaderAndFails) {
   ScratchDir dir;
-  // The second chunk placed beyond the end, as if the file had been cut
-  // after it was parsed.
+  // The second chunk beyond the end, as if the file was cut after the parse.
   const Bytes in = BuildAvi({VideoStream()}, {{"00dc", RawFrame(1)}, {"00dc", RawFrame(2)}});
   const ParseRun run = WriteEdited(
       in, dir, [&in](AviModel& model) { model.movi.at(1).payloadPosition = in.size() + 100; });
@@ -595,27 +565,19 @@ TEST(AviWriterTest, VerifyOptionParsesTheWrittenFileRightAfter) {
         0);
   }
   const Lines lines = testsupport::SplitLines(out.str());
-  EXPECT_TRUE(HasText(lines, "Writing '" + output + "'"));
-  EXPECT_TRUE(HasText(lines, "Reading 'verified.avi'"));
-  EXPECT_TRUE(HasText(lines, "Total Files processed: 2"));
+  testsupport::ExpectTexts(
+      lines, {"Writing '" + output + "'", "Reading 'verified.avi'", "Total Files processed: 2"});
   EXPECT_EQ(ProblemLines(lines), Lines());
 }
 
-// The audio stream headers of a written file: PCM timed by the block size of
-// its format, whatever the source's stream header claimed, other audio
-// measured over the video, and each stream's initial frames kept on that
-// stream.
-
-// 16-bit stereo at 8000 Hz (blocks of 4 bytes) as WAVE_FORMAT_EXTENSIBLE
-// with the PCM sub-format.
+// 16-bit stereo at 8000 Hz (blocks of 4) as WAVE_FORMAT_EXTENSIBLE, PCM sub-format.
 Bytes ExtensiblePcmFormat() {
   return Concat({Le16(0xFFFE), Le16(2), Le32(8000), Le32(32000), Le16(4), Le16(16), Le16(22),
                  Le16(16), Le32(3), Le32(1), Le16(0), Le16(0x10),
                  Bytes{0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}});
 }
 
-// `frames` of 25 fps video, each followed by an audio chunk of `bytes` under
-// the stream header `audio` says.
+// `frames` of 25 fps video, each followed by an audio chunk of `bytes`.
 std::string AudioFile(ScratchDir& dir, const std::string& name, StreamPlan audio, int frames = 40,
                       size_t bytes = 1280) {
   std::vector<ChunkPlan> chunks;
@@ -626,33 +588,18 @@ std::string AudioFile(ScratchDir& dir, const std::string& name, StreamPlan audio
   return dir.Write(name, BuildAvi({VideoStream(), audio}, chunks));
 }
 
-// libquicktime states a sample size of 2 for 16-bit stereo against a block
-// size of 4; "" where it (or ffmpeg, to make its input) is missing.
-std::string LibquicktimeFile(ScratchDir& dir) {
-  if (!HaveFfmpeg() || !Installed("lqt_transcode")) return "";
-  const std::string mov = dir.File("lqt.mov"), avi = dir.File("lqt.avi");
+// What `tool` makes ($OUT) of a 2-second clip ffmpeg encodes with `codecs` into
+// $IN; "" where either program is missing.
+std::string ToolFile(ScratchDir& dir, const std::string& tool, const std::string& codecs,
+                     const std::string& clip, const std::string& command) {
+  if (!HaveFfmpeg() || !Installed(tool)) return "";
+  const std::string out = dir.File(tool + ".avi");
   RunCommand(
-      "/usr/bin/ffmpeg -nostdin -v error -f lavfi -i testsrc=size=64x48:rate=25:duration=2 -f "
-      "lavfi -i sine=sample_rate=22050:duration=2 -c:v mjpeg -pix_fmt yuvj420p -c:a pcm_s16le "
-      "-ac 2 '" +
-      mov + "' && /usr/bin/lqt_transcode -avi -ac sowt -vc yv12 '" + mov + "' '" + avi + "'");
-  return std::filesystem::exists(avi) ? avi : "";
-}
-
-// Per audio stream, the seconds ffprobe takes from the headers: the length
-// in units of its time base.
-std::vector<double> StatedAudioSeconds(const std::string& path) {
-  std::istringstream text(RunCommand(
-      "/usr/bin/ffprobe -v error -select_streams a -show_entries stream=time_base,nb_frames -of "
-      "csv=p=0 '" +
-      path + "'"));
-  std::vector<double> seconds;
-  double numerator, denominator, frames;
-  char slash, comma;
-  while (text >> numerator >> slash >> denominator >> comma >> frames) {
-    seconds.push_back(frames * numerator / denominator);
-  }
-  return seconds;
+      "IN=" + Quoted(dir.File(clip)) + "; OUT=" + Quoted(out) +
+      "; /usr/bin/ffmpeg -nostdin -v error -f lavfi -i testsrc=size=64x48:rate=25:duration=2 "
+      "-f lavfi -i sine=sample_rate=22050:duration=2 " +
+      codecs + " \"$IN\" && " + command);
+  return std::filesystem::exists(out) ? out : "";
 }
 
 TEST(AviWriterAudioHeaderTest, PcmIsTimedByTheBlockSizeOfItsFormat) {
@@ -660,7 +607,7 @@ TEST(AviWriterAudioHeaderTest, PcmIsTimedByTheBlockSizeOfItsFormat) {
   struct Case {
     std::string name, source;
     uint32_t scale;    // of every written audio stream
-    double seconds;    // of every audio stream of the source
+    double seconds;    // of every audio stream
     bool fix = false;  // "-fa"
   };
   StreamPlan sampleSizeTwo = {"auds", std::string(4, '\0'), 1, 8000, 2, PcmFormat(8000, 2, 16)};
@@ -676,7 +623,10 @@ TEST(AviWriterAudioHeaderTest, PcmIsTimedByTheBlockSizeOfItsFormat) {
       {"-fa", AudioFile(dir, "fa.avi", sampleSizeTwo), 4, 1.6, true},
       {"extensible PCM, scale 0", AudioFile(dir, "extensible.avi", extensible), 4, 1.6},
   };
-  const std::string libquicktime = LibquicktimeFile(dir);
+  // libquicktime states a sample size of 2 for 16-bit stereo (block size 4).
+  const std::string libquicktime =
+      ToolFile(dir, "lqt_transcode", "-c:v mjpeg -pix_fmt yuvj420p -c:a pcm_s16le -ac 2", "lqt.mov",
+               "/usr/bin/lqt_transcode -avi -ac sowt -vc yv12 \"$IN\" \"$OUT\"");
   if (!libquicktime.empty()) cases.push_back({"libquicktime", libquicktime, 1, 2.0});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -700,18 +650,15 @@ TEST(AviWriterAudioHeaderTest, PcmIsTimedByTheBlockSizeOfItsFormat) {
                 back.payloadBytes.at("0" + std::to_string(stream) + "wb"));
       EXPECT_EQ(header.scale, c.scale);
       EXPECT_EQ(uint64_t{header.rate}, uint64_t{samplesPerSec} * header.scale);
+      // What a player takes for the duration: length in units of scale / rate.
+      EXPECT_NEAR(static_cast<double>(header.length) * header.scale / header.rate, c.seconds, 0.1);
     }
     EXPECT_GT(audioStreams, 0u);
-    if (!HaveFfmpeg()) continue;
-    const std::vector<double> stated = StatedAudioSeconds(output);
-    ASSERT_EQ(stated.size(), audioStreams);
-    for (const double seconds : stated) EXPECT_NEAR(seconds, c.seconds, 0.1);
   }
 }
 
-// Other audio with a scale of 0 is measured: its bytes over the whole
-// seconds of video (the rate counts bytes, the length too); under a second
-// measures nothing, and the length counts samples of the stated size.
+// Other audio with a scale of 0: bytes over whole seconds of video; under a
+// second nothing is measured and the length counts samples of the stated size.
 TEST(AviWriterAudioHeaderTest, OtherAudioWithoutScaleIsMeasuredOverTheVideo) {
   ScratchDir dir;
   StreamPlan mpeg = PcmStream(8000);
@@ -732,19 +679,6 @@ TEST(AviWriterAudioHeaderTest, OtherAudioWithoutScaleIsMeasuredOverTheVideo) {
   }
 }
 
-// MEncoder states its audio preload as the audio stream's initial frames:
-// the audio chunks written before the first video frame; "" without it.
-std::string MencoderFile(ScratchDir& dir) {
-  if (!HaveFfmpeg() || !Installed("mencoder")) return "";
-  const std::string source = dir.File("mencoder_in.avi"), avi = dir.File("mencoder.avi");
-  RunCommand(
-      "/usr/bin/ffmpeg -nostdin -v error -f lavfi -i testsrc=size=64x48:rate=25:duration=2 -f "
-      "lavfi -i sine=sample_rate=22050:duration=2 -c:v mpeg4 -c:a pcm_s16le '" +
-      source + "' && mencoder '" + source + "' -o '" + avi +
-      "' -ovc copy -oac pcm -really-quiet >/dev/null 2>&1");
-  return std::filesystem::exists(avi) ? avi : "";
-}
-
 TEST(AviWriterAudioHeaderTest, EachStreamKeepsItsOwnInitialFrames) {
   ScratchDir dir;
   // Twelve audio chunks of preload, then video and audio take turns.
@@ -757,7 +691,10 @@ TEST(AviWriterAudioHeaderTest, EachStreamKeepsItsOwnInitialFrames) {
   }
   std::vector<std::string> sources = {
       dir.Write("preload.avi", BuildAvi({VideoStream(), audio}, chunks))};
-  const std::string mencoder = MencoderFile(dir);
+  // MEncoder states its audio preload as initial frames.
+  const std::string mencoder =
+      ToolFile(dir, "mencoder", "-c:v mpeg4 -c:a pcm_s16le", "mencoder_in.avi",
+               "mencoder \"$IN\" -o \"$OUT\" -ovc copy -oac pcm -really-quiet >/dev/null 2>&1");
   if (!mencoder.empty()) sources.push_back(mencoder);
   for (const std::string& source : sources) {
     SCOPED_TRACE(source);

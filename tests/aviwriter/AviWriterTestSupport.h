@@ -1,10 +1,10 @@
 #pragma once
-// Helpers of the AVI writer tests: AVI files built from bytes, a write run
-// through the parser, the written file parsed back, and ffmpeg as a second
-// opinion on whether the written file plays.
+// Helpers of the AVI writer tests: built AVI files, write runs, parse-backs, and
+// ffmpeg as a second opinion on whether a written file plays.
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -22,7 +22,6 @@
 
 namespace avitest {
 
-using testsupport::Bytes;
 using testsupport::FindToken;
 using testsupport::HasText;
 using testsupport::Installed;
@@ -42,16 +41,14 @@ struct StreamPlan {
   uint32_t initialFrames = 0;
 };
 
-// A chunk of the 'movi' list; an empty id puts the payload there as it is,
-// unindexed (garbage between chunks).
+// A 'movi' chunk; an empty id puts the payload there bare, unindexed (garbage).
 struct ChunkPlan {
   std::string id;  // "00dc", "01wb", ...
   Bytes payload;
   bool keyFrame = true;
 };
 
-// The AVI parser as the tool builds it: a file with an output path goes to
-// the writer.
+// The AVI parser as the tool builds it: with an output path it writes.
 class RepairingAviParser : public CAVIParser {
  public:
   RepairingAviParser(RunOptions options, ReportOutput& output)
@@ -62,8 +59,7 @@ class RepairingAviParser : public CAVIParser {
 
 inline std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
-// Uncompressed 24-bit frames of 4 x 2 pixels: any payload of this size is a
-// frame a player decodes.
+// Uncompressed 24-bit frames of 4 x 2 pixels: any 24 bytes decode.
 constexpr size_t kRawFrameSize = 24;
 inline StreamPlan VideoStream(uint32_t scale = 1, uint32_t rate = 25) {
   return {"vids", "DIB ", scale, rate, 0, BitmapFormat(4, 2, 0)};
@@ -76,8 +72,7 @@ inline StreamPlan PcmStream(uint32_t samplesPerSecond = 8000) {
           2,      PcmFormat(samplesPerSecond, 1, 16)};
 }
 
-// A RIFF 'AVI ' file: header list, one 'movi' list and, when asked, an
-// 'idx1' index of all chunks with their key-frame flags.
+// A RIFF 'AVI ' file: header list, one 'movi' list and, if asked, an 'idx1'.
 inline Bytes BuildAvi(const std::vector<StreamPlan>& streams, const std::vector<ChunkPlan>& chunks,
                       uint32_t microSecPerFrame = 40000, bool withIdx1 = true) {
   const testsupport::ChunkBuilder riff;
@@ -113,6 +108,11 @@ inline Bytes BuildAvi(const std::vector<StreamPlan>& streams, const std::vector<
   return riff.Riff("AVI ", body);
 }
 
+inline void PutU32(Bytes& bytes, uint64_t at, uint32_t value) {
+  const Bytes le = Le32(value);
+  std::copy(le.begin(), le.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
 // Lines of a report that carry an Error or a Fatal message.
 inline std::vector<std::string> ProblemLines(const std::vector<std::string>& lines) {
   std::vector<std::string> problems;
@@ -130,6 +130,7 @@ struct ParsedBack {
   std::map<std::string, uint32_t> chunks;          // 'movi' entries per chunk id
   std::map<uint16_t, uint32_t> entriesPerSegment;  // 'movi' entries per RIFF segment
   std::map<std::string, uint64_t> payloadBytes;    // per chunk id
+  std::vector<uint64_t> headerPositions;           // of the first segment's chunks
   AviMainHeader main;
   std::vector<AviStreamHeader> headers;
   std::vector<Bytes> formats;
@@ -162,6 +163,7 @@ inline ParsedBack ParseBack(const std::string& path, const RunOptions& options =
       ++parsed.chunks[id];
       parsed.payloadBytes[id] += entry.size;
       ++parsed.entriesPerSegment[entry.segment];
+      if (entry.segment == 1) parsed.headerPositions.push_back(entry.payloadPosition - 8);
     }
   });
   return parsed;

@@ -1,8 +1,6 @@
 #pragma once
-// The AVI builders of all tests: main and stream headers and their formats,
-// and small AVI files: a header list, one 'movi' list of the chunks asked for,
-// an 'idx1' (editable row by row) and on request OpenDML indexes. The builder
-// knows where every chunk lands, so tests can state positions and offsets.
+// The AVI builders of all tests: headers, formats and small AVI files (one 'movi'
+// list, an editable 'idx1', OpenDML indexes on request) with every chunk's place.
 
 #include <algorithm>
 #include <cstdint>
@@ -30,7 +28,7 @@ struct Stream {
   uint32_t length = 0;
   uint32_t suggestedBuffer = 0;
   uint32_t sampleSize = 0;
-  uint16_t bitCount = 24;          // video format
+  uint16_t bitCount = 24;           // video format
   uint32_t avgBytesPerSec = 16000;  // audio format (8000 Hz mono 16-bit)
   Bytes extra;                      // more chunks for its stream list
 };
@@ -57,12 +55,12 @@ struct Layout {
   bool odmlHeader = false;
   uint32_t odmlFrames = 0;
   std::vector<Chunk> chunks;
-  bool standardIndexes = false;   // an 'ix##' per stream at the end of 'movi'
-  bool superIndexes = true;       // ... and the 'indx' pointing to it
-  Bytes moviExtra;                // more chunks at the very end of 'movi'
+  bool standardIndexes = false;  // an 'ix##' per stream at the end of 'movi'
+  bool superIndexes = true;      // ... and the 'indx' pointing to it
+  Bytes moviExtra;               // more chunks at the very end of 'movi'
   Idx1Kind idx1 = Idx1Kind::kRelative;
   std::function<void(std::vector<Idx1Row>&)> editIdx1;
-  Bytes idx1Tail;                 // bytes after the last 'idx1' row
+  Bytes idx1Tail;  // bytes after the last 'idx1' row
 };
 
 struct Built {
@@ -71,11 +69,7 @@ struct Built {
   std::vector<uint64_t> offsets;  // chunk header offsets from that word
 };
 
-inline Bytes Id(const std::string& text) {
-  std::string four = text.substr(0, 4);
-  four.resize(4, ' ');
-  return TextBytes(four);
-}
+inline Bytes Id(const std::string& text) { return TextBytes((text + "    ").substr(0, 4)); }
 
 // The 56 bytes of a main header ('avih').
 inline Bytes AvihBody(uint32_t microSecPerFrame, uint32_t flags, uint32_t frames, uint32_t streams,
@@ -122,10 +116,7 @@ inline Bytes StreamHeader(const Stream& s) {
 
 inline Bytes StreamFormat(const Stream& s) {
   if (s.type != "auds") return BitmapFormat(160, 120, 0, s.bitCount);
-  Bytes format = PcmFormat(8000, 1, 16);
-  const Bytes average = Le32(s.avgBytesPerSec);
-  std::copy(average.begin(), average.end(), format.begin() + 8);
-  return format;
+  return Concat({Le16(1), Le16(1), Le32(8000), Le32(s.avgBytesPerSec), Le16(2), Le16(16)});
 }
 
 inline uint32_t StreamOf(const std::string& id) {
@@ -158,8 +149,7 @@ inline Bytes StandardIndexBody(const Layout& layout, const Built& built, uint32_
 }
 
 inline std::string IndexChunkId(uint32_t stream) {
-  return std::string("ix") + static_cast<char>('0' + stream / 10) +
-         static_cast<char>('0' + stream % 10);
+  return "ix" + std::to_string(stream / 10) + std::to_string(stream % 10);
 }
 
 // The super index of `stream`: one entry for its standard index.
@@ -190,8 +180,8 @@ inline Built Build(const Layout& layout) {
       header.push_back(riff.List("strl", list));
     }
     if (layout.odmlHeader) {
-      header.push_back(
-          riff.List("odml", {riff.Chunk("dmlh", Concat({Le32(layout.odmlFrames), Bytes(244, 0)}))}));
+      header.push_back(riff.List(
+          "odml", {riff.Chunk("dmlh", Concat({Le32(layout.odmlFrames), Bytes(244, 0)}))}));
     }
     const Bytes hdrl = riff.List("hdrl", header);
     built.moviTypePos = 12 + hdrl.size() + 8;
@@ -241,27 +231,21 @@ inline Built Build(const Layout& layout) {
 // A video stream of `frames` frames and an audio stream, with headers that
 // agree with `chunks`.
 inline Layout VideoAudioLayout(const std::vector<Chunk>& chunks) {
-  Layout layout;
   Stream video;
   Stream audio;
-  uint32_t audioBytes = 0;
   for (const Chunk& chunk : chunks) {
     Stream& stream = StreamOf(chunk.id) == 0 ? video : audio;
     stream.suggestedBuffer = std::max(stream.suggestedBuffer, chunk.size);
-    if (StreamOf(chunk.id) == 0) {
-      ++video.length;
-    } else {
-      audioBytes += chunk.size;
-    }
+    stream.length += &stream == &video ? 1 : chunk.size;  // audio: bytes, then samples
   }
-  layout.mainFlags = 0x110;  // has index, interleaved
-  layout.totalFrames = video.length;
+  audio.length /= 2;
   audio.type = "auds";
   audio.handler = std::string(4, '\0');
-  audio.scale = 2;
+  audio.scale = audio.sampleSize = 2;
   audio.rate = 16000;
-  audio.sampleSize = 2;
-  audio.length = audioBytes / 2;
+  Layout layout;
+  layout.mainFlags = 0x110;  // has index, interleaved
+  layout.totalFrames = video.length;
   layout.streams = {video, audio};
   layout.chunks = chunks;
   return layout;
