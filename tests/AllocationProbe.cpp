@@ -6,8 +6,8 @@
 
 namespace {
 
-// The largest request since the last probe started. The test program is the
-// only user; relaxed ordering is enough for a high-water mark.
+// The largest request since the last probe started (a high-water mark:
+// relaxed ordering is enough).
 std::atomic<size_t>& Largest() {
   static std::atomic<size_t> largest{0};
   return largest;
@@ -20,15 +20,14 @@ void Note(size_t size) {
   }
 }
 
-void* Allocate(size_t size) {
-  Note(size);
-  if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
-  throw std::bad_alloc();
-}
-
 void* AllocateOrNull(size_t size) noexcept {
   Note(size);
   return std::malloc(size == 0 ? 1 : size);
+}
+
+void* Allocate(size_t size) {
+  if (void* block = AllocateOrNull(size)) return block;
+  throw std::bad_alloc();
 }
 
 }  // namespace

@@ -19,18 +19,11 @@ Bytes Concat(const std::vector<Bytes>& parts) {
 
 Bytes TextBytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
-Bytes Le16(uint16_t value) {
-  return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
-}
-
-Bytes Le32(uint32_t value) {
-  return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-          static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
-}
-
+Bytes Le16(uint16_t value) { return BodyBuilder().U16(value).data; }
+Bytes Le32(uint32_t value) { return BodyBuilder().U32(value).data; }
 Bytes Be32(uint32_t value) {
-  return {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
-          static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+  const Bytes le = Le32(value);
+  return Bytes(le.rbegin(), le.rend());
 }
 
 bool Installed(const std::string& tool) {
@@ -42,15 +35,14 @@ Bytes ReadFile(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-uint32_t U32At(const Bytes& bytes, uint64_t offset) {
-  if (offset + 4 > bytes.size()) return 0;
-  return bytes[offset] | bytes[offset + 1] << 8 | bytes[offset + 2] << 16 |
-         static_cast<uint32_t>(bytes[offset + 3]) << 24;
-}
-
 uint16_t U16At(const Bytes& bytes, uint64_t offset) {
   if (offset + 2 > bytes.size()) return 0;
   return static_cast<uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
+}
+
+uint32_t U32At(const Bytes& bytes, uint64_t offset) {
+  if (offset + 4 > bytes.size()) return 0;
+  return U16At(bytes, offset) | static_cast<uint32_t>(U16At(bytes, offset + 2)) << 16;
 }
 
 std::string TokenAt(const Bytes& bytes, uint64_t offset) {
@@ -66,15 +58,7 @@ int64_t FindToken(const Bytes& bytes, const std::string& token, uint64_t from) {
   return -1;
 }
 
-namespace {
-
-Bytes Id(const std::string& id) {
-  std::string four = id.substr(0, 4);
-  four.resize(4, ' ');
-  return TextBytes(four);
-}
-
-}  // namespace
+static Bytes Id(const std::string& id) { return TextBytes((id + "    ").substr(0, 4)); }
 
 Bytes ChunkBuilder::Size(uint32_t size) const {
   return layout_ == Layout::Riff ? Le32(size) : Be32(size);
@@ -122,13 +106,16 @@ ScratchDir::~ScratchDir() {
 
 std::string ScratchDir::File(const std::string& name) const { return (path_ / name).string(); }
 
+static void WriteAll(const std::filesystem::path& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
 std::string ScratchDir::Write(const std::string& name, const Bytes& bytes) const {
   KeepAsFuzzSeed(bytes);
-  const std::string path = File(name);
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-  return path;
+  WriteAll(File(name), bytes);
+  return File(name);
 }
 
 void KeepAsFuzzSeed(const Bytes& bytes) {
@@ -139,9 +126,12 @@ void KeepAsFuzzSeed(const Bytes& bytes) {
   for (uint8_t byte : bytes) hash = (hash ^ byte) * 1099511628211ull;
   char name[32];
   std::snprintf(name, sizeof name, "seed-%016llx", static_cast<unsigned long long>(hash));
-  std::ofstream file(std::filesystem::path(dir) / name, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
+  WriteAll(std::filesystem::path(dir) / name, bytes);
+}
+
+std::vector<std::string> Words(const std::string& text) {
+  std::istringstream stream(text);
+  return std::vector<std::string>(std::istream_iterator<std::string>(stream), {});
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -152,15 +142,12 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-std::string Trimmed(const std::string& line) {
-  const size_t first = line.find_first_not_of(' ');
-  return first == std::string::npos ? std::string() : line.substr(first);
-}
-
 size_t Indent(const std::string& line) {
   const size_t first = line.find_first_not_of(' ');
   return first == std::string::npos ? line.size() : first;
 }
+
+std::string Trimmed(const std::string& line) { return line.substr(Indent(line)); }
 
 bool HasText(const std::vector<std::string>& lines, const std::string& text) {
   return CountText(lines, text) > 0;
@@ -193,9 +180,8 @@ void ExpectInOrder(const std::vector<std::string>& lines, const std::vector<std:
 
 std::vector<std::string> MessageLines(const std::vector<std::string>& lines) {
   std::vector<std::string> messages;
-  for (const std::string& line : lines) {
-    if (line.find("*** ") != std::string::npos) messages.push_back(line);
-  }
+  std::copy_if(lines.begin(), lines.end(), std::back_inserter(messages),
+               [](const std::string& line) { return line.find("*** ") != std::string::npos; });
   return messages;
 }
 

@@ -1,7 +1,6 @@
 #pragma once
-// Helpers shared by the parser tests: byte builders for RIFF, RIFX and IFF
-// chunk trees, a scratch directory that removes itself, and a parser run over
-// a file with its report captured line by line.
+// Helpers shared by the tests: byte builders for RIFF, RIFX and IFF chunk
+// trees, a self-removing scratch directory, and a parser run over a file.
 
 #include <cstdint>
 #include <filesystem>
@@ -19,7 +18,6 @@ namespace testsupport {
 using Bytes = std::vector<uint8_t>;
 
 Bytes Concat(const std::vector<Bytes>& parts);
-// The characters of `text`, without a terminator.
 Bytes TextBytes(const std::string& text);
 Bytes Le16(uint16_t value);
 Bytes Le32(uint32_t value);
@@ -28,55 +26,45 @@ Bytes Be32(uint32_t value);
 // Little-endian bytes of a chunk body, built field by field.
 struct BodyBuilder {
   Bytes data;
-  BodyBuilder& U8(uint8_t v) {
-    data.push_back(v);
-    return *this;
-  }
-  BodyBuilder& U16(uint16_t v) {
-    return U8(static_cast<uint8_t>(v)).U8(static_cast<uint8_t>(v >> 8));
-  }
-  BodyBuilder& U32(uint32_t v) {
-    return U16(static_cast<uint16_t>(v)).U16(static_cast<uint16_t>(v >> 16));
-  }
+  BodyBuilder& U8(uint8_t v) { return Zeros(1).Set(data.size() - 1, v); }
+  BodyBuilder& U16(uint16_t v) { return U8(uint8_t(v)).U8(uint8_t(v >> 8)); }
+  BodyBuilder& U32(uint32_t v) { return U16(uint16_t(v)).U16(uint16_t(v >> 16)); }
   BodyBuilder& Tag(const char (&t)[5]) {
-    for (int i = 0; i < 4; ++i) U8(static_cast<uint8_t>(t[i]));
+    data.insert(data.end(), t, t + 4);
     return *this;
   }
   BodyBuilder& Zeros(size_t n) {
-    data.insert(data.end(), n, 0);
+    data.resize(data.size() + n);
+    return *this;
+  }
+  BodyBuilder& Set(size_t at, uint8_t v) {
+    data.at(at) = v;
     return *this;
   }
 };
 
-// A parser with no file of its own, for driving dumps of bodies held in
-// memory; its report goes wherever the ReportOutput points.
+// A parser with no file of its own, for driving dumps of bodies in memory.
 class MemoryParser : public CParser {
  public:
   MemoryParser(RunOptions options, ReportOutput& output) : CParser(std::move(options), output) {}
   bool Parse(const std::string&, const std::string&) override { return true; }
 };
 
-// Builds chunks in one of the three layouts: RIFF (little-endian sizes, pad
-// byte after an odd body), RIFX (big-endian, padded) and IFF (big-endian, no
-// pad bytes).
+// Chunks in RIFF (little-endian sizes, pad byte after an odd body), RIFX
+// (big-endian, padded) or IFF (big-endian, no pad bytes) layout.
 class ChunkBuilder {
  public:
   enum class Layout { Riff, Rifx, Iff };
 
   explicit ChunkBuilder(Layout layout = Layout::Riff) : layout_(layout) {}
 
-  // A size word in the layout's byte order.
-  Bytes Size(uint32_t size) const;
-  // Id (padded with blanks to 4 characters), size of the payload, payload,
-  // and the pad byte where the layout has one.
+  Bytes Size(uint32_t size) const;  // in the layout's byte order
+  // Id (blank-padded to 4), payload size, payload, pad byte where due.
   Bytes Chunk(const std::string& id, const Bytes& payload) const;
-  // The same with a declared size that need not match the payload.
   Bytes ChunkWithSize(const std::string& id, uint32_t declaredSize, const Bytes& payload) const;
-  // `LIST` with its type and the children's bytes.
   Bytes List(const std::string& type, const std::vector<Bytes>& children) const;
   // The top-level form: `RIFF`, `RIFX` or `FORM` by layout.
   Bytes Riff(const std::string& form, const std::vector<Bytes>& children) const;
-  // Any list-like chunk: token, type, children.
   Bytes Container(const std::string& token, const std::string& type,
                   const std::vector<Bytes>& children) const;
 
@@ -84,8 +72,7 @@ class ChunkBuilder {
   Layout layout_;
 };
 
-// A fresh directory under the system's temporary directory, removed with
-// everything in it when the object goes.
+// A fresh temporary directory, removed with its contents when the object goes.
 class ScratchDir {
  public:
   ScratchDir();
@@ -96,7 +83,7 @@ class ScratchDir {
   // The directory with a trailing '/'.
   std::string Path() const { return path_.string() + "/"; }
   std::string File(const std::string& name) const;
-  // Writes `bytes` to a file of that name and returns its path.
+  // Writes `bytes` there and returns the file's path.
   std::string Write(const std::string& name, const Bytes& bytes) const;
 
  private:
@@ -104,45 +91,34 @@ class ScratchDir {
 };
 
 std::vector<std::string> SplitLines(const std::string& text);
+std::vector<std::string> Words(const std::string& text);  // split at blanks
 
-// A line without its leading blanks, and the number of them.
-std::string Trimmed(const std::string& line);
-size_t Indent(const std::string& line);
-
-// Whether some line holds `text`.
+std::string Trimmed(const std::string& line);  // without leading blanks
+size_t Indent(const std::string& line);        // the number of leading blanks
 bool HasText(const std::vector<std::string>& lines, const std::string& text);
-// How many lines hold `text`.
 size_t CountText(const std::vector<std::string>& lines, const std::string& text);
 // Expects each of `present` in some line and none of `absent` in any.
 void ExpectTexts(const std::vector<std::string>& lines, const std::vector<std::string>& present,
                  const std::vector<std::string>& absent = {});
-// Expects lines holding each of `texts` in that order, other lines between
-// them allowed.
+// Expects lines holding each of `texts` in that order, others between allowed.
 void ExpectInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& texts);
 // The report lines that carry a message ("*** ...").
 std::vector<std::string> MessageLines(const std::vector<std::string>& lines);
+bool Installed(const std::string& tool);  // tests of real producers skip without it
 
-// Whether a program of that name is installed (tests of real producers skip
-// without it).
-bool Installed(const std::string& tool);
-
-// Reading the bytes of a file, and little-endian values and four-character
-// tokens in them (0 or "" beyond the end).
+// A file's bytes, and little-endian values and four-character tokens in
+// them (0 or "" beyond the end); FindToken gives -1 when there is none.
 Bytes ReadFile(const std::string& path);
 uint32_t U32At(const Bytes& bytes, uint64_t offset);
 uint16_t U16At(const Bytes& bytes, uint64_t offset);
 std::string TokenAt(const Bytes& bytes, uint64_t offset);
-// Offset of the first occurrence of the four characters at or after `from`,
-// or -1.
 int64_t FindToken(const Bytes& bytes, const std::string& token, uint64_t from = 0);
 
-// When CLIPSMITH_SEED_DIR names a directory, every file a test builds is
-// also kept there under a name taken from its contents: `make fuzz` runs the
-// suite that way so that the damaged files the tests make seed the fuzzer.
+// With CLIPSMITH_SEED_DIR set, every file a test builds is also kept there
+// (named by a hash of its contents) to seed the fuzzer.
 void KeepAsFuzzSeed(const Bytes& bytes);
 
-// The outcome of one parse: Parse's result and the report lines. Line 0 is
-// the source path (it names the scratch directory); `Body()` leaves it out.
+// Parse's result and the report lines; `Body()` leaves out line 0, the path.
 struct ParseRun {
   bool result = false;
   std::vector<std::string> lines;
@@ -153,8 +129,7 @@ struct ParseRun {
   }
 };
 
-// Runs `Parser` over the file at `path`; `inspect` sees the parser after the
-// parse, before it is destroyed.
+// Runs `Parser` over `path`; `inspect` sees the parser after the parse.
 template <typename Parser>
 ParseRun RunParserOnFile(const std::string& path, const RunOptions& options = RunOptions(),
                          const std::function<void(Parser&)>& inspect = nullptr,

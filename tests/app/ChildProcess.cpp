@@ -8,48 +8,29 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <thread>
+
+#include "TestSupport.h"
 
 namespace apptest {
 
-namespace {
-
-std::string ReadAndRemove(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  std::remove(path.c_str());
-  return text.str();
-}
-
-int TemporaryFile(std::string& path) {
-  char name[] = "/tmp/clipsmith-child-XXXXXX";
-  const int fd = mkstemp(name);
-  path = name;
-  return fd;
-}
-
-}  // namespace
-
 ChildOutcome ChildProcess::Run(const std::vector<std::string>& args, double deadlineSeconds) {
   ChildOutcome outcome;
-  std::string outPath, errPath;
-  const int outFd = TemporaryFile(outPath);
-  const int errFd = TemporaryFile(errPath);
+  const testsupport::ScratchDir dir;  // the child's standard output and error
+  const int outFd = open(dir.File("out").c_str(), O_WRONLY | O_CREAT, 0600);
+  const int errFd = open(dir.File("err").c_str(), O_WRONLY | O_CREAT, 0600);
   if (outFd < 0 || errFd < 0 || args.empty()) return outcome;
-
   std::vector<char*> argv;
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
   const auto start = std::chrono::steady_clock::now();
+  const auto elapsed = [&] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
   const pid_t pid = fork();
   if (pid == 0) {
-    const int in = open("/dev/null", O_RDONLY);
-    dup2(in, 0);
+    dup2(open("/dev/null", O_RDONLY), 0);
     dup2(outFd, 1);
     dup2(errFd, 2);
     execv(argv[0], argv.data());
@@ -59,14 +40,10 @@ ChildOutcome ChildProcess::Run(const std::vector<std::string>& args, double dead
   close(errFd);
   if (pid < 0) return outcome;
   outcome.started = true;
-
   int status = 0;
   struct rusage usage {};
-  for (;;) {
-    const pid_t done = wait4(pid, &status, WNOHANG, &usage);
-    if (done == pid) break;
-    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-    if (elapsed.count() > deadlineSeconds) {
+  while (wait4(pid, &status, WNOHANG, &usage) != pid) {
+    if (elapsed() > deadlineSeconds) {
       kill(pid, SIGKILL);
       wait4(pid, &status, 0, &usage);
       outcome.timedOut = true;
@@ -74,12 +51,13 @@ ChildOutcome ChildProcess::Run(const std::vector<std::string>& args, double dead
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-  outcome.seconds = elapsed.count();
+  outcome.seconds = elapsed();
   outcome.peakKiB = usage.ru_maxrss;
   if (WIFEXITED(status)) outcome.exitStatus = WEXITSTATUS(status);
-  outcome.out = ReadAndRemove(outPath);
-  outcome.err = ReadAndRemove(errPath);
+  const testsupport::Bytes out = testsupport::ReadFile(dir.File("out"));
+  const testsupport::Bytes err = testsupport::ReadFile(dir.File("err"));
+  outcome.out.assign(out.begin(), out.end());
+  outcome.err.assign(err.begin(), err.end());
   return outcome;
 }
 

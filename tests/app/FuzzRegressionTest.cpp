@@ -1,21 +1,14 @@
-// Replays the inputs that once crashed, hung or ran out of bounds in the
-// per-file run: each file under tests/data/fuzz runs with the options the
-// fuzzer gave it (writer included) and at quiet, default and debug
-// verbosity with and without the index checks. Each must simply run to the
-// end.
+// Replays the inputs that once crashed, hung or ran out of bounds: each file
+// under tests/data/fuzz runs with the options the fuzzer gave it (writer
+// included), then quiet, default and debug, with and without index checks.
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
-#include <vector>
 
 #include "TestSupport.h"
 #include "app/FormatProbe.h"
-#include "core/ReportOutput.h"
-#include "core/RunOptions.h"
 #include "fuzz/FuzzOptions.h"
 
 namespace {
@@ -27,15 +20,12 @@ JobOutcome Replay(const std::string& path, const std::string& output, const RunO
 }
 
 TEST(FuzzRegressionTest, EveryKeptInputRunsToTheEnd) {
-  const std::filesystem::path dir = std::filesystem::path(CLIPSMITH_TEST_DATA) / "fuzz";
   const testsupport::ScratchDir scratch;
   size_t replayed = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-    if (!entry.is_regular_file()) continue;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(std::string(CLIPSMITH_TEST_DATA) + "/fuzz")) {
     const std::string path = entry.path().string();
-    std::ifstream file(path, std::ios::binary);
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(file), {}};
-
+    const testsupport::Bytes bytes = testsupport::ReadFile(path);
     const FuzzJob job = FuzzJobFor(bytes.data(), bytes.size());
     Replay(path, job.writes ? scratch.File("out.avi") : std::string(), job.options);
     for (uint32_t verbosity : {0u, 2u, 6u}) {
@@ -43,7 +33,7 @@ TEST(FuzzRegressionTest, EveryKeptInputRunsToTheEnd) {
         RunOptions options;
         options.report.verbosity = verbosity;
         options.scan.checkIndexes = checkIndexes;
-        EXPECT_EQ(Replay(path, "", options).size, entry.file_size()) << path;
+        EXPECT_EQ(Replay(path, "", options).size, bytes.size()) << path;
       }
     }
     ++replayed;

@@ -1,14 +1,13 @@
-#include "core/CParser.h"
-
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "app/AppTestSupport.h"
+#include "core/CParser.h"
 #include "core/FourCC.h"
 
 namespace {
 
 using testsupport::Bytes;
-using testsupport::RunParserOnFile;
 using testsupport::ScratchDir;
 
 // A parser whose walk is a test body, so the base operations can be driven
@@ -47,104 +46,95 @@ Bytes Sequence(size_t count) {
   return bytes;
 }
 
-TEST(CParserTest, EmptyFileEndsPrematurelyOnTheFirstRead) {
+// Reads and skips driven as a format parser drives them, and the lines they
+// leave after the opening line (the verdict line "  " closes every report).
+TEST(CParserTest, ReadsAndSkipsReportWhatIsLeftAndStayInsideTheFile) {
+  using Walker = std::function<void(ProbeParser&, int)>;
+  const struct {
+    const char* name;
+    Bytes bytes;
+    Walker walk;
+    std::vector<std::string> lines;
+    size_t hostLines = 0;  // the host's own text first: its wording is not ours
+  } rows[] = {
+      {"empty file",
+       {},
+       [](ProbeParser& p, int depth) {
+         uint8_t token[4];
+         EXPECT_FALSE(p.ReadChecked(token, 4, depth, true));
+       },
+       {"    *** Fatal: File ends prematurely!"}},
+      {"short read shows what arrived",
+       testsupport::TextBytes("RIFFab"),
+       [](ProbeParser& p, int depth) {
+         uint8_t buffer[12];
+         EXPECT_FALSE(p.ReadChecked(buffer, 12, depth, true));
+         EXPECT_EQ(p.Counter(), 0u);
+       },
+       {"    *** Fatal: File ends prematurely!", "    \"RIFFab\""},
+       1},
+      {"skip past the end",
+       Sequence(40),
+       [](ProbeParser& p, int) {
+         EXPECT_TRUE(p.Skip(20, true));
+         EXPECT_TRUE(p.SkipChecked(1000, 3));
+         EXPECT_EQ(p.CurrentPosition(), 40u);
+       },
+       {"      *** Fatal: File ends prematurely!", "      \"uvwxyzabcdefghijklmn\""}},
+      {"skip at depth 0 shows nothing",
+       Sequence(30),
+       [](ProbeParser& p, int) {
+         EXPECT_TRUE(p.SkipChecked(10, 0));
+         EXPECT_TRUE(p.SkipChecked(100, 0));
+         EXPECT_EQ(p.CurrentPosition(), 30u);
+       },
+       {"*** Fatal: File ends prematurely!"}},
+      {"dump and error context",
+       Sequence(20),
+       [](ProbeParser& p, int) {
+         EXPECT_TRUE(p.Skip(16, true));
+         p.ErrorContextDump(128, 1);
+         EXPECT_EQ(p.CurrentPosition(), 16u);
+         EXPECT_TRUE(p.ReadAndDump(10, 1));  // only 4 bytes left
+         EXPECT_EQ(p.CurrentPosition(), 20u);
+         EXPECT_FALSE(p.ReadAndDump(10, 1));
+         EXPECT_TRUE(p.Skip(1000, false));  // beyond the end: the context clamps
+         p.ErrorContextDump(256, 1);
+       },
+       {"  Error Context Dump (20)", "    \"abcdefghijklmnop\"", "    \"qrst\"",
+        "    \"71 72 73 74 \"", "  *** Fatal: File ends prematurely!", "  \"qrst\"",
+        "  \"71 72 73 74 \"", "  *** Fatal: File ends prematurely!", "  Error Context Dump (20)",
+        "    \"abcdefghijklmnopqrst\"", "    \"\"", "    \"\""}},
+  };
   ScratchDir dir;
-  auto lines = Walk(dir.Write("empty.avi", {}), RunOptions(), [](ProbeParser& p, int depth) {
-    uint8_t token[4];
-    EXPECT_FALSE(p.ReadChecked(token, 4, depth, true));
-  });
-  EXPECT_EQ(lines, (std::vector<std::string>{"  Reading 'empty.avi' (0)",
-                                             "    *** Fatal: File ends prematurely!", "  "}));
-}
-
-TEST(CParserTest, ShortReadShowsTheBytesThatArrived) {
-  ScratchDir dir;
-  auto lines = Walk(dir.Write("short.bin", testsupport::TextBytes("RIFFab")), RunOptions(),
-                    [](ProbeParser& p, int depth) {
-                      uint8_t buffer[12];
-                      EXPECT_FALSE(p.ReadChecked(buffer, 12, depth, true));
-                      EXPECT_EQ(p.Counter(), 0u);
-                    });
-  ASSERT_GE(lines.size(), 4u);
-  EXPECT_EQ(lines.front(), "  Reading 'short.bin' (6)");
-  // The host's own text for the short read comes first; its wording is not ours.
-  EXPECT_EQ(lines[lines.size() - 3], "    *** Fatal: File ends prematurely!");
-  EXPECT_EQ(lines[lines.size() - 2], "    \"RIFFab\"");
-}
-
-TEST(CParserTest, SkipPastTheEndShowsWhatIsLeftAndStopsAtTheEnd) {
-  ScratchDir dir;
-  Bytes bytes = Sequence(40);
-  auto lines = Walk(dir.Write("skip.bin", bytes), RunOptions(), [](ProbeParser& p, int) {
-    EXPECT_TRUE(p.Skip(20, true));
-    EXPECT_TRUE(p.SkipChecked(1000, 3));
-    EXPECT_EQ(p.CurrentPosition(), 40u);
-  });
-  EXPECT_EQ(lines, (std::vector<std::string>{"  Reading 'skip.bin' (40)",
-                                             "      *** Fatal: File ends prematurely!",
-                                             "      \"uvwxyzabcdefghijklmn\"", "  "}));
-}
-
-TEST(CParserTest, SkipAtDepthZeroShowsNothing) {
-  ScratchDir dir;
-  auto lines = Walk(dir.Write("quiet.bin", Sequence(30)), RunOptions(), [](ProbeParser& p, int) {
-    EXPECT_TRUE(p.SkipChecked(10, 0));
-    EXPECT_TRUE(p.SkipChecked(100, 0));
-    EXPECT_EQ(p.CurrentPosition(), 30u);
-  });
-  EXPECT_EQ(lines, (std::vector<std::string>{"  Reading 'quiet.bin' (30)",
-                                             "*** Fatal: File ends prematurely!", "  "}));
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<std::string> lines = Walk(dir.Write("f.bin", row.bytes), RunOptions(), row.walk);
+    ASSERT_EQ(lines.size(), row.lines.size() + 2 + row.hostLines);
+    EXPECT_EQ(lines.front(), "  Reading 'f.bin' (" + std::to_string(row.bytes.size()) + ")");
+    EXPECT_EQ(lines.back(), "  ");
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 1 + row.hostLines, lines.end() - 1),
+              row.lines);
+  }
 }
 
 TEST(CParserTest, DebugSkipShowsSixteenBitsOfTheLimitAndTenBytesBefore) {
   ScratchDir dir;
   RunOptions options;
   options.report.verbosity = 5;
-  Bytes bytes(100000, 'x');
-  uint64_t shown = 0;
-  auto lines = Walk(dir.Write("big.bin", bytes), options, [&](ProbeParser& p, int depth) {
-    EXPECT_TRUE(p.Skip(20, true));
-    EXPECT_TRUE(p.SkipChecked(70000, depth));
-    EXPECT_EQ(p.CurrentPosition(), 70020u);
-  });
-  // Text line and hex line of 10 + 70000 % 65536 bytes.
+  auto lines =
+      Walk(dir.Write("big.bin", Bytes(100000, 'x')), options, [](ProbeParser& p, int depth) {
+        EXPECT_TRUE(p.Skip(20, true));
+        EXPECT_TRUE(p.SkipChecked(70000, depth));
+        EXPECT_EQ(p.CurrentPosition(), 70020u);
+      });
+  // Text line and hex line of 10 + 70000 % 65536 bytes; indent of 4 and two quotes.
   ASSERT_EQ(lines.size(), 4u);
-  shown = lines[1].size() - 6;  // indent of 4 and two quotes
-  EXPECT_EQ(shown, 4464u + 10u);
-}
-
-TEST(CParserTest, ReadAndDumpAndErrorContextStayInsideTheFile) {
-  ScratchDir dir;
-  auto lines = Walk(dir.Write("ctx.bin", Sequence(20)), RunOptions(), [](ProbeParser& p, int) {
-    EXPECT_TRUE(p.Skip(16, true));
-    p.ErrorContextDump(128, 1);
-    EXPECT_EQ(p.CurrentPosition(), 16u);
-    EXPECT_TRUE(p.ReadAndDump(10, 1));  // only 4 bytes left
-    EXPECT_EQ(p.CurrentPosition(), 20u);
-    EXPECT_FALSE(p.ReadAndDump(10, 1));
-    EXPECT_TRUE(p.Skip(1000, false));    // beyond the end: the context clamps
-    p.ErrorContextDump(256, 1);
-  });
-  EXPECT_EQ(lines, (std::vector<std::string>{
-                       "  Reading 'ctx.bin' (20)",
-                       "  Error Context Dump (20)",
-                       "    \"abcdefghijklmnop\"",
-                       "    \"qrst\"",
-                       "    \"71 72 73 74 \"",
-                       "  *** Fatal: File ends prematurely!",
-                       "  \"qrst\"",
-                       "  \"71 72 73 74 \"",
-                       "  *** Fatal: File ends prematurely!",
-                       "  Error Context Dump (20)",
-                       "    \"abcdefghijklmnopqrst\"",
-                       "    \"\"",  // nothing after the end: an empty dump
-                       "    \"\"",
-                       "  "}));
+  EXPECT_EQ(lines[1].size() - 6, 4464u + 10u);
 }
 
 TEST(CParserTest, ChunkHeaderLinesAndFourCCText) {
-  EXPECT_EQ(CParser::FourCCText(FourCCFromBytes(Bytes{0x00, 0x64, 0x63, 0x01}.data())),
-            "' dc '");
+  EXPECT_EQ(CParser::FourCCText(FourCCFromBytes(Bytes{0x00, 0x64, 0x63, 0x01}.data())), "' dc '");
   ScratchDir dir;
   RunOptions verbose;
   verbose.report.verbosity = 3;
@@ -153,31 +143,21 @@ TEST(CParserTest, ChunkHeaderLinesAndFourCCText) {
     p.ChunkHeaderLine(0, 0, 0xFFFFFFFF, 0, "Probe", depth);
     p.ChunkHeaderLine(FourCC("JUNK"), 0, 10, 30, "RIFF Junk", depth);
   });
-  EXPECT_EQ(lines, (std::vector<std::string>{"  Reading 'c.avi' (4)",
-                                             "    'LIST' (S:4096, P:12) 'hdrl': AVI Header List",
-                                             "    Probe", "    'JUNK' (S:10, P:30): RIFF Junk",
-                                             "  "}));
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "  Reading 'c.avi' (4)", "    'LIST' (S:4096, P:12) 'hdrl': AVI Header List",
+                       "    Probe", "    'JUNK' (S:10, P:30): RIFF Junk", "  "}));
 }
 
-TEST(CParserTest, OpeningLineNamesThePartialDownload) {
+// The opening line names the finished file of a partial download; a missing
+// input gets the host's text, then the (empty) verdict line.
+TEST(CParserTest, OpeningLineAndMissingInput) {
   ScratchDir dir;
-  std::string part = dir.Write("clip.part", Sequence(7));
-  Bytes met = {0xE0, 1, 2, 3, 4};
-  met.resize(met.size() + 16, 0);           // file hash
-  met.insert(met.end(), {0, 0});            // no part hashes
-  met.insert(met.end(), {1, 0, 0, 0});      // one tag
-  met.insert(met.end(), {2, 1, 0, 0x01});   // string tag named 0x01
-  met.insert(met.end(), {8, 0});
-  for (char c : std::string("film.avi")) met.push_back(static_cast<uint8_t>(c));
-  dir.Write("clip.part.met", met);
-  auto lines = Walk(part, RunOptions(), nullptr);
-  EXPECT_EQ(lines.front(), "  Reading 'clip.part' - 'film.avi' (7)");
-}
-
-TEST(CParserTest, MissingInputPrintsTheHostTextAndTheVerdict) {
-  ScratchDir dir;
-  auto lines = Walk(dir.File("absent.avi"), RunOptions(), [](ProbeParser&, int) { FAIL(); });
-  ASSERT_EQ(lines.size(), 2u);  // the host's text, then the (empty) verdict line
+  const std::string part = dir.Write("clip.part", Sequence(7));
+  dir.Write("clip.part.met",
+            apptest::MetBuilder().TagCount(1).StringTag("\x01", "film.avi").Bytes());
+  EXPECT_EQ(Walk(part, RunOptions(), nullptr).front(), "  Reading 'clip.part' - 'film.avi' (7)");
+  const auto lines = Walk(dir.File("absent.avi"), RunOptions(), [](ProbeParser&, int) { FAIL(); });
+  ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines.back(), "  ");
 }
 

@@ -1,8 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <climits>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -10,30 +10,32 @@
 #include "core/Console.h"
 #include "core/DirectorySearch.h"
 #include "core/PathName.h"
-#include "core/SystemError.h"
+#include "core/SplitName.h"
 #include "core/Utf16Text.h"
 
 namespace {
 
 using Dir = testsupport::ScratchDir;
 
-void Touch(const std::string& path) { std::ofstream(path) << "x"; }
-
 TEST(WildcardMatchTest, StarAndQuestionMarkIgnoringAsciiCase) {
   struct Case {
     const char* pattern;
     const char* name;
     bool match;
-  } cases[] = {
-      {"*.avi", "CLIP.AVI", true},  {"*.avi", "clip.avi.part", false},
-      {"a?c", "abc", true},         {"a?c", "ac", false},
-      {"?", "", false},             {"*", "", true},
-      {"", "", true},               {"", "a", false},
-      {"a*b*c", "axxbyyc", true},   {"a*b", "abc", false},
-      {"*b", "abab", true},         {"**", "x", true},
-      {"?.txt", "\xC3\xA9.txt", true},  // one character, two bytes
-      {"\xC3\xA9", "\xC3\x89", false},  // no case folding beyond ASCII
-  };
+  } cases[] = {{"*.avi", "CLIP.AVI", true},
+               {"*.avi", "clip.avi.part", false},
+               {"a?c", "abc", true},
+               {"a?c", "ac", false},
+               {"?", "", false},
+               {"*", "", true},
+               {"", "", true},
+               {"", "a", false},
+               {"a*b*c", "axxbyyc", true},
+               {"a*b", "abc", false},
+               {"*b", "abab", true},
+               {"**", "x", true},
+               {"?.txt", "\xC3\xA9.txt", true},
+               {"\xC3\xA9", "\xC3\x89", false}};  // no case folding beyond ASCII
   for (const Case& c : cases) {
     EXPECT_EQ(DirectorySearch::WildcardMatch(c.pattern, c.name), c.match)
         << c.pattern << " / " << c.name;
@@ -44,56 +46,48 @@ TEST(WildcardMatchTest, StarAndQuestionMarkIgnoringAsciiCase) {
   EXPECT_FALSE(DirectorySearch::HasWildcards("dir/clip.avi"));
 }
 
-TEST(DirectorySearchTest, FindsSortedMatchesWithTheirKinds) {
+TEST(DirectorySearchTest, FindsSortedMatchesWithTheirKindsAndPathKinds) {
   Dir dir;
-  Touch(dir.File("b.avi"));
-  Touch(dir.File("A.AVI"));
-  Touch(dir.File("C.AVI"));
-  Touch(dir.File("c.txt"));
+  for (const char* name : {"b.avi", "A.AVI", "C.AVI", "c.txt"})
+    std::ofstream(dir.File(name)) << "x";
   std::filesystem::create_directory(dir.File("d.avi"));
   std::vector<DirectoryEntry> entries;
   ASSERT_TRUE(DirectorySearch::Find(dir.File("*.avi"), entries));
-  ASSERT_EQ(entries.size(), 4u);
-  EXPECT_EQ(entries[0].name, "A.AVI");
-  EXPECT_EQ(entries[1].name, "b.avi");
-  EXPECT_EQ(entries[2].name, "C.AVI");
-  EXPECT_EQ(entries[3].name, "d.avi");
-  EXPECT_TRUE(entries[0].isRegularFile);
-  EXPECT_FALSE(entries[0].isDirectory);
-  EXPECT_TRUE(entries[3].isDirectory);
-  EXPECT_FALSE(entries[3].isRegularFile);
-
+  std::string found;
+  for (const DirectoryEntry& e : entries) {
+    found += e.name + (e.isRegularFile ? "f" : "") + (e.isDirectory ? "d" : "") + " ";
+  }
+  EXPECT_EQ(found, "A.AVIf b.avif C.AVIf d.avid ");
   ASSERT_TRUE(DirectorySearch::Find(dir.File("c.txt"), entries));
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].name, "c.txt");
-  EXPECT_FALSE(
-      DirectorySearch::Find(dir.File("C.TXT"), entries));  // exact names are the host's business
   EXPECT_FALSE(DirectorySearch::Find(dir.File("*.mpg"), entries));
   EXPECT_TRUE(entries.empty());
   EXPECT_FALSE(DirectorySearch::Find(dir.File("missing/*"), entries));
+  // The kind of a path.
+  EXPECT_EQ(PathName::Kind(dir.File("c.txt")), PathKind::File);
+  EXPECT_EQ(PathName::Kind(dir.Path()), PathKind::Directory);
+  EXPECT_EQ(PathName::Kind(dir.File("missing")), PathKind::Absent);
+  EXPECT_EQ(PathName::Kind(dir.File("c.txt/below")), PathKind::Absent);
+  EXPECT_EQ(PathName::Kind("/dev/null"), PathKind::Other);
 }
 
 TEST(PathNameTest, FullPathNormalisesAndRejectsOverlongResults) {
-  std::string full;
-  ASSERT_TRUE(PathName::FullPath("/a/./b//c/../d", full));
-  EXPECT_EQ(full, "/a/b/d");
-  ASSERT_TRUE(PathName::FullPath("/../..", full));
-  EXPECT_EQ(full, "/");
-  ASSERT_TRUE(PathName::FullPath("/out/dir/", full));
-  EXPECT_EQ(full, "/out/dir/");
-
   char cwd[PATH_MAX];
   ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
   const std::string base = std::string(cwd) == "/" ? "" : cwd;
-  ASSERT_TRUE(PathName::FullPath("x/../y.avi", full));
-  EXPECT_EQ(full, base + "/y.avi");
-
-  full = "unchanged";
-  EXPECT_FALSE(PathName::FullPath("/" + std::string(PATH_MAX, 'a'), full));
-  EXPECT_EQ(full, "unchanged");
-  // Long on the way, short in the end.
-  ASSERT_TRUE(PathName::FullPath("/" + std::string(PATH_MAX, 'a') + "/../b", full));
-  EXPECT_EQ(full, "/b");
+  const std::string longName = "/" + std::string(PATH_MAX, 'a');
+  const std::pair<std::string, std::string> rows[] = {
+      {"/a/./b//c/../d", "/a/b/d"}, {"/../..", "/"},
+      {"/out/dir/", "/out/dir/"},   {"x/../y.avi", base + "/y.avi"},
+      {longName + "/../b", "/b"},  // long on the way, short in the end
+      {longName, "unchanged"},     // too long: refused
+  };
+  for (const auto& [path, expected] : rows) {
+    std::string full = "unchanged";
+    EXPECT_EQ(PathName::FullPath(path, full), expected != "unchanged") << path;
+    EXPECT_EQ(full, expected);
+  }
 }
 
 TEST(PathNameTest, SplitTakesTheExtensionFromTheFileNameOnly) {
@@ -103,12 +97,9 @@ TEST(PathNameTest, SplitTakesTheExtensionFromTheFileNameOnly) {
     const char* name;
     const char* extension;
   } cases[] = {
-      {"./out", "./", "out", ""},
-      {"a.b.c", "", "a.b", ".c"},
-      {"/x/y.avi", "/x/", "y", ".avi"},
-      {"dir.d/file", "dir.d/", "file", ""},
-      {"/x/..", "/x/", "..", ""},
-      {"/x/", "/x/", "", ""},
+      {"./out", "./", "out", ""},       {"a.b.c", "", "a.b", ".c"},
+      {"/x/y.avi", "/x/", "y", ".avi"}, {"dir.d/file", "dir.d/", "file", ""},
+      {"/x/..", "/x/", "..", ""},       {"/x/", "/x/", "", ""},
   };
   for (const Case& c : cases) {
     const PathParts parts = PathName::Split(c.path);
@@ -119,61 +110,62 @@ TEST(PathNameTest, SplitTakesTheExtensionFromTheFileNameOnly) {
   }
   EXPECT_EQ(PathName::FileName("/x/y.avi"), "y.avi");
   EXPECT_EQ(PathName::FileName("y.avi"), "y.avi");
-}
-
-TEST(PathNameTest, KindTellsFilesDirectoriesAndOthers) {
-  Dir dir;
-  Touch(dir.File("file"));
-  EXPECT_EQ(PathName::Kind(dir.File("file")), PathKind::File);
-  EXPECT_EQ(PathName::Kind(dir.Path()), PathKind::Directory);
-  EXPECT_EQ(PathName::Kind(dir.File("missing")), PathKind::Absent);
-  EXPECT_EQ(PathName::Kind(dir.File("file/below")), PathKind::Absent);
-  EXPECT_EQ(PathName::Kind("/dev/null"), PathKind::Other);
+  // Part names of a split output replace the file name's extension.
+  const std::tuple<std::string, uint32_t, std::string> rows[] = {
+      {"movie.avi", 0, "movie.00.avi"},
+      {"a.b.c", 12, "a.b.12.avi"},
+      {"/c/take.mpg", 3, "/c/take.03.avi"},
+      {"/c.d/take.avi", 99, "/c.d/take.99.avi"},
+      {"movie", 0, ""},
+      {"./out", 0, ""},
+      {"/c.d/take", 1, ""},
+      {"movie.avi", 100, ""}};  // "": no name can be formed
+  for (const auto& [path, part, expected] : rows) {
+    std::string name;
+    EXPECT_EQ(SplitName::Make(path, part, name), !expected.empty()) << path;
+    if (!expected.empty()) {
+      EXPECT_EQ(name, expected);
+    }
+  }
 }
 
 TEST(Utf16TextTest, ConvertsPairsAndReplacesLoneSurrogates) {
   const uint16_t text[] = {'A', 0x00E9, 0x20AC, 0xD83D, 0xDE00};
   EXPECT_EQ(Utf16Text::ToUtf8(text, 5), "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
   const uint16_t lone[] = {0xDE00, 'a', 0xD83D, 'b', 0xD83D};
-  EXPECT_EQ(Utf16Text::ToUtf8(lone, 5), "\xEF\xBF\xBD" "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+  EXPECT_EQ(Utf16Text::ToUtf8(lone, 5),
+            "\xEF\xBF\xBD"
+            "a\xEF\xBF\xBD"
+            "b\xEF\xBF\xBD");
   EXPECT_EQ(Utf16Text::ToUtf8(text, 4), "A\xC3\xA9\xE2\x82\xAC\xEF\xBF\xBD");  // pair cut in half
   EXPECT_EQ(Utf16Text::ToUtf8(nullptr, 3), "");
 }
 
-TEST(SystemErrorTest, TextEndsWithALineBreak) {
-  for (int code : {ENOENT, ENOSPC, 0, -1, 99999}) {
-    const std::string text = SystemError::Text(code);
-    ASSERT_GE(text.size(), 2u) << code;
-    EXPECT_EQ(text.back(), '\n');
-  }
-}
-
-// Runs `body` with standard input replaced by a pipe holding `input`; returns
+// Runs `body` with standard input read from a file holding `input`; returns
 // what was left unread.
-template <typename Body>
-std::string WithStandardInput(const std::string& input, Body body) {
-  int pipeEnds[2];
-  if (::pipe(pipeEnds) != 0) return "pipe failed";
-  if (::write(pipeEnds[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) return "write failed";
-  ::close(pipeEnds[1]);
+std::string WithStandardInput(const std::string& input, void (*body)()) {
+  Dir dir;
+  std::ofstream(dir.File("in")) << input;
   const int saved = ::dup(STDIN_FILENO);
-  ::dup2(pipeEnds[0], STDIN_FILENO);
-  ::close(pipeEnds[0]);
+  const int fd = ::open(dir.File("in").c_str(), O_RDONLY);
+  ::dup2(fd, STDIN_FILENO);
+  ::close(fd);
   body();
-  std::string rest;
-  char c;
-  while (::read(STDIN_FILENO, &c, 1) == 1) rest += c;
+  char rest[64];
+  const ssize_t count = ::read(STDIN_FILENO, rest, sizeof rest);
   ::dup2(saved, STDIN_FILENO);
   ::close(saved);
-  return rest;
+  return std::string(rest, count > 0 ? size_t(count) : 0);
 }
 
+// One line is read, and a second wait at the end of input returns at once.
 TEST(ConsoleTest, WaitForEnterReadsOneLineAndReturnsAtEndOfInput) {
-  EXPECT_EQ(WithStandardInput("typed\nrest", [] { Console::WaitForEnter(); }), "rest");
-  EXPECT_EQ(WithStandardInput("no newline", [] {
-              Console::WaitForEnter();
-              Console::WaitForEnter();  // already at the end: returns at once
-            }),
+  EXPECT_EQ(WithStandardInput("typed\nrest", Console::WaitForEnter), "rest");
+  EXPECT_EQ(WithStandardInput("no newline",
+                              [] {
+                                Console::WaitForEnter();
+                                Console::WaitForEnter();
+                              }),
             "");
 }
 

@@ -1,8 +1,8 @@
-#include "core/Report.h"
-
 #include <gtest/gtest.h>
 
 #include <sstream>
+
+#include "core/Report.h"
 
 namespace {
 
@@ -30,7 +30,8 @@ TEST_F(ReportFixture, MessagesCarryIndentStarsAndLevelWord) {
             "  *** \n");
 }
 
-TEST_F(ReportFixture, ItemLinesFollowVerbosity) {
+// Item, mark and chunk size lines shown by verbosity; none while suppressed.
+TEST_F(ReportFixture, LinesFollowVerbosity) {
   EXPECT_EQ(report.ItemLine("strh", "", "", 56, 212, 0, 1), 1);
   report.ItemLine("strh", "", "", 56, 212, 0, 3);
   report.ItemLine("'LIST'", "'hdrl'", "AVI Header List", 4096, 12, 1, 2);
@@ -39,6 +40,16 @@ TEST_F(ReportFixture, ItemLinesFollowVerbosity) {
   report.ItemLine("name", "", "abc", Report::kNoSize, 0, 2, 2);
   report.ItemLine("'X'", "'Y'", "", Report::kNoSize, 7, 0, 1);
   EXPECT_EQ(report.ItemLine("hidden", "", "", 1, 1, 3, 0), 3);
+  EXPECT_EQ(report.MarkLine(false, "hidden failure", 1, 2), 2);
+  report.MarkLine(true, "passed", 1, 2);
+  report.MarkLine(false, "failed", 1, 3);
+  EXPECT_EQ(report.ChunkSizeLine(42, 1, 0), 1);
+  EXPECT_EQ(report.ChunkSizeLine(42, 1, 1), 2);
+  report.ChunkSizeLine(42, 1, 2);
+  output.SetSuppressed(true);
+  report.PlainLine("gone", 0);
+  output.SetSuppressed(false);
+  report.PlainLine("kept", 0);
   EXPECT_EQ(Text(),
             "strh (56)\n"
             "strh (S:56, P:212)\n"
@@ -46,17 +57,11 @@ TEST_F(ReportFixture, ItemLinesFollowVerbosity) {
             "  'LIST' (S:4096, P:12) 'hdrl': AVI Header List\n"
             "    abc\n"
             "    abc\n"
-            "'X' (18446744073709551615) 'Y'\n");
-}
-
-TEST_F(ReportFixture, MarkAndChunkSizeLines) {
-  EXPECT_EQ(report.MarkLine(false, "hidden failure", 1, 2), 2);
-  report.MarkLine(true, "passed", 1, 2);
-  report.MarkLine(false, "failed", 1, 3);
-  EXPECT_EQ(report.ChunkSizeLine(42, 1, 0), 1);
-  EXPECT_EQ(report.ChunkSizeLine(42, 1, 1), 2);
-  report.ChunkSizeLine(42, 1, 2);
-  EXPECT_EQ(Text(), "  + passed\n  - failed\n  -> Chunk Size: 42\n");
+            "'X' (18446744073709551615) 'Y'\n"
+            "  + passed\n"
+            "  - failed\n"
+            "  -> Chunk Size: 42\n"
+            "kept\n");
 }
 
 TEST_F(ReportFixture, HexDumpShowsTextOrHexByContent) {
@@ -99,14 +104,6 @@ TEST_F(ReportFixture, ProgressDotsOnlyOnAConsole) {
   uint32_t ticks = 0;
   for (int i = 0; i < 2500; ++i) consoleReport.ProgressTick(ticks);
   EXPECT_EQ(err2.str(), "...");  // first tick (stdout redirected), 1000, 2000
-}
-
-TEST_F(ReportFixture, SuppressedOutputDropsLines) {
-  output.SetSuppressed(true);
-  report.PlainLine("gone", 0);
-  output.SetSuppressed(false);
-  report.PlainLine("kept", 0);
-  EXPECT_EQ(Text(), "kept\n");
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,11 +11,9 @@
 
 namespace {
 
-using TestParser = testsupport::MemoryParser;
-
 using Bytes = testsupport::BodyBuilder;
+using Lines = std::vector<std::string>;
 
-// WAVEFORMATEX common part; the extension size is appended only when given.
 Bytes WaveFormat(uint16_t tag, uint16_t channels, uint32_t rate, uint32_t avg, uint16_t align,
                  uint16_t bits) {
   Bytes b;
@@ -25,9 +21,15 @@ Bytes WaveFormat(uint16_t tag, uint16_t channels, uint32_t rate, uint32_t avg, u
   return b;
 }
 
-// Subformat GUID {0000xxxx-0000-0010-8000-00aa00389b71} for a format tag.
-Bytes& TagGuid(Bytes& b, uint16_t tag) {
-  b.U32(tag).U16(0).U16(0x10);
+Bytes With(Bytes b, const std::vector<uint16_t>& words) {
+  for (uint16_t word : words) b.U16(word);
+  return b;
+}
+
+// WAVEFORMATEXTENSIBLE with the subformat GUID {0000xxxx-0000-0010-8000-00aa00389b71}.
+Bytes Extensible(uint16_t bits, uint16_t valid, uint32_t mask, uint16_t subTag) {
+  Bytes b = With(WaveFormat(0xFFFE, 2, 48000, 192000, 4, bits), {22, valid});
+  b.U32(mask).U32(subTag).U16(0).U16(0x10);
   for (uint8_t v : {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}) b.U8(v);
   return b;
 }
@@ -42,78 +44,36 @@ AviStreamHeader AudioStream(uint32_t scale, uint32_t rate, uint32_t sampleSize, 
   return h;
 }
 
-class AudioHarness {
- public:
-  explicit AudioHarness(uint32_t verbosity = 2) {
-    RunOptions options;
-    options.report.verbosity = verbosity;
-    parser_ = std::make_unique<TestParser>(options, output_);
-  }
-  // Dumps an exact copy of the body (no byte beyond it is addressable).
-  std::vector<std::string> Dump(const Bytes& b, const AviStreamHeader* header = nullptr,
-                                int depth = 0) {
-    std::vector<uint8_t> body(b.data);
-    AviAudioFormatDumper(*parser_, header)
-        .Dump(body.data(), static_cast<uint32_t>(body.size()), depth);
-    return Lines();
-  }
-  std::vector<std::string> Lines() {
-    output_.Flush();
-    return testsupport::SplitLines(out_.str());
-  }
-
- private:
-  std::ostringstream out_;
-  std::ostringstream err_;
-  ReportOutput output_{out_, err_, ConsoleState{}};
-  std::unique_ptr<TestParser> parser_;
-};
-
-using Lines = std::vector<std::string>;
-
-Bytes Extensible(uint16_t bits, uint16_t valid, uint32_t mask, uint16_t subTag) {
-  Bytes b = WaveFormat(0xFFFE, 2, 48000, 192000, 4, bits);
-  b.U16(22).U16(valid).U32(mask);
-  return TagGuid(b, subTag);
+// Dumps an exact copy of the body: no byte beyond it is addressable.
+Lines Dump(const Bytes& b, const AviStreamHeader* header, uint32_t verbosity = 2) {
+  std::ostringstream out;
+  std::ostringstream err;
+  ReportOutput output(out, err, ConsoleState{});
+  RunOptions options;
+  options.report.verbosity = verbosity;
+  testsupport::MemoryParser parser(options, output);
+  std::vector<uint8_t> body(b.data);
+  AviAudioFormatDumper(parser, header).Dump(body.data(), static_cast<uint32_t>(body.size()), 0);
+  output.Flush();
+  return testsupport::SplitLines(out.str());
 }
 
-Bytes With(Bytes b, const std::vector<uint16_t>& words) {
-  for (uint16_t word : words) b.U16(word);
-  return b;
-}
-
-TEST(AviAudioFormatDumper, PcmLayout) {
-  AviStreamHeader stream = AudioStream(1, 44100, 4, 441000);
-  EXPECT_EQ(AudioHarness().Dump(WaveFormat(1, 2, 44100, 176400, 4, 16), &stream, 2),
-            (Lines{
-                "    00 FormatTag: 1 (PCM)",
-                "    02 Channels: 2",
-                "    04 Samples/sec (fps): 44100",
-                "    08 Avg Bytes/sec: 176400",
-                "    12 BlockAlign: 4",
-                "    14 Bits/Sample: 16",
-            }));
-}
-
-// Each row: a format body, the stream header it belongs to (or none), the
-// verbosity, the messages that must come (all of them, "" for none) and the
-// lines that must or must not be there.
+// Rows: body, stream, verbosity, all messages ({""} none, {} unchecked), present, absent.
 TEST(AviAudioFormatDumper, FormatsAndTheirChecks) {
   const std::string pcmSize = "*** Warning: Unknown PCMWAVEFORMAT Size, expected 16!";
-  const std::string noLength = "Length";
+  const std::string align = "*** Warning: PCM BlockAlign should be Channels * BitsPerSample / 8!";
   const Bytes pcm = WaveFormat(1, 1, 8000, 8000, 1, 8);
   Bytes waveFormat = pcm;
   waveFormat.data.resize(14);  // a plain WAVEFORMAT: no bits per sample
   const Bytes stereo = WaveFormat(1, 2, 44100, 176400, 4, 16);
+  const Bytes stereoAlign2 = WaveFormat(1, 2, 44100, 176400, 2, 16);
   const Bytes mp3 = With(WaveFormat(0x55, 2, 44100, 16000, 1152, 0), {12, 1, 2, 0, 1152, 1, 1393});
   Bytes mpeg =
       With(WaveFormat(0x50, 2, 44100, 24000, 1, 0), {22, 2, 0, 0, 1, 1, 2, 0x18, 0, 0, 0, 0});
   Bytes mpegWrongSize = mpeg;
   mpegWrongSize.data[16] = 20;  // an extension size that does not fit the structure
-  Bytes adpcm = With(WaveFormat(2, 1, 22050, 11155, 512, 4), {28, 1012, 6});
-  for (int16_t value : {256, 0, 512, -256, 0, 0, 192, 64, 240, 0, 460, -208}) {
-    adpcm.U16(static_cast<uint16_t>(value));
-  }
+  const Bytes adpcm = With(WaveFormat(2, 1, 22050, 11155, 512, 4),
+                           {28, 1012, 6, 256, 0, 512, 0xff00, 0, 0, 192, 64, 240, 0, 460, 0xff30});
   // Seven coefficients announced, two present: only whole pairs are shown.
   const Bytes adpcmCut =
       With(WaveFormat(2, 1, 22050, 11155, 512, 4), {32, 1012, 7, 256, 0, 512, 0, 9});
@@ -121,202 +81,111 @@ TEST(AviAudioFormatDumper, FormatsAndTheirChecks) {
   adpcmHuge.data[20] = adpcmHuge.data[21] = 0xFF;
   Bytes otherGuid = Extensible(24, 24, 0x3, 1);
   otherGuid.data[28] = 0x11;  // Data2 no longer 0000: not a wrapped tag
+  const Bytes gsm = With(WaveFormat(0x31, 1, 8000, 1625, 65, 0), {2, 320});
   const AviStreamHeader pcmStream = AudioStream(1, 44100, 4, 441000);
   const AviStreamHeader halfRate = AudioStream(1, 22050, 4, 441000);
   const AviStreamHeader zero = AudioStream(0, 0, 0, 1000);
   const AviStreamHeader fixedMp3 = AudioStream(1152, 44100, 1, 100);
   const AviStreamHeader variableMp3 = AudioStream(1152, 44100, 0, 100);
+  // PCM layouts whose length by their bits agrees with the stream header.
+  const AviStreamHeader byBytes = AudioStream(4, 176400, 4, 441000);
+  const AviStreamHeader noSampleSize = AudioStream(1, 44100, 0, 441000);
+  const AviStreamHeader mono8 = AudioStream(1, 8000, 1, 80000);
+  const AviStreamHeader six24 = AudioStream(1, 48000, 18, 480000);
+  const AviStreamHeader four32 = AudioStream(1, 96000, 16, 96000);
   const struct {
     const char* name;
     Bytes format;
     const AviStreamHeader* stream;
     uint32_t verbosity;
-    Lines messages;  // all of them, in order
+    Lines messages;
     Lines present = {};
     Lines absent = {};
   } rows[] = {
-      {"PCM of 16 bytes", pcm, nullptr, 2, {""}, {"14 Bits/Sample: 8"}},
-      {"PCM with an empty extension", With(pcm, {0}), nullptr, 2, {""}, {"16 Size: 0"}},
-      {"PCM with an extension", With(pcm, {2, 0}), nullptr, 2, {pcmSize}},
-      {"PCM claiming a longer extension",
-       With(pcm, {4}),
-       nullptr,
-       2,
-       {"*** Warning: Wrong size in AVIHeaderFormat, should be 0!"}},
-      {"plain WAVEFORMAT",
-       waveFormat,
-       nullptr,
-       2,
-       {},
-       {pcmSize},
-       {"Unknown Token Size!", "Bits/Sample"}},
-      {"block align 2 for stereo 16 bits",
-       WaveFormat(1, 2, 44100, 176400, 2, 16),
-       nullptr,
-       2,
-       {"*** Warning: PCM AvgBytesPerSec should be SamplesPerSec * BlockAlign!",
-        "*** Warning: PCM BlockAlign should be Channels * BitsPerSample / 8!"}},
-      {"block align against the sample size",
-       WaveFormat(1, 2, 44100, 176400, 2, 16),
-       &pcmStream,
-       2,
-       {},
-       {"*** Warning: BlockAlign should equal StreamHeader SampleSize!"}},
-      {"stream header at half the rate",
-       stereo,
-       &halfRate,
-       2,
-       {"*** Warning: Stream Rate / Scale: 22050!",
-        "*** Warning: AvgBytesPerSec Length 0:00:10:00 (22050.00 fps)!",
-        "*** Warning: BitsPerSample Length 0:00:10:00 (22050.00 fps)!"}},
-      {"zero divisors",
-       WaveFormat(1, 0, 0, 0, 0, 12),
-       &zero,
-       2,
-       {},
-       {"*** Error: Illegal BlockAlign detected.",
-        "*** Warning: PCM BitsPerSamples should be 8 or 16!"},
-       {noLength}},
+      {"PCM of 16 bytes", pcm, nullptr, 2, Lines{""},
+       Lines{"00 FormatTag: 1 (PCM)", "04 Samples/sec (fps): 8000", "14 Bits/Sample: 8"}},
+      {"PCM with an empty extension", With(pcm, {0}), nullptr, 2, Lines{""}, Lines{"16 Size: 0"}},
+      {"PCM with an extension", With(pcm, {2, 0}), nullptr, 2, Lines{pcmSize}},
+      {"PCM claiming a longer extension", With(pcm, {4}), nullptr, 2,
+       Lines{"*** Warning: Wrong size in AVIHeaderFormat, should be 0!"}},
+      {"plain WAVEFORMAT", waveFormat, nullptr, 2, Lines{}, Lines{pcmSize},
+       Lines{"Unknown Token Size!", "Bits/Sample"}},
+      {"block align 2 for stereo 16 bits", stereoAlign2, nullptr, 2,
+       Lines{"*** Warning: PCM AvgBytesPerSec should be SamplesPerSec * BlockAlign!", align}},
+      {"block align against the sample size", stereoAlign2, &pcmStream, 2, Lines{},
+       Lines{"*** Warning: BlockAlign should equal StreamHeader SampleSize!"}},
+      {"stream header at half the rate", stereo, &halfRate, 2,
+       Lines{"*** Warning: Stream Rate / Scale: 22050!",
+             "*** Warning: AvgBytesPerSec Length 0:00:10:00 (22050.00 fps)!",
+             "*** Warning: BitsPerSample Length 0:00:10:00 (22050.00 fps)!"}},
+      {"zero divisors", WaveFormat(1, 0, 0, 0, 0, 12), &zero, 2, Lines{},
+       Lines{"*** Error: Illegal BlockAlign detected.",
+             "*** Warning: PCM BitsPerSamples should be 8 or 16!"},
+       Lines{"Length"}},
+      {"16-bit stereo by samples", stereo, &pcmStream, 2, Lines{""}, Lines{}, Lines{"Length"}},
+      {"16-bit stereo by bytes", stereo, &byBytes, 2, Lines{""}, Lines{}, Lines{"Length"}},
+      {"16-bit stereo, no sample size", stereo, &noSampleSize, 2, Lines{}, Lines{},
+       Lines{"Length"}},
+      {"8-bit mono", pcm, &mono8, 2, Lines{""}, Lines{}, Lines{"Length"}},
+      {"six channels of 24 bits", WaveFormat(0xFFFE, 6, 48000, 864000, 18, 24), &six24, 2, Lines{},
+       Lines{}, Lines{"Length"}},
+      {"four channels of 32 bits", WaveFormat(0xFFFE, 4, 96000, 1536000, 16, 32), &four32, 2,
+       Lines{}, Lines{}, Lines{"Length"}},
       // A compressed format with no channels has no unit to be a multiple of.
-      {"ADPCM of no channels",
-       With(WaveFormat(0x11, 0, 22050, 11100, 512, 4), {0}),
-       nullptr,
-       2,
-       {""}},
-      // Blocks of samples stored as they are (A-law) must hold whole samples;
-      // compressed formats state the bits of their decoded samples only.
-      {"A-law misaligned",
-       With(WaveFormat(0x6, 2, 8000, 16000, 3, 8), {0}),
-       nullptr,
-       2,
-       {"*** Warning: BlockAlign should be a multiple of Channels * BitsPerSample / 8!"}},
-      {"ADPCM odd block", With(WaveFormat(0x11, 2, 22050, 11100, 513, 4), {0}), nullptr, 2, {""}},
-      {"MP3 with a sample size",
-       mp3,
-       &fixedMp3,
-       2,
-       {},
-       {"*** Info: Presumably variable Bitrate MP3.",
-        "*** Error: StreamHeader SampleSize should be 0 for variable Bitrate MP3.", "16 Size: 12",
-        "18 Id: 1 (MPEG)", "20 Flags: 0x00000002 (Padding Off)", "24 BlockSize: 1152",
-        "26 FramesPerBlock: 1", "28 CodecDelay: 1393"}},
-      {"MP3 variable", mp3, &variableMp3, 2, {"*** Info: Presumably variable Bitrate MP3."}},
-      {"MP3 constant",
-       With(WaveFormat(0x55, 2, 44100, 16000, 1, 0), {12, 1, 7, 0, 417, 1, 0}),
-       nullptr,
-       2,
-       {""},
-       {"20 Flags: 0x00000007 (undefined)"}},
-      {"MPEG",
-       mpeg,
-       nullptr,
-       2,
-       {"*** Warning: HeadModeExt should only be set for ACM_MPEG_JOINTSTEREO!"},
-       {"18 headLayer: 2 (Layer2)", "20 HeadBitrate: 0 Variable", "24 headMode: 1 (Stereo)",
-        "26 HeadModeExt: 1", "28 HeadEmphasis: 2 (50/15 ms emphasis)", "30 HeadFlags: 0x0018",
-        "  + ProtectionBit", "  + ID MPEG1", "36 PTSHigh: 0"},
-       {"Unknown MPEG1WAVEFORMAT"}},
-      {"MPEG of another size",
-       mpegWrongSize,
-       nullptr,
-       2,
-       {},
-       {"*** Warning: Unknown MPEG1WAVEFORMAT Size, expected 40!"}},
-      {"ADPCM coefficients",
-       adpcm,
-       nullptr,
-       3,
-       {"*** Error: At least 7 coefficients expected!"},
-       {"22 Coefficients: (256, 0) (512, -256) (0, 0) (192, 64) (240, 0) (460, -208)"}},
-      {"ADPCM at verbosity 2", adpcm, nullptr, 2, {}, {}, {"Coefficients"}},
-      {"ADPCM cut",
-       adpcmCut,
-       nullptr,
-       3,
-       {},
-       {"*** Warning: Unknown ADPCMWAVEFORMAT Size, expected 50!",
-        "22 Coefficients: (256, 0) (512, 0)"}},
-      {"ADPCM huge count",
-       adpcmHuge,
-       nullptr,
-       3,
-       {},
-       {"*** Warning: Unknown ADPCMWAVEFORMAT Size, expected 262162!"}},
-      {"extensible",
-       Extensible(16, 16, 0x3, 1),
-       nullptr,
-       2,
-       {""},
-       {"18 ValidBitsPerSample: 16", "20 ChannelMask: 0x00000003", "  + Speaker Front Left",
-        "  + Speaker Front Right", "24 SubFormat GUID: {00000001-0000-0010-8000-00aa00389b71} PCM"},
-       {"  - Speaker"}},
-      {"extensible at verbosity 3",
-       Extensible(16, 16, 0x3, 1),
-       nullptr,
-       3,
-       {},
-       {"  - Speaker Front Center", "  - Speaker Top Back Right"}},
-      {"extensible at verbosity 1",
-       Extensible(16, 16, 0x300, 1),
-       nullptr,
-       1,
-       {},
-       {"  + Speaker Back Center"},
-       {"Side Left"}},
-      {"every channel",
-       Extensible(16, 16, 0xFFFFFFFF, 1),
-       nullptr,
-       3,
-       {},
-       {"  All Channel Configurations supported"},
-       {"Speaker"}},
-      {"valid bits over the bits",
-       Extensible(16, 20, 0x3, 0x2000),
-       nullptr,
-       2,
-       {},
-       {"*** Error: ValidBitsPerSample must be less or equal BitsPerSample and BitsPerSample a "
-        "multiple of 8 bits!",
-        "24 SubFormat GUID: {00002000-0000-0010-8000-00aa00389b71} (AC3)"}},
-      {"samples per block",
-       Extensible(0, 0, 0x3, 3),
-       nullptr,
-       2,
-       {},
-       {"18 SamplesPerBlock: 0 (Variable)",
-        "24 SubFormat GUID: {00000003-0000-0010-8000-00aa00389b71} IEEE FLOAT"}},
-      {"other GUID",
-       otherGuid,
-       nullptr,
-       2,
-       {},
-       {"24 SubFormat GUID: {00000001-0011-0010-8000-00aa00389b71}",
-        "*** Warning: PCM BlockAlign should be Channels * BitsPerSample / 8!"}},
-      {"GSM extension at 2",
-       With(WaveFormat(0x31, 1, 8000, 1625, 65, 0), {2, 320}),
-       nullptr,
-       2,
-       {},
-       {"00 FormatTag: 49 (GSM610)"},
-       {"18 Bytes:"}},
-      {"GSM extension at 3",
-       With(WaveFormat(0x31, 1, 8000, 1625, 65, 0), {2, 320}),
-       nullptr,
-       3,
-       {},
-       {"18 Bytes:", "  \"@.\"", "  \"40 1 \""}},
-      {"a byte too many",
-       Bytes().U16(1).U16(2).U32(44100).U32(0).U16(4).U16(16).U8(0),
-       nullptr,
-       2,
-       {},
-       {"*** Warning: Unknown Token Size!", "16 Size: 0"},
-       {"Wrong size"}},
-      {"empty", Bytes(), nullptr, 2, {"*** Warning: Unknown Token Size!"}},
+      {"ADPCM of no channels", With(WaveFormat(0x11, 0, 22050, 11100, 512, 4), {0}), nullptr, 2,
+       Lines{""}},
+      // Stored samples (A-law) fill whole blocks; compressed formats need not.
+      {"A-law misaligned", With(WaveFormat(0x6, 2, 8000, 16000, 3, 8), {0}), nullptr, 2,
+       Lines{"*** Warning: BlockAlign should be a multiple of Channels * BitsPerSample / 8!"}},
+      {"ADPCM odd block", With(WaveFormat(0x11, 2, 22050, 11100, 513, 4), {0}), nullptr, 2,
+       Lines{""}},
+      {"MP3 with a sample size", mp3, &fixedMp3, 2, Lines{},
+       Lines{"*** Info: Presumably variable Bitrate MP3.",
+             "*** Error: StreamHeader SampleSize should be 0 for variable Bitrate MP3.",
+             "20 Flags: 0x00000002 (Padding Off)", "28 CodecDelay: 1393"}},
+      {"MP3 variable", mp3, &variableMp3, 2, Lines{"*** Info: Presumably variable Bitrate MP3."}},
+      {"MP3 constant", With(WaveFormat(0x55, 2, 44100, 16000, 1, 0), {12, 1, 7, 0, 417, 1, 0}),
+       nullptr, 2, Lines{""}, Lines{"20 Flags: 0x00000007 (undefined)"}},
+      {"MPEG", mpeg, nullptr, 2,
+       Lines{"*** Warning: HeadModeExt should only be set for ACM_MPEG_JOINTSTEREO!"},
+       Lines{"20 HeadBitrate: 0 Variable", "26 HeadModeExt: 1", "30 HeadFlags: 0x0018",
+             "  + ProtectionBit", "  + ID MPEG1", "36 PTSHigh: 0"}},
+      {"MPEG of another size", mpegWrongSize, nullptr, 2, Lines{},
+       Lines{"*** Warning: Unknown MPEG1WAVEFORMAT Size, expected 40!"}},
+      {"ADPCM coefficients", adpcm, nullptr, 3,
+       Lines{"*** Error: At least 7 coefficients expected!"},
+       Lines{"22 Coefficients: (256, 0) (512, -256) (0, 0) (192, 64) (240, 0) (460, -208)"}},
+      {"ADPCM cut", adpcmCut, nullptr, 3, Lines{},
+       Lines{"*** Warning: Unknown ADPCMWAVEFORMAT Size, expected 50!",
+             "22 Coefficients: (256, 0) (512, 0)"}},
+      {"ADPCM huge count", adpcmHuge, nullptr, 3, Lines{},
+       Lines{"*** Warning: Unknown ADPCMWAVEFORMAT Size, expected 262162!"}},
+      {"extensible", Extensible(16, 16, 0x3, 1), nullptr, 2, Lines{""},
+       Lines{"18 ValidBitsPerSample: 16", "20 ChannelMask: 0x00000003", "  + Speaker Front Left",
+             "  + Speaker Front Right",
+             "24 SubFormat GUID: {00000001-0000-0010-8000-00aa00389b71} PCM"},
+       Lines{"  - Speaker"}},
+      {"extensible at verbosity 1", Extensible(16, 16, 0x300, 1), nullptr, 1, Lines{},
+       Lines{"  + Speaker Back Center"}, Lines{"Side Left"}},
+      {"every channel", Extensible(16, 16, 0xFFFFFFFF, 1), nullptr, 3, Lines{},
+       Lines{"  All Channel Configurations supported"}, Lines{"Speaker"}},
+      {"valid bits over the bits", Extensible(16, 20, 0x3, 0x2000), nullptr, 2, Lines{},
+       Lines{"*** Error: ValidBitsPerSample must be less or equal BitsPerSample and BitsPerSample "
+             "a multiple of 8 bits!",
+             "24 SubFormat GUID: {00002000-0000-0010-8000-00aa00389b71} (AC3)"}},
+      {"samples per block", Extensible(0, 0, 0x3, 3), nullptr, 2, Lines{},
+       Lines{"18 SamplesPerBlock: 0 (Variable)",
+             "24 SubFormat GUID: {00000003-0000-0010-8000-00aa00389b71} IEEE FLOAT"}},
+      {"other GUID", otherGuid, nullptr, 2, Lines{},
+       Lines{"24 SubFormat GUID: {00000001-0011-0010-8000-00aa00389b71}", align}},
+      {"GSM extension", gsm, nullptr, 3, Lines{}, Lines{"18 Bytes:", "  \"@.\"", "  \"40 1 \""}},
+      {"a byte too many", WaveFormat(1, 2, 44100, 0, 4, 16).U8(0), nullptr, 2, Lines{},
+       Lines{"*** Warning: Unknown Token Size!", "16 Size: 0"}, Lines{"Wrong size"}},
+      {"empty", Bytes(), nullptr, 2, Lines{"*** Warning: Unknown Token Size!"}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    const Lines lines = AudioHarness(row.verbosity).Dump(row.format, row.stream);
+    const Lines lines = Dump(row.format, row.stream, row.verbosity);
     Lines messages;
     for (const std::string& line : testsupport::MessageLines(lines)) {
       messages.push_back(line.substr(line.find("*** ")));
@@ -330,44 +199,20 @@ TEST(AviAudioFormatDumper, FormatsAndTheirChecks) {
   }
 }
 
-// The length of every PCM layout measured by its bits agrees with the
-// stream header.
-TEST(AviAudioFormatDumper, BitsDurationAgreesForEveryPcmLayout) {
-  struct Layout {
-    AviStreamHeader stream;
-    Bytes format;
-  } layouts[] = {
-      {AudioStream(1, 44100, 4, 441000), WaveFormat(1, 2, 44100, 176400, 4, 16)},
-      {AudioStream(4, 176400, 4, 441000), WaveFormat(1, 2, 44100, 176400, 4, 16)},
-      {AudioStream(1, 44100, 0, 441000), WaveFormat(1, 2, 44100, 176400, 4, 16)},
-      {AudioStream(1, 8000, 1, 80000), WaveFormat(1, 1, 8000, 8000, 1, 8)},
-      {AudioStream(1, 48000, 18, 480000), WaveFormat(0xFFFE, 6, 48000, 864000, 18, 24)},
-      {AudioStream(1, 96000, 16, 96000), WaveFormat(0xFFFE, 4, 96000, 1536000, 16, 32)},
-  };
-  for (Layout& layout : layouts) {
-    const Lines lines = AudioHarness().Dump(layout.format, &layout.stream);
-    EXPECT_FALSE(testsupport::HasText(lines, "Length")) << lines[0] << " " << layout.stream.rate;
-  }
-}
-
 TEST(AviAudioFormatDumper, TruncatedBodiesReadOnlyWhatIsThere) {
-  Bytes full[] = {
-      WaveFormat(1, 2, 44100, 176400, 4, 16),      WaveFormat(2, 1, 22050, 11155, 512, 4),
-      WaveFormat(0x50, 2, 44100, 24000, 1, 0),     WaveFormat(0x55, 2, 44100, 16000, 1152, 0),
-      WaveFormat(0xFFFE, 2, 48000, 192000, 4, 16), WaveFormat(0x31, 1, 8000, 1625, 65, 0),
-  };
-  for (Bytes& b : full) {
+  const AviStreamHeader stream = AudioStream(1, 44100, 4, 441000);
+  for (Bytes b :
+       {WaveFormat(1, 2, 44100, 176400, 4, 16), WaveFormat(2, 1, 22050, 11155, 512, 4),
+        WaveFormat(0x50, 2, 44100, 24000, 1, 0), WaveFormat(0x55, 2, 44100, 16000, 1152, 0),
+        WaveFormat(0xFFFE, 2, 48000, 192000, 4, 16), WaveFormat(0x31, 1, 8000, 1625, 65, 0)}) {
     b.U16(0xFFFF);  // every extension claims the most it can
-    while (b.data.size() < 60) b.U8(0xFF);
-  }
-  AviStreamHeader stream = AudioStream(1, 44100, 4, 441000);
-  for (const Bytes& b : full) {
+    b.data.resize(60, 0xFF);
     for (size_t size = 0; size <= b.data.size(); ++size) {
       Bytes cut;
       cut.data.assign(b.data.begin(), b.data.begin() + size);
       for (uint32_t verbosity : {0u, 3u}) {
-        AudioHarness(verbosity).Dump(cut, &stream);
-        AudioHarness(verbosity).Dump(cut, nullptr);
+        Dump(cut, &stream, verbosity);
+        Dump(cut, nullptr, verbosity);
       }
     }
   }

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,7 +15,6 @@ namespace {
 
 using Bytes = testsupport::BodyBuilder;
 using Lines = std::vector<std::string>;
-using testsupport::ExpectTexts;
 
 AviMainHeader PalMainHeader() {
   AviMainHeader h;
@@ -28,21 +27,9 @@ AviMainHeader PalMainHeader() {
   return h;
 }
 
-std::vector<uint8_t> MainBody(const AviMainHeader& h) {
-  std::vector<uint8_t> body(56);
-  AviModel::EncodeMainHeader(h, body.data());
-  return body;
-}
-
-std::vector<uint8_t> StreamBody(const AviStreamHeader& h) {
-  std::vector<uint8_t> body(56);
-  AviModel::EncodeStreamHeader(h, body.data());
-  return body;
-}
-
-AviStreamHeader VideoStream(uint32_t handler = FourCC("XVID")) {
+AviStreamHeader VideoStream(uint32_t handler = FourCC("XVID"), uint32_t type = FourCC("vids")) {
   AviStreamHeader h;
-  h.type = FourCC("vids");
+  h.type = type;
   h.handler = handler;
   h.scale = 1;
   h.rate = 25;
@@ -52,8 +39,10 @@ AviStreamHeader VideoStream(uint32_t handler = FourCC("XVID")) {
   return h;
 }
 
-AviStreamHeader Typed(const char (&type)[5], AviStreamHeader h = AviStreamHeader()) {
-  h.type = FourCC(type);
+// A header with one field changed.
+template <typename Header, typename Field, typename Value>
+Header With(Header h, Field Header::*field, Value value) {
+  h.*field = static_cast<Field>(value);
   return h;
 }
 
@@ -65,40 +54,28 @@ Bytes BitmapInfo(uint32_t size, int32_t width, int32_t height, const char (&comp
   return b;
 }
 
+RunOptions AtVerbosity(uint32_t verbosity) {
+  RunOptions options;
+  options.report.verbosity = verbosity;
+  return options;
+}
+
 // A parser over a captured report, an AVI model the test fills and a dumper.
-class DumperHarness {
+class Harness {
  public:
-  explicit DumperHarness(uint32_t verbosity = 2) {
-    RunOptions options;
-    options.report.verbosity = verbosity;
-    parser_ = std::make_unique<testsupport::MemoryParser>(options, output_);
-  }
+  explicit Harness(uint32_t verbosity = 2) : parser_(AtVerbosity(verbosity), output_) {}
   void SetMain(const AviMainHeader& h) {
     AviModel::EncodeMainHeader(h, model_.avih.data());
     model_.avihSeen = true;
   }
   size_t AddStream(const AviStreamHeader& h) {
-    AviStream stream;
-    AviModel::EncodeStreamHeader(h, stream.strh.data());
-    stream.strhSeen = true;
-    model_.streams.push_back(std::move(stream));
+    model_.streams.emplace_back();
+    AviModel::EncodeStreamHeader(h, model_.streams.back().strh.data());
+    model_.streams.back().strhSeen = true;
     return model_.streams.size() - 1;
   }
-  AviHeaderDumper Dumper() { return AviHeaderDumper(*parser_, model_); }
-  // The stream header dumped as stream 0, `size` bytes of it.
-  void Stream(const AviStreamHeader& s, size_t size = 56, uint32_t depth = 0) {
-    std::vector<uint8_t> body = StreamBody(s);
-    body.resize(size);
-    Dumper().DumpStreamHeader(AddStream(s), body.data(), static_cast<uint32_t>(size), depth);
-  }
-  // The format `body` of a stream with header `s`, `size` bytes of it.
-  void Format(const AviStreamHeader& s, const Bytes& body, size_t size = 0, uint32_t depth = 0) {
-    std::vector<uint8_t> data = body.data;
-    if (size == 0) size = data.size();
-    data.resize(std::max(size, data.size()));
-    Dumper().DumpStreamFormat(AddStream(s), data.data(), static_cast<uint32_t>(size), depth);
-  }
-  std::vector<std::string> Lines() {
+  AviHeaderDumper Dumper() { return AviHeaderDumper(parser_, model_); }
+  Lines Report() {
     output_.Flush();
     return testsupport::SplitLines(out_.str());
   }
@@ -107,15 +84,17 @@ class DumperHarness {
   std::ostringstream out_;
   std::ostringstream err_;
   ReportOutput output_{out_, err_, ConsoleState{}};
-  std::unique_ptr<testsupport::MemoryParser> parser_;
+  testsupport::MemoryParser parser_;
   AviModel model_;
 };
+
+using Dump = std::function<void(Harness&)>;
 
 struct Row {
   const char* name;
   uint32_t verbosity;
   bool withMain;  // the main header of PalMainHeader() is known
-  std::function<void(DumperHarness&)> dump;
+  Dump dump;
   Lines present = {};
   Lines absent = {};
 };
@@ -123,153 +102,107 @@ struct Row {
 void RunRows(const std::vector<Row>& rows) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    DumperHarness h(row.verbosity);
+    Harness h(row.verbosity);
     if (row.withMain) h.SetMain(PalMainHeader());
     row.dump(h);
-    ExpectTexts(h.Lines(), row.present, row.absent);
+    testsupport::ExpectTexts(h.Report(), row.present, row.absent);
   }
 }
 
-// Dumps the main header `m`.
-std::function<void(DumperHarness&)> Main(AviMainHeader m, size_t size = 56) {
-  return [m, size](DumperHarness& h) {
-    std::vector<uint8_t> body = MainBody(m);
-    h.Dumper().DumpMainHeader(body.data(), static_cast<uint32_t>(size), 0);
+// Dumps of the main header, a new stream's header and its format, `size` bytes of each.
+Dump Main(AviMainHeader m, size_t size = 56, int depth = 0) {
+  return [m, size, depth](Harness& h) {
+    std::vector<uint8_t> body(56);
+    AviModel::EncodeMainHeader(m, body.data());
+    h.Dumper().DumpMainHeader(body.data(), static_cast<uint32_t>(size), depth);
+  };
+}
+Dump Stream(AviStreamHeader s, size_t size = 56, int depth = 0) {
+  return [s, size, depth](Harness& h) {
+    std::vector<uint8_t> body(56);
+    AviModel::EncodeStreamHeader(s, body.data());
+    body.resize(size);
+    h.Dumper().DumpStreamHeader(h.AddStream(s), body.data(), static_cast<uint32_t>(size), depth);
+  };
+}
+Dump Format(AviStreamHeader s, Bytes b, size_t size = 0) {
+  return [s, b, size](Harness& h) {
+    std::vector<uint8_t> data = b.data;
+    data.resize(std::max(size, data.size()));
+    const auto used = static_cast<uint32_t>(size ? size : b.data.size());
+    h.Dumper().DumpStreamFormat(h.AddStream(s), data.data(), used, 0);
   };
 }
 
-template <typename Edit>
-AviMainHeader MainWith(Edit edit) {
-  AviMainHeader m = PalMainHeader();
-  edit(m);
-  return m;
-}
-
-template <typename Edit>
-AviStreamHeader VideoWith(Edit edit) {
-  AviStreamHeader s = VideoStream();
-  edit(s);
-  return s;
-}
-
-// ---------------------------------------------------------------------------
-
-TEST(AviHeaderDumper, MainHeaderLayout) {
-  DumperHarness h(2);
-  std::vector<uint8_t> body = MainBody(PalMainHeader());
-  h.Dumper().DumpMainHeader(body.data(), 56, 2);
-  EXPECT_EQ(h.Lines(), (Lines{
-                           "    00 microsec/Frame: 40000",
-                           "    04 Max Bytes/sec: 0",
-                           "    08 Padding Granularity: 0",
-                           "    12 Flags: 0x00000910",
-                           "      + HasIndex",
-                           "      + IsInterleaved",
-                           "      + TrustCKType",
-                           "    16 Total Frames: 1000",
-                           "    20 Initial Frames: 0",
-                           "    24 Streams: 2",
-                           "    28 Suggested Buffer Size: 0",
-                           "    32 Width: 640",
-                           "    36 Height: 480",
-                           "    -> Length: 0:00:40:00 (25.00 fps, PAL)",
-                           "    -> Video Frame Size: NTSC",
-                       }));
-}
-
-TEST(AviHeaderDumper, StreamHeaderLayout) {
-  DumperHarness h(2);
-  h.SetMain(PalMainHeader());
-  AviStreamHeader s = Typed("iavs", VideoStream(FourCC("dvsd")));
+TEST(AviHeaderDumper, HeaderLayouts) {
+  Harness h;
+  Main(PalMainHeader(), 56, 2)(h);
+  EXPECT_EQ(h.Report(),
+            (Lines{"    00 microsec/Frame: 40000", "    04 Max Bytes/sec: 0",
+                   "    08 Padding Granularity: 0", "    12 Flags: 0x00000910", "      + HasIndex",
+                   "      + IsInterleaved", "      + TrustCKType", "    16 Total Frames: 1000",
+                   "    20 Initial Frames: 0", "    24 Streams: 2",
+                   "    28 Suggested Buffer Size: 0", "    32 Width: 640", "    36 Height: 480",
+                   "    -> Length: 0:00:40:00 (25.00 fps, PAL)", "    -> Video Frame Size: NTSC"}));
+  Harness stream;
+  stream.SetMain(PalMainHeader());
+  AviStreamHeader s = VideoStream(FourCC("dvsd"), FourCC("iavs"));
   s.flags = 0x10000;
   s.initialFrames = 3;
-  h.Stream(s, 56, 1);
-  EXPECT_EQ(h.Lines(), (Lines{
-                           "  00 Type: 'iavs' DV Type 1 (no 'auds' stream, not VfW compatible)",
-                           "  04 Handler: 0x64737664 'dvsd' (DV Standard Definition 25Mb/s)",
-                           "  08 Flags: 0x00010000",
-                           "    + VideoPaletteChanges",
-                           "  12 Priority: 0",
-                           "  14 Language: 0",
-                           "  16 InitalFrames: 3",
-                           "  *** Warning: AVIMainHeader InitalFrames: 0!",
-                           "  20 Scale: 1",
-                           "  24 Rate: 25",
-                           "  28 Start: 0",
-                           "  32 Length: 1000",
-                           "  44 SampleSize: 0 (Variable)",
-                           "  48 Frame (l t r b): 0 0 640 480",
-                           "  -> Length: 0:00:40:00 (25.00 fps, PAL)",
-                       }));
+  Stream(s, 56, 1)(stream);
+  EXPECT_EQ(
+      stream.Report(),
+      (Lines{"  00 Type: 'iavs' DV Type 1 (no 'auds' stream, not VfW compatible)",
+             "  04 Handler: 0x64737664 'dvsd' (DV Standard Definition 25Mb/s)",
+             "  08 Flags: 0x00010000", "    + VideoPaletteChanges", "  12 Priority: 0",
+             "  14 Language: 0", "  16 InitalFrames: 3",
+             "  *** Warning: AVIMainHeader InitalFrames: 0!", "  20 Scale: 1", "  24 Rate: 25",
+             "  28 Start: 0", "  32 Length: 1000", "  44 SampleSize: 0 (Variable)",
+             "  48 Frame (l t r b): 0 0 640 480", "  -> Length: 0:00:40:00 (25.00 fps, PAL)"}));
 }
 
 TEST(AviHeaderDumper, MainHeaderChecks) {
   const std::string streamsError = "*** Error: dwStreams may not be 0 or possibly greater 16!";
-  const AviMainHeader reserved = MainWith([](AviMainHeader& m) { m.reserved[2] = 7; });
+  AviMainHeader reserved = PalMainHeader();
+  reserved.reserved[2] = 7;
   std::vector<Row> rows = {
-      {"verbosity 1", 1, false, Main(reserved), {"Width"}, {"Max Bytes/sec", "Reserved", "- Must"}},
-      {"verbosity 3",
-       3,
-       false,
-       Main(reserved),
-       {"  - MustUseIndex", "  - WasCaptureFile", "40 Reserved1 (TimeScale): 0",
-        "48 Reserved3 (StartTime): 7"}},
-      {"16 streams",
-       2,
-       false,
-       Main(MainWith([](AviMainHeader& m) { m.streams = 16; })),
-       {},
-       {streamsError}},
-      {"17 streams",
-       2,
-       false,
-       Main(MainWith([](AviMainHeader& m) { m.streams = 17; })),
-       {streamsError}},
-      {"short body",
-       2,
-       false,
-       Main(PalMainHeader(), 18),
-       {"*** Warning: Unknown Token Size, expected 56!", "16 Total Frames: 1000", "-> Length: "},
-       {"20 Initial Frames", "Streams"}},
-      {"no body", 2, false, [](DumperHarness& h) { h.Dumper().DumpMainHeader(nullptr, 56, 0); }},
+      {"verbosity 3", 3, false, Main(reserved),
+       Lines{"  - MustUseIndex", "  - WasCaptureFile", "40 Reserved1 (TimeScale): 0",
+             "48 Reserved3 (StartTime): 7"}},
+      {"16 streams", 2, false, Main(With(PalMainHeader(), &AviMainHeader::streams, 16)), Lines{},
+       Lines{streamsError}},
+      {"17 streams", 2, false, Main(With(PalMainHeader(), &AviMainHeader::streams, 17)),
+       Lines{streamsError}},
+      {"short body", 2, false, Main(PalMainHeader(), 18),
+       Lines{"*** Warning: Unknown Token Size, expected 56!", "16 Total Frames: 1000",
+             "-> Length: "},
+       Lines{"20 Initial Frames", "Streams"}},
+      {"no body", 2, false, [](Harness& h) { h.Dumper().DumpMainHeader(nullptr, 56, 0); }},
   };
   const struct {
     int32_t width, height;
     const char* name;
-  } sizes[] = {{1920, 1080, "HDTV 16:9"},
-               {1280, 720, "HDTV 16:9"},
-               {720, 576, "PAL-DVD 5:4"},
-               {704, 480, "NTSC-DVD 11:7,5"},
-               {480, 640, "unknown"}};
+  } sizes[] = {{1920, 1080, "HDTV 16:9"}, {704, 480, "NTSC-DVD 11:7,5"}, {480, 640, "unknown"}};
   for (const auto& size : sizes) {
-    rows.push_back({size.name,
-                    2,
-                    false,
-                    Main(MainWith([&](AviMainHeader& m) {
-                      m.width = size.width;
-                      m.height = size.height;
-                    })),
-                    {std::string("-> Video Frame Size: ") + size.name}});
+    AviMainHeader m = With(PalMainHeader(), &AviMainHeader::width, size.width);
+    rows.push_back({size.name, 2, false, Main(With(m, &AviMainHeader::height, size.height)),
+                    Lines{std::string("-> Video Frame Size: ") + size.name}});
   }
   RunRows(rows);
 
   // At verbosity 0 only messages show, each under the line of its field.
-  DumperHarness silent(0);
-  Main(MainWith([](AviMainHeader& m) { m.streams = 0; }))(silent);
-  EXPECT_EQ(silent.Lines(), Lines{streamsError});
-  DumperHarness h;
-  Main(MainWith([](AviMainHeader& m) {
-    m.totalFrames = 0;
-    m.width = 15;
-    m.height = -480;
-  }))(h);
-  const Lines lines = h.Lines();
-  auto at = [&](const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) - lines.begin();
-  };
-  EXPECT_EQ(at("*** Error: dwTotalFrames may not be 0!"), at("16 Total Frames: 0") + 1);
-  EXPECT_EQ(at("*** Warning: Width out of range (16 - 4096)!"), at("32 Width: 15") + 1);
-  EXPECT_EQ(at("*** Warning: Height out of range (16 - 4096)!"), at("36 Height: -480") + 1);
+  Harness silent(0);
+  Main(With(PalMainHeader(), &AviMainHeader::streams, 0))(silent);
+  EXPECT_EQ(silent.Report(), Lines{streamsError});
+  AviMainHeader bad = With(PalMainHeader(), &AviMainHeader::totalFrames, 0);
+  bad.width = 15;
+  bad.height = -480;
+  Harness h;
+  Main(bad)(h);
+  testsupport::ExpectInOrder(
+      h.Report(), {"16 Total Frames: 0", "*** Error: dwTotalFrames may not be 0!", "32 Width: 15",
+                   "*** Warning: Width out of range (16 - 4096)!", "36 Height: -480",
+                   "*** Warning: Height out of range (16 - 4096)!"});
 }
 
 TEST(AviHeaderDumper, StreamHeaderChecks) {
@@ -277,105 +210,65 @@ TEST(AviHeaderDumper, StreamHeaderChecks) {
   const std::string rateWarning = "*** Warning: AVIMainHeader microsecs/Frame: 33367!";
   const std::string lengthWarning =
       "*** Warning: AVIMainHeader Length 0:00:40:00 (25.00 fps, PAL)!";
-  const auto stream = [](AviStreamHeader s, size_t size = 56) {
-    return [s, size](DumperHarness& h) { h.Stream(s, size); };
-  };
   const auto ntscMain = [](AviStreamHeader s) {
-    return [s](DumperHarness& h) {
-      h.SetMain(MainWith([](AviMainHeader& m) {
-        m.microSecPerFrame = 33367;
-        m.totalFrames = 300;
-      }));
-      h.Stream(s);
+    return [s](Harness& h) {
+      h.SetMain(With(With(PalMainHeader(), &AviMainHeader::microSecPerFrame, 33367),
+                     &AviMainHeader::totalFrames, 300));
+      Stream(s)(h);
     };
   };
-  const auto audio = [](uint32_t length) {
-    AviStreamHeader s = Typed("auds");
-    s.scale = 1;
-    s.rate = 1000;
-    s.length = length;
-    return s;
-  };
-  AviStreamHeader silentAudio = Typed("auds", VideoStream());
+  AviStreamHeader silentAudio = VideoStream(FourCC("XVID"), FourCC("auds"));
   silentAudio.scale = silentAudio.rate = 0;
+  AviStreamHeader ntsc = With(VideoStream(), &AviStreamHeader::scale, 1001);
+  ntsc.rate = 30000;
+  ntsc.length = 300;
+  AviStreamHeader otherFrame = With(VideoStream(), &AviStreamHeader::frameRight, 720);
+  otherFrame.frameBottom = 576;
   std::vector<Row> rows = {
-      {"unknown DV handler",
-       2,
-       false,
-       stream(Typed("iavs", VideoStream(FourCC("abcd")))),
-       {"00 Type: 'iavs'", "*** Error: Unknown DV Type 1 Handler!",
-        "04 Handler: 0x64636261 'abcd'"}},
-      {"video of 64 bytes",
-       2,
-       false,
-       stream(VideoStream(), 64),
-       {"*** Error: Wrong AVIStreamHeader size (Frame item size)!"}},
-      {"audio of 64 bytes, no rate",
-       2,
-       false,
-       stream(silentAudio, 64),
-       {"*** Warning: Unknown Token Size, expected 56!", "*** Error: Scale may not be 0!",
-        "*** Error: Rate may not be 0!", "-> Length: ??? fps < 0.01"},
-       {"Frame (l t r b)"}},
-      {"29.97 fps against 33367 us",
-       2,
-       false,
-       ntscMain(VideoWith([](AviStreamHeader& s) {
-         s.scale = 1001;
-         s.rate = 30000;
-         s.length = 300;
-       })),
-       {"-> Length: 0:00:10:00 (29.97 fps, NTSC)"},
-       {rateWarning}},
-      {"25 fps against 33367 us",
-       2,
-       false,
-       ntscMain(VideoWith([](AviStreamHeader& s) { s.length = 250; })),
-       {rateWarning}},
-      {"other frame rectangle",
-       2,
-       true,
-       stream(VideoWith([](AviStreamHeader& s) {
-         s.frameRight = 720;
-         s.frameBottom = 576;
-       })),
-       {"48 Frame (l t r b): 0 0 720 576", "*** Warning: AVIMainHeader Width: 640!",
-        "*** Warning: AVIMainHeader Height: 480!"}},
-      {"no main header",
-       2,
-       false,
-       stream(VideoWith([](AviStreamHeader& s) { s.initialFrames = 5; })),
-       {},
-       {"AVIMainHeader"}},
-      {"short body",
-       3,
-       false,
-       stream(VideoStream(), 26),
-       {"*** Warning: Unknown Token Size, expected 56!", "20 Scale: 1", "24 Rate: 25"},
-       {"28 Start", "Frame (l t r b)"}},
+      {"unknown DV handler", 2, false, Stream(VideoStream(FourCC("abcd"), FourCC("iavs"))),
+       Lines{"00 Type: 'iavs'", "*** Error: Unknown DV Type 1 Handler!",
+             "04 Handler: 0x64636261 'abcd'"}},
+      {"video of 64 bytes", 2, false, Stream(VideoStream(), 64),
+       Lines{"*** Error: Wrong AVIStreamHeader size (Frame item size)!"}},
+      {"audio of 64 bytes, no rate", 2, false, Stream(silentAudio, 64),
+       Lines{"*** Warning: Unknown Token Size, expected 56!", "*** Error: Scale may not be 0!",
+             "*** Error: Rate may not be 0!", "-> Length: ??? fps < 0.01"},
+       Lines{"Frame (l t r b)"}},
+      {"29.97 fps against 33367 us", 2, false, ntscMain(ntsc),
+       Lines{"-> Length: 0:00:10:00 (29.97 fps, NTSC)"}, Lines{rateWarning}},
+      {"25 fps against 33367 us", 2, false,
+       ntscMain(With(VideoStream(), &AviStreamHeader::length, 250)), Lines{rateWarning}},
+      {"other frame rectangle", 2, true, Stream(otherFrame),
+       Lines{"48 Frame (l t r b): 0 0 720 576", "*** Warning: AVIMainHeader Width: 640!",
+             "*** Warning: AVIMainHeader Height: 480!"}},
+      {"no main header", 2, false, Stream(With(VideoStream(), &AviStreamHeader::initialFrames, 5)),
+       Lines{}, Lines{"AVIMainHeader"}},
+      {"short body", 3, false, Stream(VideoStream(), 26),
+       Lines{"*** Warning: Unknown Token Size, expected 56!", "20 Scale: 1", "24 Rate: 25"},
+       Lines{"28 Start", "Frame (l t r b)"}},
   };
   // The main header lasts 40000 ms; half a second either way passes.
   for (uint32_t length : {40500u, 40501u, 39500u, 39499u}) {
+    AviStreamHeader audio = VideoStream(0, FourCC("auds"));
+    audio.rate = 1000;
+    audio.length = length;
     const bool off = length == 40501u || length == 39499u;
-    rows.push_back({off ? "length off" : "length near", 2, true, stream(audio(length)),
+    rows.push_back({off ? "length off" : "length near", 2, true, Stream(audio),
                     off ? Lines{lengthWarning} : Lines{}, off ? Lines{} : Lines{lengthWarning}});
   }
   // The quality shows, and is checked, from verbosity 3.
   for (int32_t value : {-1, 10000, 10001, -2}) {
-    const AviStreamHeader s = VideoWith([&](AviStreamHeader& h) { h.quality = value; });
+    const AviStreamHeader s = With(VideoStream(), &AviStreamHeader::quality, value);
     const std::string line = "40 Quality: " + std::to_string(value);
-    rows.push_back({"quality at 2", 2, false, stream(s), {}, {line, quality}});
+    rows.push_back({"quality at 2", 2, false, Stream(s), {}, {line, quality}});
     const bool bad = value == 10001 || value == -2;
-    rows.push_back({"quality at 3", 3, false, stream(s), bad ? Lines{line, quality} : Lines{line},
+    rows.push_back({"quality at 3", 3, false, Stream(s), bad ? Lines{line, quality} : Lines{line},
                     bad ? Lines{} : Lines{quality}});
   }
   RunRows(rows);
 }
 
-TEST(AviHeaderDumper, StreamFormats) {
-  const auto format = [](AviStreamHeader s, Bytes b, size_t size = 0) {
-    return [s, b, size](DumperHarness& h) { h.Format(s, b, size); };
-  };
+TEST(AviHeaderDumper, StreamFormatsAndVideoProperties) {
   Bytes palette = BitmapInfo(40, 640, -480, "\0\0\0\0", 8);
   palette.Zeros(1024);
   Bytes extra = BitmapInfo(40, 640, 480, "XVID");
@@ -397,108 +290,78 @@ TEST(AviHeaderDumper, StreamFormats) {
   dv.U32(0x00200000).U32(0).U32(0x08200000).U32(0).U32(0x00200000).U32(0x00010200);
   Bytes dvType1 = BitmapInfo(40, 720, 576, "dvsd");
   dvType1.Zeros(32);
-  Bytes bare;
-  bare.Zeros(28);
   Bytes subs;
   subs.U16(1).U8(1).U8(2).U8(3).U8(4).U32(0).U32(0xFFFFFF).U32(0x808080).U32(0x404040);
-  Bytes shortSubs;
-  shortSubs.U8(7).U8(0).U8(1);
-  Bytes text;
-  text.Tag("abc ");
   const std::string mismatch = "*** Warning: Mismatching size in AVIStreamFormat";
+  Bytes whole;
+  whole.U32(2).U32(1).U32(50).U32(864).U32(625).U32(0x00100009).U32(720).U32(576).U32(1);
+  for (uint32_t i = 0; i < 8; ++i) whole.U32(100 + i);
+  Bytes cut;
+  cut.U32(9).U32(9).Zeros(24).U32(0xFFFFFFFF).Zeros(32 + 20);  // one whole entry, one cut
+  const auto props = [](Bytes b) {
+    return [b](Harness& h) {
+      h.Dumper().DumpVideoProperties(b.data.data(), static_cast<uint32_t>(b.data.size()), 1);
+    };
+  };
   RunRows({
-      // A top-down bitmap states its height negated, and an 8-bit one carries
-      // its colour table (as ffmpeg writes them).
-      {"top-down palette",
-       2,
-       true,
-       format(VideoStream(), palette),
-       {"08 biHeight: -480"},
-       {"AVIMainHeader", "Mismatching size"}},
-      {"palette of another size", 2, true, format(VideoStream(), palette, 40 + 1000), {mismatch}},
-      {"extra bytes",
-       3,
-       true,
-       format(VideoStream(), extra),
-       {mismatch, "40 ExtraData", "  \"ABCDEFGH\""}},
-      {"bitmap v4 and v5",
-       2,
-       true,
-       format(VideoStream(), v5, 120),
-       {mismatch, "BITMAPV4HEADER (108 bytes)", "  60 Endpoints: XYZR 1 2 3 XYZG 4 5 6 XYZB 7 8 9",
-        "  04 GammaBlue: 12", "BITMAPV5HEADER (124 bytes)", "  16 ProfileSize: 0"}},
-      {"MSZH",
-       2,
-       false,
-       format(VideoStream(FourCC("MSZH")), mszh),
-       {"*** Error: Unexpected Magic Value, expected 0x00000004!",
-        "44 ExtraData ImageType: 2 RGB24",
-        "46 ExtraData Flags: 0x05 Multithreaded used PNG Filter used",
-        "47 ExtraData Codec: 1 MSZH"}},
-      {"MJPG",
-       2,
-       false,
-       format(VideoStream(FourCC("MJPG")), mjpg),
-       {"52 JPEGColorSpaceID: 2 YCbCr CCIR601", "64 JPEGVSubSympling: 1"}},
-      {"MJPG cut short",
-       2,
-       false,
-       format(VideoStream(FourCC("MJPG")), mjpgShort),
-       {"*** Warning: Unknown EXBMINFOHEADER size!"},
-       {"JPEGSize"}},
-      {"HFYU",
-       2,
-       false,
-       format(VideoStream(FourCC("HFYU")), hfyu),
-       {"40 ExtraData Method: 1", "41 ExtraData BPPOverride: 32"}},
-      {"DV info",
-       2,
-       false,
-       format(VideoStream(FourCC("dvsd")), dv),
-       {"DV Info Header (24)", "    SMP 48kHz Sampling",
-        "    STYPE 525-60 or 625-50, dvsd (IEC 61834)", "    *** Warning: SMP undefined Sampling",
-        "    BCSYS Type 1 PAL Widescreen Signalling (ETSI EN 300 294)", "    DISP 16:9"}},
-      {"DV info missing",
-       2,
-       false,
-       format(VideoStream(FourCC("dv25")), BitmapInfo(40, 720, 576, "dv25")),
-       {"*** Error: DVINFO missing!"}},
-      {"DV info without bitmap",
-       1,
-       false,
-       format(VideoStream(), bare),
-       {"*** Error: Unexpected DVINFO header, expected BITMAPINFO!", "DV Info Header (28)",
-        "  *** Warning: Unknown token Size, expected 32!", "  24 DVReserved[0]: 0x00000000"}},
-      {"DV type 1 with bitmap",
-       1,
-       false,
-       format(Typed("iavs", VideoStream(FourCC("dvsd"))), dvType1),
-       {"*** Error: Unexpected DVINFO size, expected 32!",
-        "*** Error: Unexpected BITMAPINFO header, expected DVINFO!", "DV Info Header (32)",
-        "  28 DVReserved[1]: 0x00000000"}},
-      {"subtitles",
-       2,
-       false,
-       format(Typed("subs"), subs),
-       {"00 Mode: 1 Graphic Mode Half Resolution", "02 Remap: 4 3 2 1",
-        "16 Palette: 0x00000000 0x00ffffff 0x00808080 0x00404040 (Background, Font, Outline, "
-        "Antialias)"}},
-      {"short subtitles",
-       2,
-       false,
-       format(Typed("subs"), shortSubs),
-       {"*** Warning: Unknown Token Size, expected 22!", "00 Mode: 7 (undefined)",
-        "02 Remap: 0 0 0 1"}},
-      {"text",
-       2,
-       false,
-       format(Typed("txts"), text, 3),
-       {"*** Info: Nothing known about 'txts'/'mids' streams!", "\"abc\"", "\"61 62 63 \""}},
-      {"no such stream",
-       2,
-       false,
-       [](DumperHarness& h) { h.Dumper().DumpStreamFormat(5, nullptr, 0, 0); },
-       {"*** Warning: Unknown StreamFormat"}},
+      // Top-down (negative height) with its colour table, as ffmpeg writes it.
+      {"top-down palette", 2, true, Format(VideoStream(), palette), Lines{"08 biHeight: -480"},
+       Lines{"AVIMainHeader", "Mismatching size"}},
+      {"palette of another size", 2, true, Format(VideoStream(), palette, 40 + 1000),
+       Lines{mismatch}},
+      {"extra bytes", 3, true, Format(VideoStream(), extra),
+       Lines{mismatch, "40 ExtraData", "  \"ABCDEFGH\""}},
+      {"bitmap v4 and v5", 2, true, Format(VideoStream(), v5, 120),
+       Lines{mismatch, "BITMAPV4HEADER (108 bytes)",
+             "  60 Endpoints: XYZR 1 2 3 XYZG 4 5 6 XYZB 7 8 9", "  04 GammaBlue: 12",
+             "BITMAPV5HEADER (124 bytes)", "  16 ProfileSize: 0"}},
+      {"MSZH", 2, false, Format(VideoStream(FourCC("MSZH")), mszh),
+       Lines{"*** Error: Unexpected Magic Value, expected 0x00000004!",
+             "46 ExtraData Flags: 0x05 Multithreaded used PNG Filter used",
+             "47 ExtraData Codec: 1 MSZH"}},
+      {"MJPG", 2, false, Format(VideoStream(FourCC("MJPG")), mjpg),
+       Lines{"52 JPEGColorSpaceID: 2 YCbCr CCIR601", "64 JPEGVSubSympling: 1"}},
+      {"MJPG cut short", 2, false, Format(VideoStream(FourCC("MJPG")), mjpgShort),
+       Lines{"*** Warning: Unknown EXBMINFOHEADER size!"}, Lines{"JPEGSize"}},
+      {"HFYU", 2, false, Format(VideoStream(FourCC("HFYU")), hfyu),
+       Lines{"40 ExtraData Method: 1", "41 ExtraData BPPOverride: 32"}},
+      {"DV info", 2, false, Format(VideoStream(FourCC("dvsd")), dv),
+       Lines{"DV Info Header (24)", "    SMP 48kHz Sampling",
+             "    STYPE 525-60 or 625-50, dvsd (IEC 61834)",
+             "    *** Warning: SMP undefined Sampling",
+             "    BCSYS Type 1 PAL Widescreen Signalling (ETSI EN 300 294)", "    DISP 16:9"}},
+      {"DV info missing", 2, false,
+       Format(VideoStream(FourCC("dv25")), BitmapInfo(40, 720, 576, "dv25")),
+       Lines{"*** Error: DVINFO missing!"}},
+      {"DV info without bitmap", 1, false, Format(VideoStream(), Bytes().Zeros(28)),
+       Lines{"*** Error: Unexpected DVINFO header, expected BITMAPINFO!", "DV Info Header (28)",
+             "  *** Warning: Unknown token Size, expected 32!", "  24 DVReserved[0]: 0x00000000"}},
+      {"DV type 1 with bitmap", 1, false,
+       Format(VideoStream(FourCC("dvsd"), FourCC("iavs")), dvType1),
+       Lines{"*** Error: Unexpected DVINFO size, expected 32!",
+             "*** Error: Unexpected BITMAPINFO header, expected DVINFO!", "DV Info Header (32)",
+             "  28 DVReserved[1]: 0x00000000"}},
+      {"subtitles", 2, false, Format(VideoStream(0, FourCC("subs")), subs),
+       Lines{"00 Mode: 1 Graphic Mode Half Resolution", "02 Remap: 4 3 2 1",
+             "16 Palette: 0x00000000 0x00ffffff 0x00808080 0x00404040 (Background, Font, "
+             "Outline, Antialias)"}},
+      {"short subtitles", 2, false,
+       Format(VideoStream(0, FourCC("subs")), Bytes().U8(7).U8(0).U8(1)),
+       Lines{"*** Warning: Unknown Token Size, expected 22!", "00 Mode: 7 (undefined)",
+             "02 Remap: 0 0 0 1"}},
+      {"text", 2, false, Format(VideoStream(0, FourCC("txts")), Bytes().Tag("abc "), 3),
+       Lines{"*** Info: Nothing known about 'txts'/'mids' streams!", "\"abc\"", "\"61 62 63 \""}},
+      {"no such stream", 2, false,
+       [](Harness& h) { h.Dumper().DumpStreamFormat(5, nullptr, 0, 0); },
+       Lines{"*** Warning: Unknown StreamFormat"}},
+      {"video properties", 2, false, props(whole),
+       Lines{"  00 VideoFormatToken: 2 (PAL CCIR 601)", "  20 FrameAspectRatio: 0x00100009 (16:9)",
+             "  Video Field Descriptor Entry #0", "    28 VideoYValidStartLine: 107"},
+       Lines{"Unknown Token Size"}},
+      {"field count past the body", 2, false, props(cut),
+       Lines{"*** Warning: Unknown Token Size!", "00 VideoFormatToken: 9 (undefined)",
+             "Video Field Descriptor Entry #0"},
+       Lines{"Entry #1"}},
   });
 }
 
@@ -507,7 +370,7 @@ TEST(AviHeaderDumper, TruncatedVideoFormatsReadOnlyTheBody) {
        {FourCC("XVID"), FourCC("MJPG"), FourCC("HFYU"), FourCC("MSZH"), FourCC("dvsd")}) {
     for (uint32_t verbosity : {0u, 3u}) {
       for (uint32_t size = 0; size <= 130; ++size) {
-        DumperHarness h(verbosity);
+        Harness h(verbosity);
         h.SetMain(PalMainHeader());
         Bytes b = BitmapInfo(size == 70 ? 124 : 108, 640, 480, "XVID");
         b.Zeros(100);
@@ -518,42 +381,11 @@ TEST(AviHeaderDumper, TruncatedVideoFormatsReadOnlyTheBody) {
   }
 }
 
-TEST(AviHeaderDumper, VideoProperties) {
-  Bytes whole;
-  whole.U32(2).U32(1).U32(50).U32(864).U32(625).U32(0x00100009).U32(720).U32(576).U32(1);
-  for (uint32_t i = 0; i < 8; ++i) whole.U32(100 + i);
-  Bytes cut;
-  cut.U32(9).U32(9).Zeros(24).U32(0xFFFFFFFF).Zeros(32 + 20);  // one whole entry, one cut
-  const auto props = [](Bytes b) {
-    return [b](DumperHarness& h) {
-      h.Dumper().DumpVideoProperties(b.data.data(), static_cast<uint32_t>(b.data.size()), 1);
-    };
-  };
-  RunRows({
-      {"whole",
-       2,
-       false,
-       props(whole),
-       {"  00 VideoFormatToken: 2 (PAL CCIR 601)", "  20 FrameAspectRatio: 0x00100009 (16:9)",
-        "  Video Field Descriptor Entry #0", "    28 VideoYValidStartLine: 107"},
-       {"Unknown Token Size"}},
-      {"field count past the body",
-       2,
-       false,
-       props(cut),
-       {"*** Warning: Unknown Token Size!", "00 VideoFormatToken: 9 (undefined)",
-        "Video Field Descriptor Entry #0"},
-       {"Entry #1"}},
-  });
-}
-
 TEST(AviHeaderDumper, CodecNamesAndDurationsThatNeverOverflow) {
-  EXPECT_EQ(AviHeaderDumper::CodecName(FourCC("mjpg")), " (Motion JPEG)");
   EXPECT_EQ(AviHeaderDumper::CodecName(FourCC("IV35")), " (Intel/Ligos Indeo)");
   EXPECT_EQ(AviHeaderDumper::CodecName(FourCC("IV36")), "");
   EXPECT_EQ(AviHeaderDumper::CodecName(FourCC("Mjpg")), "");
   EXPECT_EQ(AviHeaderDumper::CodecName(0), " (undefined)");
-
   const struct {
     uint32_t scale, rate, length, ms;
   } streams[] = {{0, 25, 1000, 40000},  // a scale of 0 counts as 1

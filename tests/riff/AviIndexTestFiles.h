@@ -1,11 +1,6 @@
 #pragma once
-// The AVI builders of all tests: the bytes of main and stream headers and
-// their formats, and small AVI files for the index and statistics tests: a header list
-// with the streams asked for, one 'movi' list with the chunks asked for, an
-// 'idx1' (offsets relative to the list or absolute, editable row by row) and
-// on request OpenDML indexes (an 'ix##' per stream at the end of 'movi' and
-// the super indexes pointing to them). The builder knows where every chunk
-// lands, so tests can state positions and offsets.
+// The AVI builders of all tests: headers, formats and small AVI files (one 'movi'
+// list, an editable 'idx1', OpenDML indexes on request) with every chunk's place.
 
 #include <algorithm>
 #include <cstdint>
@@ -33,7 +28,7 @@ struct Stream {
   uint32_t length = 0;
   uint32_t suggestedBuffer = 0;
   uint32_t sampleSize = 0;
-  uint16_t bitCount = 24;          // video format
+  uint16_t bitCount = 24;           // video format
   uint32_t avgBytesPerSec = 16000;  // audio format (8000 Hz mono 16-bit)
   Bytes extra;                      // more chunks for its stream list
 };
@@ -60,12 +55,12 @@ struct Layout {
   bool odmlHeader = false;
   uint32_t odmlFrames = 0;
   std::vector<Chunk> chunks;
-  bool standardIndexes = false;   // an 'ix##' per stream at the end of 'movi'
-  bool superIndexes = true;       // ... and the 'indx' pointing to it
-  Bytes moviExtra;                // more chunks at the very end of 'movi'
+  bool standardIndexes = false;  // an 'ix##' per stream at the end of 'movi'
+  bool superIndexes = true;      // ... and the 'indx' pointing to it
+  Bytes moviExtra;               // more chunks at the very end of 'movi'
   Idx1Kind idx1 = Idx1Kind::kRelative;
   std::function<void(std::vector<Idx1Row>&)> editIdx1;
-  Bytes idx1Tail;                 // bytes after the last 'idx1' row
+  Bytes idx1Tail;  // bytes after the last 'idx1' row
 };
 
 struct Built {
@@ -74,11 +69,7 @@ struct Built {
   std::vector<uint64_t> offsets;  // chunk header offsets from that word
 };
 
-inline Bytes Id(const std::string& text) {
-  std::string four = text.substr(0, 4);
-  four.resize(4, ' ');
-  return TextBytes(four);
-}
+inline Bytes Id(const std::string& text) { return TextBytes((text + "    ").substr(0, 4)); }
 
 // The 56 bytes of a main header ('avih').
 inline Bytes AvihBody(uint32_t microSecPerFrame, uint32_t flags, uint32_t frames, uint32_t streams,
@@ -125,54 +116,48 @@ inline Bytes StreamHeader(const Stream& s) {
 
 inline Bytes StreamFormat(const Stream& s) {
   if (s.type != "auds") return BitmapFormat(160, 120, 0, s.bitCount);
-  Bytes format = PcmFormat(8000, 1, 16);
-  const Bytes average = Le32(s.avgBytesPerSec);
-  std::copy(average.begin(), average.end(), format.begin() + 8);
-  return format;
+  return Concat({Le16(1), Le16(1), Le32(8000), Le32(s.avgBytesPerSec), Le16(2), Le16(16)});
 }
 
 inline uint32_t StreamOf(const std::string& id) {
   return static_cast<uint32_t>((id[0] - '0') * 10 + (id[1] - '0'));
 }
 
+// The id of the first chunk of `stream`, or `otherwise`.
+inline std::string FirstChunkId(const Layout& layout, uint32_t stream,
+                                const std::string& otherwise) {
+  for (const Chunk& chunk : layout.chunks) {
+    if (StreamOf(chunk.id) == stream) return chunk.id;
+  }
+  return otherwise;
+}
+
 // A standard index over the chunks of `stream` (ids '##..'), base offset the
 // 'movi' list type word.
 inline Bytes StandardIndexBody(const Layout& layout, const Built& built, uint32_t stream) {
   Bytes entries;
-  uint32_t count = 0;
-  std::string chunkId;
   for (size_t i = 0; i < layout.chunks.size(); ++i) {
     const Chunk& chunk = layout.chunks[i];
     if (StreamOf(chunk.id) != stream) continue;
-    if (chunkId.empty()) chunkId = chunk.id;
-    const Bytes entry = Concat({Le32(static_cast<uint32_t>(built.offsets[i] + 8)),
-                                Le32(chunk.size | (chunk.key ? 0 : 0x80000000u))});
-    entries.insert(entries.end(), entry.begin(), entry.end());
-    ++count;
+    entries = Concat({entries, Le32(static_cast<uint32_t>(built.offsets[i] + 8)),
+                      Le32(chunk.size | (chunk.key ? 0 : 0x80000000u))});
   }
-  return Concat({Le16(2), Bytes{0, 1}, Le32(count), Id(chunkId),
+  return Concat({Le16(2), Bytes{0, 1}, Le32(static_cast<uint32_t>(entries.size() / 8)),
+                 Id(FirstChunkId(layout, stream, "")),
                  Le32(static_cast<uint32_t>(built.moviTypePos)),
                  Le32(static_cast<uint32_t>(built.moviTypePos >> 32)), Le32(0), entries});
 }
 
 inline std::string IndexChunkId(uint32_t stream) {
-  return std::string("ix") + static_cast<char>('0' + stream / 10) +
-         static_cast<char>('0' + stream % 10);
+  return "ix" + std::to_string(stream / 10) + std::to_string(stream % 10);
 }
 
 // The super index of `stream`: one entry for its standard index.
 inline Bytes SuperIndexBody(const Layout& layout, uint32_t stream, uint64_t indexPos,
                             uint32_t indexSize, uint32_t entries) {
-  std::string chunkId = "00dc";
-  for (const Chunk& chunk : layout.chunks) {
-    if (StreamOf(chunk.id) == stream) {
-      chunkId = chunk.id;
-      break;
-    }
-  }
-  return Concat({Le16(4), Bytes{0, 0}, Le32(1), Id(chunkId), Le32(0), Le32(0), Le32(0),
-                 Le32(static_cast<uint32_t>(indexPos)), Le32(static_cast<uint32_t>(indexPos >> 32)),
-                 Le32(indexSize), Le32(entries)});
+  return Concat({Le16(4), Bytes{0, 0}, Le32(1), Id(FirstChunkId(layout, stream, "00dc")), Le32(0),
+                 Le32(0), Le32(0), Le32(static_cast<uint32_t>(indexPos)),
+                 Le32(static_cast<uint32_t>(indexPos >> 32)), Le32(indexSize), Le32(entries)});
 }
 
 inline Built Build(const Layout& layout) {
@@ -195,8 +180,8 @@ inline Built Build(const Layout& layout) {
       header.push_back(riff.List("strl", list));
     }
     if (layout.odmlHeader) {
-      header.push_back(
-          riff.List("odml", {riff.Chunk("dmlh", Concat({Le32(layout.odmlFrames), Bytes(244, 0)}))}));
+      header.push_back(riff.List(
+          "odml", {riff.Chunk("dmlh", Concat({Le32(layout.odmlFrames), Bytes(244, 0)}))}));
     }
     const Bytes hdrl = riff.List("hdrl", header);
     built.moviTypePos = 12 + hdrl.size() + 8;
@@ -229,22 +214,15 @@ inline Built Build(const Layout& layout) {
       if (layout.editIdx1) layout.editIdx1(rows);
       Bytes body;
       for (const Idx1Row& row : rows) {
-        const Bytes entry = Concat({Id(row.id), Le32(row.flags), Le32(row.offset), Le32(row.length)});
-        body.insert(body.end(), entry.begin(), entry.end());
+        body = Concat({body, Id(row.id), Le32(row.flags), Le32(row.offset), Le32(row.length)});
       }
-      body.insert(body.end(), layout.idx1Tail.begin(), layout.idx1Tail.end());
-      segment.push_back(riff.Chunk("idx1", body));
+      segment.push_back(riff.Chunk("idx1", Concat({body, layout.idx1Tail})));
     }
     built.bytes = riff.Riff("AVI ", segment);
-    if (layout.standardIndexes) {
-      for (uint32_t s = 0; s < layout.streams.size(); ++s) {
-        const uint32_t entries = static_cast<uint32_t>((standardBodies[s].size() - 24) / 8);
-        superIndexes[s] = SuperIndexBody(layout, s, indexPositions[s],
-                                         static_cast<uint32_t>(standardBodies[s].size() + 8),
-                                         entries);
-      }
-    } else {
-      break;
+    if (!layout.standardIndexes) break;
+    for (uint32_t s = 0; s < layout.streams.size(); ++s) {
+      const uint32_t size = static_cast<uint32_t>(standardBodies[s].size());
+      superIndexes[s] = SuperIndexBody(layout, s, indexPositions[s], size + 8, (size - 24) / 8);
     }
   }
   return built;
@@ -253,34 +231,21 @@ inline Built Build(const Layout& layout) {
 // A video stream of `frames` frames and an audio stream, with headers that
 // agree with `chunks`.
 inline Layout VideoAudioLayout(const std::vector<Chunk>& chunks) {
-  Layout layout;
-  uint32_t frames = 0;
-  uint32_t audioBytes = 0;
-  uint32_t largestVideo = 0;
-  uint32_t largestAudio = 0;
-  for (const Chunk& chunk : chunks) {
-    if (StreamOf(chunk.id) == 0) {
-      ++frames;
-      largestVideo = std::max(largestVideo, chunk.size);
-    } else {
-      audioBytes += chunk.size;
-      largestAudio = std::max(largestAudio, chunk.size);
-    }
-  }
-  layout.mainFlags = 0x110;  // has index, interleaved
-  layout.totalFrames = frames;
   Stream video;
-  video.length = frames;
-  video.suggestedBuffer = largestVideo;
   Stream audio;
+  for (const Chunk& chunk : chunks) {
+    Stream& stream = StreamOf(chunk.id) == 0 ? video : audio;
+    stream.suggestedBuffer = std::max(stream.suggestedBuffer, chunk.size);
+    stream.length += &stream == &video ? 1 : chunk.size;  // audio: bytes, then samples
+  }
+  audio.length /= 2;
   audio.type = "auds";
   audio.handler = std::string(4, '\0');
-  audio.scale = 2;
+  audio.scale = audio.sampleSize = 2;
   audio.rate = 16000;
-  audio.sampleSize = 2;
-  audio.length = audioBytes / 2;
-  audio.suggestedBuffer = largestAudio;
-  audio.avgBytesPerSec = 16000;
+  Layout layout;
+  layout.mainFlags = 0x110;  // has index, interleaved
+  layout.totalFrames = video.length;
   layout.streams = {video, audio};
   layout.chunks = chunks;
   return layout;

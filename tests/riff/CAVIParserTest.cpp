@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "TestSupport.h"
@@ -17,44 +17,31 @@ namespace {
 using testsupport::Bytes;
 using testsupport::ChunkBuilder;
 using testsupport::Concat;
+using testsupport::CountText;
 using testsupport::Indent;
-using testsupport::Le16;
 using testsupport::Le32;
 using testsupport::ParseRun;
-using testsupport::RunParserOnBytes;
 using testsupport::TextBytes;
 using testsupport::Trimmed;
 using Lines = std::vector<std::string>;
 
-// ---------------------------------------------------------------------------
-// AVI builders: headers that pass the header checks, so that the reports
-// below hold nothing but what the walk itself says.
-
+// Headers that pass the header checks: the reports hold only what the walk says.
 const ChunkBuilder riff;
+const Bytes kBitmap = avitest::BitmapFormat(160, 120);
+const Bytes kPcm = avitest::PcmFormat(8000, 1, 16);
 
 Bytes Avih(uint32_t streams, uint32_t frames) {
-  return avitest::AvihBody(40000, 0x10, frames, streams);
+  return riff.Chunk("avih", avitest::AvihBody(40000, 0x10, frames, streams));
 }
 
-Bytes Strh(const std::string& type, const std::string& handler, uint32_t rate, uint32_t length,
-           uint32_t sampleSize, uint16_t right, uint16_t bottom) {
-  return avitest::StrhBody(type, handler, 1, rate, length, sampleSize, 0, 0, 0, right, bottom);
+Bytes VideoStrh(uint32_t frames) {
+  return riff.Chunk("strh", avitest::StrhBody("vids", "DIB ", 1, 25, frames, 0, 0, 0, 0, 160, 120));
 }
-
-Bytes BitmapInfo() { return avitest::BitmapFormat(160, 120); }
-Bytes PcmFormat() { return avitest::PcmFormat(8000, 1, 16); }
 
 Bytes VideoList(uint32_t frames, const std::vector<Bytes>& extra = {}) {
-  std::vector<Bytes> children = {riff.Chunk("strh", Strh("vids", "DIB ", 25, frames, 0, 160, 120)),
-                                 riff.Chunk("strf", BitmapInfo())};
+  std::vector<Bytes> children = {VideoStrh(frames), riff.Chunk("strf", kBitmap)};
   children.insert(children.end(), extra.begin(), extra.end());
   return riff.List("strl", children);
-}
-
-Bytes AudioList(uint32_t samples) {
-  return riff.List("strl",
-                   {riff.Chunk("strh", Strh("auds", std::string(4, '\0'), 8000, samples, 2, 0, 0)),
-                    riff.Chunk("strf", PcmFormat())});
 }
 
 Bytes Frame(const std::string& id, size_t size) { return riff.Chunk(id, Bytes(size, 0x11)); }
@@ -69,172 +56,102 @@ Bytes Idx1() {
 }
 
 Bytes Hdrl(const std::vector<Bytes>& children) { return riff.List("hdrl", children); }
-
-Bytes StandardHdrl() { return Hdrl({riff.Chunk("avih", Avih(1, 2)), VideoList(2)}); }
-
+Bytes StandardHdrl() { return Hdrl({Avih(1, 2), VideoList(2)}); }
 Bytes Avi(const std::vector<Bytes>& children) { return riff.Riff("AVI ", children); }
 Bytes Avix(const std::vector<Bytes>& children) { return riff.Riff("AVIX", children); }
-
-// A chunk whose size word claims `declared` bytes while `payload` follows.
-Bytes Claimed(const std::string& id, uint32_t declared, const Bytes& payload) {
-  return Concat({TextBytes(id), Le32(declared), payload});
-}
 
 // A list (or form) header that claims `declared` bytes after the size word.
 Bytes ListHeader(const std::string& token, uint32_t declared, const std::string& type) {
   return Concat({TextBytes(token), Le32(declared), TextBytes(type)});
 }
 
-// ---------------------------------------------------------------------------
-// Looking at reports
-
 ParseRun ParseAvi(const Bytes& bytes, const RunOptions& options = RunOptions(),
                   const std::function<void(CAVIParser&)>& inspect = nullptr) {
-  return RunParserOnBytes<CAVIParser>(bytes, options, inspect, "clip.avi");
+  return testsupport::RunParserOnBytes<CAVIParser>(bytes, options, inspect, "clip.avi");
 }
 
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() &&
-         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// Messages the walk itself prints under a chunk whose contents are dumped by
-// the header dumps, the 'movi' scan or the index checks.
-bool IsWalkMessage(const std::string& trimmed) {
-  static const char* const kTexts[] = {
-      "Unexpected duplicate Token, ignored!",
-      "Unexpected out-of-sequence Token, recovered!",
-      "Unexpected duplicate or out-of-sequence Token, recovered!",
-      "Unexpected Token, recovered!",
-      "Unexpected out-of-sequence Token!",
-      "Stream count greater than AVI Main Header Streams!",
-      "Unexpected Token!",
-  };
-  for (const char* text : kTexts) {
-    if (EndsWith(trimmed, std::string(": ") + text)) return true;
-  }
-  return false;
-}
-
-// The lines of the walk: chunk header lines and messages. Left out are hex
-// dumps of skipped bytes, the lines under chunks whose contents other parts
-// dump (headers, formats, 'movi' data, indexes), and the statistics block.
+// Chunk lines and messages up to the statistics; of dumped chunks only the messages.
 Lines Walk(const ParseRun& run) {
-  static const char* const kDumpedChunks[] = {
-      ": AVI Main Header",     ": AVI StreamHeader",
-      ": AVI StreamFormat",    ": AVI Stream Video Property Header",
-      ": AVI Stream Index",    ": AVI movi List",
-      ": AVI Old Index Chunk",
-  };
+  static const std::string kDumpedChunks[] = {": AVI Main Header",
+                                              ": AVI StreamHeader",
+                                              ": AVI StreamFormat",
+                                              ": AVI Stream Index",
+                                              ": AVI movi List",
+                                              ": AVI Old Index Chunk",
+                                              ": AVI Stream Video Property Header"};
   Lines walk;
   size_t hiddenBelow = std::string::npos;
   for (const std::string& line : run.Body()) {
     const std::string trimmed = Trimmed(line);
-    if (hiddenBelow != std::string::npos && Indent(line) > hiddenBelow) {
-      if (IsWalkMessage(trimmed)) walk.push_back(line);
-      continue;
-    }
-    hiddenBelow = std::string::npos;
-    if (trimmed.empty() || trimmed[0] == '"') continue;
-    if (trimmed == "Statistics") {
-      hiddenBelow = Indent(line);
-      continue;
-    }
+    if (trimmed == "Statistics") break;
+    const bool under = hiddenBelow != std::string::npos && Indent(line) > hiddenBelow;
+    if (!under) hiddenBelow = std::string::npos;
+    if (trimmed.empty() || trimmed[0] == '"' || (under && trimmed.rfind("*** ", 0) != 0)) continue;
     walk.push_back(line);
-    for (const char* name : kDumpedChunks) {
-      if (EndsWith(line, name)) hiddenBelow = Indent(line);
+    for (const std::string& name : kDumpedChunks) {
+      const size_t at = line.rfind(name);
+      if (!under && at != std::string::npos && at + name.size() == line.size()) {
+        hiddenBelow = Indent(line);
+      }
     }
   }
   return walk;
 }
 
-Lines From(const Lines& lines, size_t first) {
-  return first < lines.size() ? Lines(lines.begin() + static_cast<long>(first), lines.end())
-                              : Lines();
-}
-
-std::string Reading(size_t size) { return "  Reading 'clip.avi' (" + std::to_string(size) + ")"; }
-
-Lines Messages(const ParseRun& run) {
-  Lines messages;
-  for (const std::string& line : run.lines) {
-    if (Trimmed(line).rfind("*** ", 0) == 0) messages.push_back(Trimmed(line));
-  }
-  return messages;
-}
-
-// ---------------------------------------------------------------------------
-// The whole walk
-
 TEST(CAVIParserTest, WalksEveryLevelOfAWellFormedFile) {
-  const Bytes file = Avi({
-      Hdrl({riff.Chunk("avih", Avih(2, 2)),
-            VideoList(2, {riff.Chunk("strn", TextBytes("Cam")), riff.Chunk("JUNK", Bytes(6, 0))}),
-            AudioList(640),
-            riff.List("odml", {riff.Chunk("dmlh", Concat({Le32(2), Bytes(244, 0)}))})}),
-      riff.List("INFO", {riff.Chunk("ISFT", TextBytes("tool"))}),
-      riff.Chunk("JUNK", Bytes(12, 0)),
-      Movi(),
-      Idx1(),
-  });
+  const Bytes file = Avi(
+      {Hdrl({Avih(2, 2),
+             VideoList(2, {riff.Chunk("strn", TextBytes("Cam")), riff.Chunk("JUNK", Bytes(6, 0))}),
+             riff.List("strl", {riff.Chunk("strh", avitest::StrhBody("auds", std::string(4, '\0'),
+                                                                     1, 8000, 640, 2)),
+                                riff.Chunk("strf", kPcm)}),
+             riff.List("odml", {riff.Chunk("dmlh", Concat({Le32(2), Bytes(244, 0)}))})}),
+       riff.List("INFO", {riff.Chunk("ISFT", TextBytes("tool"))}), riff.Chunk("JUNK", Bytes(12, 0)),
+       Movi(), Idx1()});
   const ParseRun run = ParseAvi(file, RunOptions(), [&](CAVIParser& parser) {
     const AviModel& model = parser.Model();
     EXPECT_EQ(parser.SegmentCount(), 1);
     ASSERT_EQ(model.streams.size(), 2u);
-    EXPECT_EQ(model.streams[0].name, "Cam");
-    EXPECT_EQ(model.streams[0].strf, BitmapInfo());
-    EXPECT_EQ(model.streams[1].strf, PcmFormat());
+    EXPECT_EQ(std::tie(model.streams[0].name, model.streams[0].strf, model.streams[1].strf),
+              std::make_tuple(std::string("Cam"), kBitmap, kPcm));
     EXPECT_EQ(model.StreamHeader(1).type, FourCC("auds"));
     EXPECT_EQ(model.MainHeader().streams, 2u);
     EXPECT_TRUE(model.dmlhSeen);
     EXPECT_EQ(ByteReader(model.dmlh.data(), 4).U32(), 2u);
+    // The ids the 'movi' scan takes for chunks: those of the two streams.
+    const std::pair<const char*, bool> plausible[] = {
+        {"LIST", true},  {"JUNK", true},  {"RIFF", true},  {"rec ", true},
+        {"idx1", true},  {"ab__", true},  {"00dc", true},  {"01wb", true},
+        {"0132", true},  {"ix01", true},  {"02wb", false}, {"ix02", false},
+        {"0x32", false}, {"00d1", false}, {"movi", false}, {"abcd", false}};
+    for (const auto& [id, expected] : plausible) {
+      EXPECT_EQ(parser.IsPlausibleChunkId(FourCCFromBytes(TextBytes(id).data())), expected) << id;
+    }
   });
   EXPECT_TRUE(run.result);
-  EXPECT_EQ(Walk(run), (Lines{
-                           Reading(file.size()),
-                           "    'RIFF' (730) 'AVI ': RIFF AVI Chunk, Segment #1",
-                           "      'LIST' (586) 'hdrl': AVI Header List",
-                           "        'avih' (56): AVI Main Header",
-                           "        'LIST' (142) 'strl': AVI Stream List #0",
-                           "          'strh' (56): AVI StreamHeader",
-                           "          'strf' (40): AVI StreamFormat",
-                           "          'strn' (3): AVI Stream Name",
-                           "            00 Name: \"Cam\"",
-                           "          'JUNK' (6): RIFF Junk",
-                           "        'LIST' (92) 'strl': AVI Stream List #1",
-                           "          'strh' (56): AVI StreamHeader",
-                           "          'strf' (16): AVI StreamFormat",
-                           "        'LIST' (260) 'odml': AVI OpenDML 1.02 Header List",
-                           "          'dmlh' (248): AVI ODML Header",
-                           "            Grand Frames: 2",
-                           "      'LIST' (16) 'INFO': RIFF Info List",
-                           "        Info (12) 'ISFT'",
-                           "          00 Text: \"tool\"",
-                           "      'JUNK' (12): RIFF Junk",
-                           "      'LIST' (40) 'movi': AVI movi List",
-                           "      'idx1' (32): AVI Old Index Chunk",
-                       }));
+  testsupport::ExpectInOrder(
+      Walk(run),
+      {"  Reading 'clip.avi' (738)", "    'RIFF' (730) 'AVI ': RIFF AVI Chunk, Segment #1",
+       "      'LIST' (586) 'hdrl': AVI Header List", "        'avih' (56): AVI Main Header",
+       "        'LIST' (142) 'strl': AVI Stream List #0", "          'strn' (3): AVI Stream Name",
+       "            00 Name: \"Cam\"", "          'JUNK' (6): RIFF Junk",
+       "        'LIST' (92) 'strl': AVI Stream List #1", "          'strf' (16): AVI StreamFormat",
+       "        'LIST' (260) 'odml': AVI OpenDML 1.02 Header List",
+       "          'dmlh' (248): AVI ODML Header", "            Grand Frames: 2",
+       "      'LIST' (16) 'INFO': RIFF Info List", "        Info (12) 'ISFT'",
+       "          00 Text: \"tool\"", "      'JUNK' (12): RIFF Junk",
+       "      'LIST' (40) 'movi': AVI movi List", "      'idx1' (32): AVI Old Index Chunk"});
+  EXPECT_EQ(Walk(run).size(), 22u);
 }
 
-// ---------------------------------------------------------------------------
-// Damaged files: the lines that must come, in order.
-
-struct WalkRow {
-  const char* name;
-  Bytes file;
-  Lines inOrder;
-  RunOptions options = RunOptions();
-  std::function<void(CAVIParser&)> inspect = nullptr;
-};
-
+// Damaged files: walk lines in order (kEnd: the walk ends there), the model kept.
 const std::string kEnd = "<end of the walk>";
 
 TEST(CAVIParserTest, DamagedStructuresAreReportedWhereTheyOccur) {
-  const Bytes dmlh = riff.Chunk("dmlh", Concat({Le32(2), Bytes(244, 0)}));
   const Bytes junk = riff.Chunk("JUNK", Bytes(2, 0));
-  const Bytes strh = riff.Chunk("strh", Strh("vids", "DIB ", 25, 2, 0, 160, 120));
-  const Bytes strf = riff.Chunk("strf", BitmapInfo());
-  const Bytes avih = riff.Chunk("avih", Avih(1, 2));
+  const Bytes strh = VideoStrh(2);
+  const Bytes strf = riff.Chunk("strf", kBitmap);
+  const Bytes avih = Avih(1, 2);
   const Bytes info = riff.Chunk("ISFT", TextBytes("tool"));
   const Bytes movi = Movi();
   const std::string outOfSequence = "*** Error: Unexpected out-of-sequence Token, recovered!";
@@ -242,6 +159,7 @@ TEST(CAVIParserTest, DamagedStructuresAreReportedWhereTheyOccur) {
   const std::string either = "*** Error: Unexpected duplicate or out-of-sequence Token, recovered!";
   const std::string recovered = "*** Error: Unexpected Token, recovered!";
   const std::string tooMany = "*** Error: Stream count greater than AVI Main Header Streams!";
+  const std::string headerSize = "*** Warning: Unknown Token Size, expected 248!";
   // Both lists claim the 'movi' list that follows them.
   const uint32_t strlSize = static_cast<uint32_t>(4 + strh.size() + strf.size() + movi.size());
   const uint32_t hdrlSize = static_cast<uint32_t>(4 + avih.size() + 8 + strlSize);
@@ -256,26 +174,48 @@ TEST(CAVIParserTest, DamagedStructuresAreReportedWhereTheyOccur) {
   const Bytes whole =
       Avi({StandardHdrl(), riff.List("movi", {Frame("00dc", 100), Frame("01wb", 100)})});
   const Bytes avi = Avi({StandardHdrl(), Movi()});
-  const std::vector<WalkRow> rows = {
+  // Short headers are read as far as they go; the OpenDML header is kept as 248 bytes.
+  auto shortHeaders = [&](const Bytes& dmlhBody) {
+    return Avi({Hdrl({riff.Chunk("avih", Bytes(avih.begin() + 8, avih.begin() + 38)),
+                      riff.List("strl", {riff.Chunk("strh", TextBytes("vidsDIB ")), strf}),
+                      riff.List("odml", {riff.Chunk("dmlh", dmlhBody), junk})}),
+                Movi()});
+  };
+  const ChunkBuilder rifx(ChunkBuilder::Layout::Rifx);
+  // Frame counts of 4 billion, a 2 GiB format, lists nested far too deep.
+  Bytes nested = riff.Chunk("abcd", Bytes(2, 0));
+  for (int i = 0; i < 300; ++i) nested = riff.List("nest", {nested});
+  const Bytes claims =
+      Avi({Hdrl({Avih(1, 0xFFFFFFFF),
+                 riff.List("strl", {VideoStrh(0xFFFFFFFF),
+                                    riff.ChunkWithSize("strf", 0x7FFFFFFF, kBitmap)})}),
+           nested, Movi()});
+  const struct {
+    const char* name;
+    Bytes file;
+    Lines inOrder;
+    std::function<void(CAVIParser&)> inspect = nullptr;
+    RunOptions options = RunOptions();
+  } rows[] = {
       {"header list order",
        Avi({Hdrl({VideoList(2),  // before the main header
-                  avih, riff.Chunk("avih", Avih(7, 7)), riff.List("odml", {junk, dmlh}),
+                  avih, Avih(7, 7),
+                  riff.List("odml", {junk, riff.Chunk("dmlh", Concat({Le32(2), Bytes(244, 0)}))}),
                   riff.List("odml", {}), VideoList(2)}),  // one more than announced
             Movi()}),
        {"'LIST' (116) 'strl': AVI Stream List #0", "*** Error: Unexpected out-of-sequence Token!",
         tooMany, "'avih' (56)", outOfSequence, "'avih' (56)", duplicate,
         "*** Error: Unexpected Token, expected 'dmlh'!", "Grand Frames: 2", "'LIST' (4) 'odml'",
         duplicate, "AVI Stream List #1", tooMany, "'LIST' (40) 'movi'"},
-       RunOptions(),
        [](CAVIParser& parser) {
          EXPECT_EQ(parser.Model().MainHeader().streams, 1u);  // the first main header is kept
          EXPECT_EQ(parser.Model().streams.size(), 2u);
        }},
       {"stream list order",
-       Avi({Hdrl({riff.Chunk("avih", Avih(2, 2)),
+       Avi({Hdrl({Avih(2, 2),
                   riff.List(
                       "strl",
-                      {strf, strh, riff.Chunk("strh", Strh("auds", "DIB ", 25, 2, 0, 160, 120)),
+                      {strf, strh, riff.Chunk("strh", avitest::StrhBody("auds", "DIB ", 1, 25, 2)),
                        riff.Chunk("strn", TextBytes("a")), riff.Chunk("strn", TextBytes("b")),
                        riff.Chunk("strd", Bytes(4, 7)), riff.Chunk("strc", Bytes(2, 0)),
                        riff.Chunk("JUNQ", Bytes(2, 0)), riff.Chunk("abcd", Bytes(2, 0))}),
@@ -286,7 +226,6 @@ TEST(CAVIParserTest, DamagedStructuresAreReportedWhereTheyOccur) {
         "*** Warning: Unexpected Token (Premiere JUNK)!", "'abcd' (2)",
         "*** Warning: Unexpected Token!", "AVI Stream List #1", "'strd' (4)", outOfSequence,
         "*** Error: Missing 'strh'-Chunk!"},
-       RunOptions(),
        [](CAVIParser& parser) {
          const AviModel& model = parser.Model();
          ASSERT_EQ(model.streams.size(), 2u);
@@ -295,6 +234,46 @@ TEST(CAVIParserTest, DamagedStructuresAreReportedWhereTheyOccur) {
          EXPECT_EQ(model.streams[0].strd, Bytes(4, 7));
          EXPECT_FALSE(model.streams[1].strhSeen);
          EXPECT_EQ(model.streams[1].strd, Bytes(4, 8));
+       }},
+      {"short headers",
+       shortHeaders(Le32(77)),
+       {"'avih' (30)", "'strh' (8)", "'strf' (40)", "'dmlh' (4)", headerSize, "Grand Frames: 77",
+        "'JUNK' (2)", "'LIST' (40) 'movi'"},
+       [&](CAVIParser& parser) {
+         const AviModel& model = parser.Model();
+         EXPECT_EQ(model.MainHeader().totalFrames, 2u);
+         EXPECT_EQ(model.MainHeader().width, 0);  // beyond the 30 bytes present
+         EXPECT_EQ(model.StreamHeader(0).handler, FourCC("DIB "));
+         EXPECT_EQ(model.StreamHeader(0).rate, 0u);
+         EXPECT_EQ(model.streams.at(0).strf, kBitmap);
+         EXPECT_EQ(ByteReader(model.dmlh.data(), 4).U32(), 77u);
+         EXPECT_TRUE(std::all_of(model.dmlh.begin() + 4, model.dmlh.end(),
+                                 [](uint8_t b) { return b == 0; }));
+       }},
+      {"long OpenDML header",
+       shortHeaders(Concat({Le32(5), Bytes(296, 0xEE)})),
+       {"'dmlh' (300)", headerSize, "Grand Frames: 5", "'JUNK' (2)", "'LIST' (40) 'movi'"},
+       [](CAVIParser& parser) { EXPECT_EQ(parser.Model().dmlh[247], 0xEE); }},
+      {"RIFX sizes",
+       rifx.Riff("AVI ",
+                 {rifx.List("hdrl", {rifx.Chunk("avih", avitest::AvihBody(40000, 0x10, 2, 1)),
+                                     rifx.List("strl", {rifx.Chunk("strh", Bytes(56, 0)),
+                                                        rifx.Chunk("strn", TextBytes("odd"))})}),
+                  rifx.List("movi", {rifx.Chunk("00dc", Bytes(3, 0))})}),
+       {"    'RIFX' (192) 'AVI ': RIFF AVI Chunk, Segment #1",
+        "      'LIST' (156) 'hdrl': AVI Header List", "        'avih' (56): AVI Main Header",
+        "        'LIST' (80) 'strl': AVI Stream List #0", "          'strh' (56): AVI StreamHeader",
+        "          'strn' (3): AVI Stream Name", "            00 Name: \"odd\"",
+        "      'LIST' (16) 'movi': AVI movi List"},
+       [](CAVIParser& parser) { EXPECT_TRUE(parser.Model().bigEndian); }},
+      {"claimed counts and sizes",
+       claims,
+       {"*** Error: Token Size (2147483647) greater Chunk Size (40)!",
+        "*** Error: Lists nested too deeply, skipped!", "      'LIST' (40) 'movi': AVI movi List",
+        kEnd},
+       [&](CAVIParser& parser) {
+         EXPECT_LE(parser.Model().movi.capacity(), claims.size() / 8 + 1);
+         EXPECT_EQ(parser.Model().streams.at(0).strf.size(), 40u);
        }},
       {"segment order",
        Avi({Movi(), StandardHdrl(), Idx1(), Idx1(), StandardHdrl(), Movi()}),
@@ -340,16 +319,14 @@ TEST(CAVIParserTest, DamagedStructuresAreReportedWhereTheyOccur) {
       {"sub-chunk widening its list",
        shortSegment,
        {"*** Error: Token Size (20) greater Chunk Size (12)!", "'JUNK' (20): RIFF Junk", kEnd},
+       nullptr,
        widen},
-      // A segment whose size is stale ends inside its 'movi' list: the list
-      // is read whole all the same.
+      // A stale segment size ends inside 'movi': the list is read whole.
       {"'movi' past its segment",
        Concat({ListHeader("RIFF", static_cast<uint32_t>(4 + body.size() - 8), "AVI "), body}),
        {"*** Error: Token Size (40) greater Chunk Size (32)!", "'LIST' (32) 'movi'"},
-       RunOptions(),
        [](CAVIParser& parser) { EXPECT_EQ(parser.Model().movi.size(), 2u); }},
-      // The claimed size is corrected to the file's end; the first segment
-      // runs into the second, which is only corrected.
+      // Sizes corrected to the file's end; the first segment runs into the second.
       {"first segment over 1 GB",
        Concat({ListHeader("RIFF", 0x50000000, "AVI "), StandardHdrl(), Movi(),
                ListHeader("RIFF", 0x50000000, "AVIX"), Movi()}),
@@ -359,37 +336,31 @@ TEST(CAVIParserTest, DamagedStructuresAreReportedWhereTheyOccur) {
         "*** Error: Chunk size greater File size, File may be truncated!", "'RIFF' (1342177280)",
         recovered, "*** Error: Wrong Size (1342177280) exceeding File Size detected, corrected!",
         "'RIFF' (52) 'AVIX': RIFF AVI Chunk, Segment #2", "'LIST' (40) 'movi'", kEnd}},
-      // The frame in front of the cut chunk may owe its place to a wrong
-      // size, and no index vouches for it.
+      // No index vouches for the frame in front of the cut chunk.
       {"file ending in its last segment",
        Bytes(whole.begin(), whole.end() - 50),
        {"*** Error: Wrong Size (432) exceeding File Size detected, corrected!",
         "'RIFF' (382) 'AVI '", "*** Error: Chunk size greater File size, File may be truncated!",
         "*** Error: Token Size (220) greater Chunk Size (170)!", "'LIST' (170) 'movi'",
         "*** Warning: Frames before Garbled Data removed, no Index confirms them (1)!", kEnd}},
-      // After the RIFF chunk: garbage, then a chunk that is found again.
-      {"garbage after the RIFF chunk",
-       Concat({avi, Bytes{1, 2, 3, 4, 5, 6}, riff.Chunk("JUNK", Bytes(4, 0))}),
+      // Garbage, a chunk found again, and an unknown id that passes over the rest.
+      {"garbage and chunks after the RIFF chunk",
+       Concat({avi, Bytes{1, 2, 3, 4, 5, 6}, riff.Chunk("JUNK", Bytes(4, 0)),
+               riff.Chunk("idx1", Bytes(16, 0)), avi}),
        {"    Spurious Data after RIFF Chunk", "*** Error: Garbled Data found!",
         "'JUNK' (6): Recovered (S:Offset)", "    'JUNK' (4): Spurious Chunk after RIFF Chunk",
-        "      'JUNK' (4): RIFF Junk", kEnd}},
+        "      'JUNK' (4): RIFF Junk", "    'idx1' (16): Spurious Chunk after RIFF Chunk", kEnd}},
       {"nothing after the RIFF chunk",
        Concat({avi, Bytes(20, 0xFF)}),
        {"    Spurious Data after RIFF Chunk", "*** Error: Garbled Data found!", "Unrecoverable",
         kEnd}},
-      // A chunk id that no handler knows: the rest of the file is passed over.
-      {"unknown chunk after the RIFF chunk",
-       Concat({avi, riff.Chunk("idx1", Bytes(16, 0)), avi}),
-       {"    'idx1' (16): Spurious Chunk after RIFF Chunk", kEnd}},
       {"too short for a chunk",
        Concat({avi, Bytes{1, 2, 3}}),
        {"    *** Error: File Size mismatch (3)!", kEnd}},
   };
-  for (const WalkRow& row : rows) {
+  for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    const ParseRun run = ParseAvi(row.file, row.options, row.inspect);
-    const Lines walk = Walk(run);
-    // kEnd last: the walk ends with the line before it.
+    const Lines walk = Walk(ParseAvi(row.file, row.options, row.inspect));
     const bool toTheEnd = row.inOrder.back() == kEnd;
     const Lines texts(row.inOrder.begin(), row.inOrder.end() - (toTheEnd ? 1 : 0));
     testsupport::ExpectInOrder(walk, texts);
@@ -397,114 +368,6 @@ TEST(CAVIParserTest, DamagedStructuresAreReportedWhereTheyOccur) {
       EXPECT_NE(walk.back().find(texts.back()), std::string::npos) << walk.back();
     }
   }
-}
-
-TEST(CAVIParserTest, FixedHeadersOfAnyLengthKeepTheWalkInStep) {
-  // A short main header and stream header are read as far as they go; the
-  // OpenDML header, short or long, is kept as 248 bytes.
-  const Bytes avih = Avih(1, 2);
-  auto fileWith = [&](const Bytes& dmlhBody) {
-    return Avi(
-        {Hdrl({riff.Chunk("avih", Bytes(avih.begin(), avih.begin() + 30)),
-               riff.List("strl", {riff.Chunk("strh", TextBytes("vidsDIB ")),
-                                  riff.Chunk("strf", BitmapInfo())}),
-               riff.List("odml", {riff.Chunk("dmlh", dmlhBody), riff.Chunk("JUNK", Bytes(2, 0))})}),
-         Movi()});
-  };
-  AviModel model;
-  auto keep = [&](CAVIParser& parser) {
-    model.avih = parser.Model().avih;
-    model.dmlh = parser.Model().dmlh;
-    model.streams = {AviStream()};
-    model.streams[0].strh = parser.Model().streams.at(0).strh;
-    model.streams[0].strf = parser.Model().streams.at(0).strf;
-  };
-  const std::string size = "*** Warning: Unknown Token Size, expected 248!";
-  testsupport::ExpectInOrder(Walk(ParseAvi(fileWith(Le32(77)), RunOptions(), keep)),
-                             {"'avih' (30)", "'strh' (8)", "'strf' (40)", "'dmlh' (4)", size,
-                              "Grand Frames: 77", "'JUNK' (2)", "'LIST' (40) 'movi'"});
-  EXPECT_EQ(model.MainHeader().totalFrames, 2u);
-  EXPECT_EQ(model.MainHeader().width, 0);  // beyond the 30 bytes present
-  EXPECT_EQ(model.StreamHeader(0).handler, FourCC("DIB "));
-  EXPECT_EQ(model.StreamHeader(0).rate, 0u);
-  EXPECT_EQ(model.streams[0].strf, BitmapInfo());
-  EXPECT_EQ(ByteReader(model.dmlh.data(), 4).U32(), 77u);
-  EXPECT_TRUE(
-      std::all_of(model.dmlh.begin() + 4, model.dmlh.end(), [](uint8_t b) { return b == 0; }));
-
-  testsupport::ExpectInOrder(
-      Walk(ParseAvi(fileWith(Concat({Le32(5), Bytes(296, 0xEE)})), RunOptions(), keep)),
-      {"'dmlh' (300)", size, "Grand Frames: 5", "'JUNK' (2)", "'LIST' (40) 'movi'"});
-  EXPECT_EQ(model.dmlh[247], 0xEE);
-}
-
-TEST(CAVIParserTest, ClaimedCountsAndSizesAreBoundedByTheFile) {
-  // Frame counts of 4 billion, a format claiming 2 GiB, and lists nested far
-  // deeper than any file needs.
-  const Bytes avih = riff.Chunk("avih", Avih(1, 0xFFFFFFFF));
-  const Bytes strl =
-      riff.List("strl", {riff.Chunk("strh", Strh("vids", "DIB ", 25, 0xFFFFFFFF, 0, 160, 120)),
-                         Claimed("strf", 0x7FFFFFFF, BitmapInfo())});
-  Bytes nested = riff.Chunk("abcd", Bytes(2, 0));
-  for (int i = 0; i < 300; ++i) nested = riff.List("nest", {nested});
-  const Bytes file = Avi({Hdrl({avih, strl}), nested, Movi()});
-  size_t capacity = 0;
-  size_t formatSize = 0;
-  const ParseRun run = ParseAvi(file, RunOptions(), [&](CAVIParser& parser) {
-    capacity = parser.Model().movi.capacity();
-    formatSize = parser.Model().streams.at(0).strf.size();
-  });
-  EXPECT_LE(capacity, file.size() / 8 + 1);
-  EXPECT_EQ(formatSize, 40u);
-  const Lines messages = Messages(run);
-  EXPECT_NE(std::find(messages.begin(), messages.end(),
-                      "*** Error: Token Size (2147483647) greater Chunk Size (40)!"),
-            messages.end());
-  EXPECT_EQ(
-      std::count(messages.begin(), messages.end(), "*** Error: Lists nested too deeply, skipped!"),
-      1);
-  const Lines walk = Walk(run);
-  EXPECT_EQ(walk.back(), "      'LIST' (40) 'movi': AVI movi List");
-}
-
-TEST(CAVIParserTest, PlausibleChunkIdsNameExistingStreams) {
-  const Bytes file =
-      Avi({Hdrl({riff.Chunk("avih", Avih(2, 2)), VideoList(2), AudioList(640)}), Movi()});
-  std::vector<std::pair<std::string, bool>> checks = {
-      {"LIST", true},  {"JUNK", true},  {"RIFF", true},  {"rec ", true},
-      {"idx1", true},  {"ab__", true},  {"00dc", true},  {"01wb", true},
-      {"0132", true},  {"ix01", true},  {"02wb", false}, {"ix02", false},
-      {"0x32", false}, {"00d1", false}, {"movi", false}, {"abcd", false},
-  };
-  ParseAvi(file, RunOptions(), [&](CAVIParser& parser) {
-    for (const auto& check : checks) {
-      const Bytes id = TextBytes(check.first);
-      EXPECT_EQ(parser.IsPlausibleChunkId(FourCCFromBytes(id.data())), check.second) << check.first;
-    }
-  });
-}
-
-TEST(CAVIParserTest, BigEndianRifxSizesAreSwapped) {
-  const ChunkBuilder rifx(ChunkBuilder::Layout::Rifx);
-  const Bytes file = rifx.Riff(
-      "AVI ", {rifx.List("hdrl", {rifx.Chunk("avih", Avih(1, 2)),
-                                  rifx.List("strl", {rifx.Chunk("strh", Bytes(56, 0)),
-                                                     rifx.Chunk("strn", TextBytes("odd"))})}),
-               rifx.List("movi", {rifx.Chunk("00dc", Bytes(3, 0))})});
-  bool bigEndian = false;
-  const ParseRun run = ParseAvi(file, RunOptions(),
-                                [&](CAVIParser& parser) { bigEndian = parser.Model().bigEndian; });
-  EXPECT_EQ(From(Walk(run), 1), (Lines{
-                                    "    'RIFX' (192) 'AVI ': RIFF AVI Chunk, Segment #1",
-                                    "      'LIST' (156) 'hdrl': AVI Header List",
-                                    "        'avih' (56): AVI Main Header",
-                                    "        'LIST' (80) 'strl': AVI Stream List #0",
-                                    "          'strh' (56): AVI StreamHeader",
-                                    "          'strn' (3): AVI Stream Name",
-                                    "            00 Name: \"odd\"",
-                                    "      'LIST' (16) 'movi': AVI movi List",
-                                }));
-  EXPECT_TRUE(bigEndian);
 }
 
 }  // namespace
