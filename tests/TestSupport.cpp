@@ -21,10 +21,6 @@ Bytes TextBytes(const std::string& text) { return Bytes(text.begin(), text.end()
 
 Bytes Le16(uint16_t value) { return BodyBuilder().U16(value).data; }
 Bytes Le32(uint32_t value) { return BodyBuilder().U32(value).data; }
-Bytes Be32(uint32_t value) {
-  const Bytes le = Le32(value);
-  return Bytes(le.rbegin(), le.rend());
-}
 
 bool Installed(const std::string& tool) {
   return ::access(("/usr/bin/" + tool).c_str(), X_OK) == 0;
@@ -61,7 +57,8 @@ int64_t FindToken(const Bytes& bytes, const std::string& token, uint64_t from) {
 static Bytes Id(const std::string& id) { return TextBytes((id + "    ").substr(0, 4)); }
 
 Bytes ChunkBuilder::Size(uint32_t size) const {
-  return layout_ == Layout::Riff ? Le32(size) : Be32(size);
+  const Bytes le = Le32(size);
+  return layout_ == Layout::Riff ? le : Bytes(le.rbegin(), le.rend());
 }
 
 Bytes ChunkBuilder::Chunk(const std::string& id, const Bytes& payload) const {

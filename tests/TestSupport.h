@@ -21,7 +21,6 @@ Bytes Concat(const std::vector<Bytes>& parts);
 Bytes TextBytes(const std::string& text);
 Bytes Le16(uint16_t value);
 Bytes Le32(uint32_t value);
-Bytes Be32(uint32_t value);
 
 // Little-endian bytes of a chunk body, built field by field.
 struct BodyBuilder {
@@ -122,7 +121,6 @@ void KeepAsFuzzSeed(const Bytes& bytes);
 struct ParseRun {
   bool result = false;
   std::vector<std::string> lines;
-  std::string errors;  // what went to standard error
 
   std::vector<std::string> Body() const {
     return lines.empty() ? lines : std::vector<std::string>(lines.begin() + 1, lines.end());
@@ -145,7 +143,6 @@ ParseRun RunParserOnFile(const std::string& path, const RunOptions& options = Ru
     output.Flush();
   }
   run.lines = SplitLines(out.str());
-  run.errors = err.str();
   return run;
 }
 

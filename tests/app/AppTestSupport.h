@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -17,7 +16,6 @@
 namespace apptest {
 
 using testsupport::ScratchDir;
-using testsupport::SplitLines;
 
 inline void WriteText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
@@ -28,16 +26,12 @@ inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& byte
   WriteText(path, std::string(bytes.begin(), bytes.end()));
 }
 
-inline void WriteZeros(const std::string& path, uint64_t size) {
-  std::filesystem::resize_file((WriteText(path, ""), path), size);
-}
-
 // A report sink over string streams with chosen console facts.
 struct CapturedOutput {
   explicit CapturedOutput(ConsoleState console = ConsoleState()) : output(out, err, console) {}
   std::vector<std::string> Lines() {
     output.Flush();
-    return SplitLines(out.str());
+    return testsupport::SplitLines(out.str());
   }
   std::ostringstream out;
   std::ostringstream err;

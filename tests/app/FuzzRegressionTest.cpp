@@ -5,22 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 
-#include "TestSupport.h"
+#include "AppTestSupport.h"
 #include "app/FormatProbe.h"
 #include "fuzz/FuzzOptions.h"
 
 namespace {
 
 JobOutcome Replay(const std::string& path, const std::string& output, const RunOptions& options) {
-  std::ostringstream out, err;
-  ReportOutput report(out, err, ConsoleState());
-  return FormatProbe::RunFile(path, output, options, report);
+  apptest::CapturedOutput captured;
+  return FormatProbe::RunFile(path, output, options, captured.output);
 }
 
 TEST(FuzzRegressionTest, EveryKeptInputRunsToTheEnd) {
-  const testsupport::ScratchDir scratch;
+  const apptest::ScratchDir scratch;
   size_t replayed = 0;
   for (const auto& entry :
        std::filesystem::directory_iterator(std::string(CLIPSMITH_TEST_DATA) + "/fuzz")) {

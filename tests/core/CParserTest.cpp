@@ -27,15 +27,13 @@ class ProbeParser : public CParser {
 
 std::vector<std::string> Walk(const std::string& path, RunOptions options,
                               std::function<void(ProbeParser&, int)> walk) {
-  std::ostringstream out, err;
-  ReportOutput output(out, err, ConsoleState());
+  apptest::CapturedOutput captured;
   {
-    ProbeParser parser(options, output);
+    ProbeParser parser(options, captured.output);
     parser.walk = std::move(walk);
     parser.Parse(path, "");
   }
-  output.Flush();
-  auto lines = testsupport::SplitLines(out.str());
+  auto lines = captured.Lines();
   lines.erase(lines.begin());  // the path names the scratch directory
   return lines;
 }

@@ -14,15 +14,10 @@ std::vector<uint8_t> Named(const std::string& name, int32_t tagCount = 1) {
   return MetBuilder().TagCount(tagCount).StringTag(kNameTag, name).Bytes();
 }
 
-std::vector<uint8_t> Cut(std::vector<uint8_t> bytes, size_t count) {
-  bytes.resize(bytes.size() - count);
-  return bytes;
-}
-
-// Sets the 16-bit part hash count after the header.
-std::vector<uint8_t> WithPartHashes(std::vector<uint8_t> bytes, uint8_t low, uint8_t high) {
-  bytes[21] = low;
-  bytes[22] = high;
+// Sets the 16-bit part hash count after the header to 32767.
+std::vector<uint8_t> WithPartHashes(std::vector<uint8_t> bytes) {
+  bytes[21] = 0xFF;
+  bytes[22] = 0x7F;
   return bytes;
 }
 
@@ -50,11 +45,13 @@ TEST(PartialDownloadName, ReadsOnlyAWellFormedPlainFileName) {
        MetBuilder().TagCount(2).Raw({1, 1, 0, 0x01, 0, 0}).StringTag(kNameTag, "a.avi").Bytes(),
        ""},
       {"integer name tag", MetBuilder().TagCount(1).IntegerTag(kNameTag, 7).Bytes(), ""},
-      {"cut inside the value", Cut(Named("movie.avi"), 3), ""},
+      {"cut inside the value", MetBuilder().TagCount(1).Raw({2, 1, 0, 1, 9, 0, 'm', 'o'}).Bytes(),
+       ""},
       {"huge tag count", MetBuilder().TagCount(0x7FFFFFFF).IntegerTag("\x02", 1).Bytes(), ""},
       {"negative tag count", Named("a.avi", -1), ""},
-      {"32767 part hashes, none there", WithPartHashes(Named("a.avi"), 0xFF, 0x7F), ""},
-      {"negative part hash count means none", WithPartHashes(Named("a.avi"), 0xFF, 0xFF), "a.avi"},
+      {"32767 part hashes, none there", WithPartHashes(Named("a.avi")), ""},
+      {"negative part hash count means none",
+       MetBuilder(-1).TagCount(1).StringTag(kNameTag, "a.avi").Bytes(), "a.avi"},
       {"tag name beyond the end", MetBuilder().TagCount(1).Raw({2, 0xFF, 0xFF, 0x01}).Bytes(), ""},
       {"longest value", Named(std::string(4096, 'n')), std::string(4096, 'n')},
       {"value too long", Named(std::string(4097, 'n')), ""},
@@ -65,8 +62,7 @@ TEST(PartialDownloadName, ReadsOnlyAWellFormedPlainFileName) {
            .StringTag(kNameTag, "a.avi")
            .Bytes(),
        ""},
-      {"parent directory", Named("../up.avi"), ""},
-      {"absolute", Named("/etc/passwd"), ""},
+      {"holds a slash", Named("../up.avi"), ""},
       {"dot dot", Named(".."), ""},
       {"dot", Named("."), ""},
       {"empty name", Named(""), ""},
@@ -89,12 +85,6 @@ TEST(PartialDownloadName, ReadsOnlyAWellFormedPlainFileName) {
       EXPECT_EQ(captured.out.str(), "");
     }
   }
-  // A missing file reports the host's text.
-  apptest::CapturedOutput missing;
-  CIOService io(RunOptions(), missing.output);
-  std::string name;
-  EXPECT_FALSE(PartialDownloadName::Read(io, dir.File("absent.part"), name));
-  EXPECT_NE(missing.out.str(), "");
 }
 
 }  // namespace

@@ -1,20 +1,18 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
-
+#include "app/AppTestSupport.h"
 #include "core/Report.h"
 
 namespace {
 
 struct ReportFixture : ::testing::Test {
-  std::ostringstream out;
-  std::ostringstream err;
-  ReportOutput output{out, err, ConsoleState{}};
+  apptest::CapturedOutput captured;
+  ReportOutput& output = captured.output;
   Report report{output};
 
   std::string Text() {
     output.Flush();
-    return out.str();
+    return captured.out.str();
   }
 };
 
@@ -96,14 +94,13 @@ TEST_F(ReportFixture, ProgressDotsOnlyOnAConsole) {
   uint32_t counter = 0;
   for (int i = 0; i < 2500; ++i) report.ProgressTick(counter);
   EXPECT_EQ(counter, 2500u);
-  EXPECT_EQ(err.str(), "");
+  EXPECT_EQ(captured.err.str(), "");
 
-  std::ostringstream out2, err2;
-  ReportOutput console(out2, err2, ConsoleState{false, true});
-  Report consoleReport(console);
+  apptest::CapturedOutput console(ConsoleState{false, true});
+  Report consoleReport(console.output);
   uint32_t ticks = 0;
   for (int i = 0; i < 2500; ++i) consoleReport.ProgressTick(ticks);
-  EXPECT_EQ(err2.str(), "...");  // first tick (stdout redirected), 1000, 2000
+  EXPECT_EQ(console.err.str(), "...");  // first tick (stdout redirected), 1000, 2000
 }
 
 }  // namespace
