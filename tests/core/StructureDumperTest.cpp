@@ -79,18 +79,12 @@ struct StructureDumperTest : ::testing::Test {
 };
 
 const FieldDesc kNumberFields[] = {
-    {FieldType::Byte, 0, 0, "B"},
-    {FieldType::Byte, kHexFormat, 0, "BH"},
-    {FieldType::Short, 0, 0, "S"},
-    {FieldType::Short, kHexFormat, 0, "SH"},
-    {FieldType::Word, kHexFormat, 0, "WH"},
-    {FieldType::Word24, 0, 0, "T"},
-    {FieldType::Long, 0, 0, "L"},
-    {FieldType::DWord, kHexFormat, 0, "DH"},
-    {FieldType::QWord, kHexFormat, 0, "QH"},
-    {FieldType::FourCC, 0, 0, "F"},
-    {FieldType::FourCC, kHexFormat, 0, "FH"},
-    {FieldType::Guid, 0, 0, "G"},
+    {FieldType::Byte, 0, 0, "B"},        {FieldType::Byte, kHexFormat, 0, "BH"},
+    {FieldType::Short, 0, 0, "S"},       {FieldType::Short, kHexFormat, 0, "SH"},
+    {FieldType::Word, kHexFormat, 0, "WH"}, {FieldType::Word24, 0, 0, "T"},
+    {FieldType::Long, 0, 0, "L"},        {FieldType::DWord, kHexFormat, 0, "DH"},
+    {FieldType::QWord, kHexFormat, 0, "QH"}, {FieldType::FourCC, 0, 0, "F"},
+    {FieldType::FourCC, kHexFormat, 0, "FH"}, {FieldType::Guid, 0, 0, "G"},
 };
 const StructDesc kNumbers("Numbers", "'numb'", 51, 51, kNumberFields);
 
@@ -358,9 +352,6 @@ TEST_F(StructureDumperTest, DescriptionsInterpretTheirData) {
                     "  06 Type: 'vids' (Video)",
                     "  10 Id: {75b22630-668e-11cf-a6d9-00aa0062ce6c} (Header)",
                     "  26 Kind: 1 (One)", "  27 Delta: -1 (Minus one)"})}},
-      {"clear flags from verbosity 3", &kNamed, NamedBytes(), 29,
-       Parts{"Named (S:29, P:0) 'name'\n", "    + Keyframe\n    - Hidden\n    Level: 48\n"},
-       nullptr, 3},
       {"counted and terminated texts", &kTexts,
        Bytes{10, 0,   'H', 0, 'i', 0, 0, 0,   'x', 0, 'y', 0,   'a', 0,   'b', 0, 'c',  0,    'o',
              0,  'k', 0,   0, 0,   9, 5, 'a', 'b', 0, 'c', 'd', 'x', 'y', 'z', 0, 0xe9, 0x00, 1},
