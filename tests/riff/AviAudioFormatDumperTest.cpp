@@ -17,9 +17,7 @@ using Lines = std::vector<std::string>;
 
 Bytes WaveFormat(uint16_t tag, uint16_t channels, uint32_t rate, uint32_t avg, uint16_t align,
                  uint16_t bits) {
-  Bytes b;
-  b.U16(tag).U16(channels).U32(rate).U32(avg).U16(align).U16(bits);
-  return b;
+  return Bytes().U16(tag).U16(channels).U32(rate).U32(avg).U16(align).U16(bits);
 }
 
 Bytes With(Bytes b, const std::vector<uint16_t>& words) {
