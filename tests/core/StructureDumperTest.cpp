@@ -96,9 +96,6 @@ const FieldDesc kSwappedFields[] = {
 };
 const StructDesc kSwapped("Swapped", nullptr, 0, 0, kSwappedFields);
 
-const Bytes kHeaderGuid = {0x30, 0x26, 0xb2, 0x75, 0x8e, 0x66, 0xcf, 0x11,
-                           0xa6, 0xd9, 0x00, 0xaa, 0x00, 0x62, 0xce, 0x6c};
-
 TEST_F(StructureDumperTest, NumbersInDecimalAndHexWithOffsets) {
   Bytes bytes = {0x07, 0xab, 0xfe, 0xff, 0xfe, 0xff, 0x06, 0x00, 0x01, 0x02, 0x03, 0xff, 0xff,
                  0xff, 0xff, 0x78, 0x56, 0x34, 0x12, 1,    0,    0,    0,    0,    0,    0,
@@ -189,12 +186,10 @@ const FieldDesc kNamedFields[] = {{FieldType::Word, 0, 0, "Mode", &kModes},
                                   {FieldType::Short, 0, 0, "Delta", &kModes}};
 const StructDesc kNamed("Named", "'name'", 0, 0, kNamedFields);
 
-Bytes NamedBytes() {
-  Bytes bytes = {2, 0, 5, 0, 0x31, 0x00, 'v', 'i', 'd', 's'};
-  for (uint8_t byte : kHeaderGuid) bytes.push_back(byte);
-  for (uint8_t byte : {1, 0xff, 0xff}) bytes.push_back(byte);
-  return bytes;
-}
+// Mode, Other, Flags, Type, the GUID of the named header, Kind, Delta.
+const Bytes kNamedBytes = {2,    0,    5,    0,    0x31, 0x00, 'v',  'i',  'd',  's',
+                           0x30, 0x26, 0xb2, 0x75, 0x8e, 0x66, 0xcf, 0x11, 0xa6, 0xd9,
+                           0x00, 0xaa, 0x00, 0x62, 0xce, 0x6c, 1,    0xff, 0xff};
 
 const ValueName kChannelNames[] = {
     {0x1, "Left", kFlag}, {0x2, "Right", kFlag, 3}, {0xffffffff, "All", kEnumValue}};
@@ -346,7 +341,7 @@ struct Case {
 
 TEST_F(StructureDumperTest, DescriptionsInterpretTheirData) {
   const std::vector<Case> cases = {
-      {"enumerations and flags", &kNamed, NamedBytes(), 29,
+      {"enumerations and flags", &kNamed, kNamedBytes, 29,
        Parts{Lines({"Named (29) 'name'", "  00 Mode: 2 (Two)", "  02 Other: 5 (undefined)",
                     "  04 Flags: 0x0031", "    + Keyframe", "    Level: 48",
                     "  06 Type: 'vids' (Video)",

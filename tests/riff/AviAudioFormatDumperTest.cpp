@@ -196,8 +196,7 @@ TEST(AviAudioFormatDumper, TruncatedBodiesReadOnlyWhatIsThere) {
     b.U16(0xFFFF);  // every extension claims the most it can
     b.data.resize(60, 0xFF);
     for (size_t size = 0; size <= b.data.size(); ++size) {
-      Bytes cut;
-      cut.data.assign(b.data.begin(), b.data.begin() + size);
+      const Bytes cut{{b.data.begin(), b.data.begin() + size}};
       for (uint32_t verbosity : {0u, 3u}) {
         Dump(cut, &stream, verbosity);
         Dump(cut, nullptr, verbosity);
