@@ -132,8 +132,7 @@ inline std::string FirstChunkId(const Layout& layout, uint32_t stream,
   return it == layout.chunks.end() ? otherwise : it->id;
 }
 
-// A standard index over the chunks of `stream` (ids '##..'), base offset the
-// 'movi' list type word.
+// A standard index over the chunks of `stream`, based at the 'movi' list type word.
 inline Bytes StandardIndexBody(const Layout& layout, const Built& built, uint32_t stream) {
   Bytes entries;
   for (size_t i = 0; i < layout.chunks.size(); ++i) {
@@ -226,8 +225,7 @@ inline Built Build(const Layout& layout) {
   return built;
 }
 
-// A video stream of `frames` frames and an audio stream, with headers that
-// agree with `chunks`.
+// A video and an audio stream whose headers agree with `chunks`.
 inline Layout VideoAudioLayout(const std::vector<Chunk>& chunks) {
   // Audio: 16-bit mono at 8000 Hz in blocks of 2.
   Stream video, audio{"auds", std::string(4, '\0'), 0, 0, 2, 16000, 0, 0, 2, 24, 16000, {}};

@@ -106,6 +106,10 @@ std::string Entry(const std::string& id, uint32_t size, size_t number) {
 }
 
 // The chunks of a file of the suite: its 'idx1' rows list every one, in order.
+using Located = std::pair<size_t, uint64_t>;
+using Offsets = std::vector<uint64_t>;
+using Counts = std::vector<std::pair<std::string, size_t>>;
+
 struct Chunk {
   uint32_t id;
   uint32_t size;
@@ -166,27 +170,27 @@ TEST(CAVIParserMoviTest, DamageInsideTheListIsCrossed) {
     Bytes file;
     Lines movi;
     size_t count;
-    std::pair<size_t, uint64_t> located;
+    Located located;
   } rows[] = {
       {"file ending inside the last frame",
        Bytes(clean.begin(), clean.begin() + static_cast<long>(type + chunks[8].offset + 108)),
        {entry(7), entry(8), premature, garbled, "          Unrecoverable"},
        8,
-       {7, chunks[7].offset}},
+       Located{7, chunks[7].offset}},
       // The search starts 7 bytes before the bad token; 'idx1' vouches for the frame before.
       {"zeros between two frames",
        zeros,
        {entry(3), "        'movi' Entry #4, Token '    ' (00 00 00 00)", garbled,
         "          '00dc' (103): Recovered (S:Offset)", entry(4), entry(8)},
        9,
-       {4, chunks[4].offset + 100}},
+       Located{4, chunks[4].offset + 100}},
       // The size wraps in 32 bits and runs past the file.
       {"size wrapping",
        put(clean, type + chunks[3].offset + 4, 0xFFFFFFF8u),
        {Entry("01wb", 0xFFFFFFF8u, 3), premature, garbled,
         "          '00dc' (2055): Recovered (S:Offset)", entry(4), entry(8)},
        8,
-       {3, chunks[4].offset}},
+       Located{3, chunks[4].offset}},
       // Past the list into the 'idx1' behind it, but not past the file.
       {"size past the list",
        put(clean, type + chunks[7].offset + 4, 5000),
@@ -194,7 +198,7 @@ TEST(CAVIParserMoviTest, DamageInsideTheListIsCrossed) {
         "          *** Error: Frame Size (5000) greater Chunk Size (4956), Frame ignored!", garbled,
         "          '00dc' (1863): Recovered (S:Offset)", entry(8)},
        8,
-       {7, chunks[8].offset}},
+       Located{7, chunks[8].offset}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -243,8 +247,8 @@ TEST(CAVIParserMoviTest, BuiltListsAreScannedInStep) {
     Bytes file;
     Lines movi;
     size_t count;
-    std::vector<uint64_t> offsets;
-    std::vector<std::pair<std::string, size_t>> counts = {};
+    Offsets offsets;
+    Counts counts = {};
     RunOptions options = RunOptions();
   } rows[] = {
       // A 5-byte frame followed by three pad bytes instead of one.
@@ -254,7 +258,7 @@ TEST(CAVIParserMoviTest, BuiltListsAreScannedInStep) {
         "          *** Error: Odd size frame is DWORD-aligned instead of WORD!",
         Entry("01wb", 4, 1), Entry("00dc", 6, 2)},
        3,
-       {4, 20, 32}},
+       Offsets{4, 20, 32}},
       // A garbage byte puts the next chunk at an odd place, its pad byte behind it.
       {"odd garbage shifts the pad bytes",
        AviWith({Frame("00dc", 4), Bytes{0x55}, Frame("01wb", 3), Frame("00dc", 4)}),
@@ -262,13 +266,11 @@ TEST(CAVIParserMoviTest, BuiltListsAreScannedInStep) {
         "          '01wb' (4): Recovered (S:Offset)", Entry("01wb", 3, 1), oddPlace,
         Entry("00dc", 4, 2), oddPlace},
        2,
-       {17, 29}},
-      {"'rec ' lists are transparent",
-       AviWith({rec, rec}),
-       {"        'LIST' (28) 'rec '", Entry("00dc", 4, 0), Entry("01wb", 4, 1),
-        "        'LIST' (28) 'rec '", Entry("00dc", 4, 2), Entry("01wb", 4, 3)},
-       4,
-       {16, 28, 52, 64}},
+       Offsets{17, 29}},
+      {"'rec ' lists are transparent", AviWith({rec, rec}),
+       Lines{"        'LIST' (28) 'rec '", Entry("00dc", 4, 0), Entry("01wb", 4, 1),
+             "        'LIST' (28) 'rec '", Entry("00dc", 4, 2), Entry("01wb", 4, 3)},
+       4, Offsets{16, 28, 52, 64}},
       {"trace limit: the first, big and last entries", AviWith(many), traced, 1000, {}},
       {"partial scan", AviWith(many), {}, 31, {}, {}, partial},
       // A list claiming a few bytes too many ends at the index behind it.
@@ -277,19 +279,14 @@ TEST(CAVIParserMoviTest, BuiltListsAreScannedInStep) {
       // Writers of 8-bit video state a whole new palette with a count of 0.
       {"palette change of count zero",
        AviWith({riff.Chunk("00pc", Concat({Bytes{0, 0}, Le16(0), Bytes(1024, 7)}))}, {kVideo}),
-       {},
-       1,
-       {},
-       {{"peNew Item #256", 1}, {"peNew Item #257", 0}, {"Data", 0}}},
+       Lines{}, 1, Offsets{}, Counts{{"peNew Item #256", 1}, {"peNew Item #257", 0}, {"Data", 0}}},
       // Each id found again claims far more than the file: reported once, passed.
       {"damaged lists always end",
-       AviWith(std::vector<Bytes>(40, Concat({TextBytes("00dc"), Le32(0xFFFFFFF0)}))),
-       {},
-       0,
-       {},
-       {{"*** Error: File ends prematurely!", 40},
-        {"*** Error: Garbled Data found!", 40},
-        {"Unrecoverable", 1}}},
+       AviWith(std::vector<Bytes>(40, Concat({TextBytes("00dc"), Le32(0xFFFFFFF0)}))), Lines{}, 0,
+       Offsets{},
+       Counts{{"*** Error: File ends prematurely!", 40},
+              {"*** Error: Garbled Data found!", 40},
+              {"Unrecoverable", 1}}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
