@@ -6,8 +6,7 @@
 
 namespace {
 
-// The largest request since the last probe started (a high-water mark:
-// relaxed ordering is enough).
+// The largest request since the last probe started (relaxed: a high-water mark).
 std::atomic<size_t>& Largest() {
   static std::atomic<size_t> largest{0};
   return largest;

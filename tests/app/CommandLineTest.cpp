@@ -6,6 +6,8 @@
 
 namespace {
 
+using Args = std::vector<std::string>;
+
 using apptest::CapturedOutput;
 using apptest::ScratchDir;
 using apptest::WriteText;
@@ -117,36 +119,34 @@ TEST(CommandLineFiles, SourceAndDestinationRules) {
       "If you want to batch convert (*? in source file name), then give only an existing "
       "destination directory, not a file name";
   const struct {
-    std::vector<std::string> args;
+    Args args;
     uint32_t status;
     std::string message;
     size_t jobs;
   } rows[] = {
-      {{}, kShowMessage, none, 0},
-      {{dir.File("nothing*.avi")}, kShowMessage, none, 0},
-      {{"-rx", "clip.avi"}, kShowMessage, general, 0},  // no destination
-      {{"/" + std::string(5000, 'a') + ".avi"}, kShowMessage, general, 0},
-      {{"-sf700M", "-d", "a.avi", "b.avi"},
-       kShowMessage,
-       "Limiting file size and parsing output not supported.",
-       0},
-      {{batch, t1}, kShowMessage, batchToFile, 0},
-      {{batch, dir.File("new.avi")}, kShowMessage, batchToFile, 0},
-      {{batch, dir.Path()}, kShowMessage, identical, 0},
+      {Args{}, kShowMessage, none, 0},
+      {Args{dir.File("nothing*.avi")}, kShowMessage, none, 0},
+      {Args{"-rx", "clip.avi"}, kShowMessage, general, 0},  // no destination
+      {Args{"/" + std::string(5000, 'a') + ".avi"}, kShowMessage, general, 0},
+      {Args{"-sf700M", "-d", "a.avi", "b.avi"}, kShowMessage,
+       "Limiting file size and parsing output not supported.", 0},
+      {Args{batch, t1}, kShowMessage, batchToFile, 0},
+      {Args{batch, dir.File("new.avi")}, kShowMessage, batchToFile, 0},
+      {Args{batch, dir.Path()}, kShowMessage, identical, 0},
       // One trailing '/' is dropped before the destination is looked up.
-      {{batch, dir.Path() + "/"}, kShowMessage, identical, 0},
-      {{t1, dir.File("old.avi")}, kShowMessage, exists, 0},
-      {{"-o", t1, dir.File("old.avi")}, kRunJobs, "", 1},
-      {{t1, dir.File("new.avi")}, kRunJobs, "", 1},
-      {{t1}, kRunJobs, "", 1},  // nothing written
+      {Args{batch, dir.Path() + "/"}, kShowMessage, identical, 0},
+      {Args{t1, dir.File("old.avi")}, kShowMessage, exists, 0},
+      {Args{"-o", t1, dir.File("old.avi")}, kRunJobs, "", 1},
+      {Args{t1, dir.File("new.avi")}, kRunJobs, "", 1},
+      {Args{t1}, kRunJobs, "", 1},  // nothing written
       // A split output is tested by the name of its first part.
-      {{"-sf700M", t1, dir.File("new.avi")}, kShowMessage, exists, 0},
-      {{"-sf700M", t1, dir.File("other.avi")}, kRunJobs, "", 1},
+      {Args{"-sf700M", t1, dir.File("new.avi")}, kShowMessage, exists, 0},
+      {Args{"-sf700M", t1, dir.File("other.avi")}, kRunJobs, "", 1},
       // No part name can be formed from a name without a dot.
-      {{"-sf700M", t1, dir.File("plain")}, kSplitNameUnformable, "", 0},
+      {Args{"-sf700M", t1, dir.File("plain")}, kSplitNameUnformable, "", 0},
       // Only regular files are jobs: a directory or a pipe gives no job and no message.
-      {{dir.File("ou?")}, kRunJobs, "", 0},
-      {{dir.File("p*")}, kRunJobs, "", 0},
+      {Args{dir.File("ou?")}, kRunJobs, "", 0},
+      {Args{dir.File("p*")}, kRunJobs, "", 0},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(::testing::PrintToString(row.args));

@@ -6,6 +6,8 @@
 
 namespace {
 
+using Args = std::vector<std::string>;
+
 using apptest::CapturedOutput;
 using apptest::ScratchDir;
 
@@ -42,20 +44,18 @@ TEST(DriverExit, StatusReportAndBannerOfRunsWithoutJobs) {
   const std::vector<std::string> usage = CommandLine::UsageText(false);
   const std::vector<std::string> extended = CommandLine::UsageText(true);
   const struct {
-    std::vector<std::string> args;
+    Args args;
     bool console;
     int status;
     std::vector<std::string> lines;
   } rows[] = {
-      {{}, false, 1, WithBanner(usage)},
-      {{"-h"}, false, 1, WithBanner(extended)},
-      {{"-rx", "clip.avi"},
-       false,
-       4,
+      {Args{}, false, 1, WithBanner(usage)},
+      {Args{"-h"}, false, 1, WithBanner(extended)},
+      {Args{"-rx", "clip.avi"}, false, 4,
        WithBanner({"General failure with your command line arguments."})},
-      {{"-v9", "-q"}, true, 1, extended},
-      {{"-sf700M", dir.File("in.avi"), dir.File("out")}, false, 3, WithBanner({})},
-      {{dir.File("only.*")}, false, 0, WithBanner({})},  // no totals without a file
+      {Args{"-v9", "-q"}, true, 1, extended},
+      {Args{"-sf700M", dir.File("in.avi"), dir.File("out")}, false, 3, WithBanner({})},
+      {Args{dir.File("only.*")}, false, 0, WithBanner({})},  // no totals without a file
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(::testing::PrintToString(row.args));

@@ -188,11 +188,7 @@ Bytes SmallAvi() {
   return avitest::Build(layout).bytes;
 }
 
-// Sizes and counts in an AVI, and in a WAVE file for the generic chunk walker:
-// each sits at `offset` from its tag (in the AVI: RIFF, hdrl, avih, stream count,
-// strl, strh, its length and buffer size, strf, bitmap colours, indx, its entries,
-// a super entry's size and duration, odml, dmlh, movi, a frame, ix00, its entries,
-// idx1 and an entry's length).
+// Size and count words of an AVI and a WAVE file, each `offset` bytes from its tag.
 const struct Claim {
   bool wave;
   const char* tag;
@@ -206,8 +202,7 @@ const struct Claim {
     {false, "idx1", 4},  {false, "idx1", 8 + 12}, {true, "RIFF", 4},       {true, "fmt ", 4},
     {true, "INFO", -4},  {true, "INAM", 4},       {true, "data", 4}};
 
-// Each claim read by default, at -v6 and at -c -v0, and written with -rx, -xi
-// and a small split size with -q2.
+// Each claim read (default, -v6, -c -v0) and written (-rx, -xi, a small split with -q2).
 TEST(ResourceBoundsTest, AClaimedFourGigabyteSizeAllocatesNothingOfThatSize) {
   RunOptions settings[6];
   settings[1].report.verbosity = 6;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -22,21 +23,12 @@
 
 namespace avitest {
 
-using testsupport::FindToken;
-using testsupport::HasText;
-using testsupport::Installed;
-using testsupport::ReadFile;
-using testsupport::TokenAt;
-using testsupport::U16At;
-using testsupport::U32At;
+using namespace testsupport;
 
 // One stream of a built AVI file.
 struct StreamPlan {
-  std::string type;     // "vids", "auds"
-  std::string handler;  // four characters
-  uint32_t scale = 1;
-  uint32_t rate = 25;
-  uint32_t sampleSize = 0;
+  std::string type, handler;  // "vids" or "auds"; four characters
+  uint32_t scale = 1, rate = 25, sampleSize = 0;
   Bytes format;
   uint32_t initialFrames = 0;
 };
@@ -75,7 +67,7 @@ inline StreamPlan PcmStream(uint32_t samplesPerSecond = 8000) {
 // A RIFF 'AVI ' file: header list, one 'movi' list and, if asked, an 'idx1'.
 inline Bytes BuildAvi(const std::vector<StreamPlan>& streams, const std::vector<ChunkPlan>& chunks,
                       uint32_t microSecPerFrame = 40000, bool withIdx1 = true) {
-  const testsupport::ChunkBuilder riff;
+  const ChunkBuilder riff;
   std::vector<uint32_t> lengths(streams.size() + 1, 0);  // the last: what is no stream's
   for (const ChunkPlan& chunk : chunks) {
     ++lengths[chunk.id.empty() ? streams.size()
@@ -116,17 +108,14 @@ inline void PutU32(Bytes& bytes, uint64_t at, uint32_t value) {
 // Lines of a report that carry an Error or a Fatal message.
 inline std::vector<std::string> ProblemLines(const std::vector<std::string>& lines) {
   std::vector<std::string> problems;
-  for (const std::string& line : lines) {
-    if (line.find("Error: ") != std::string::npos || line.find("Fatal: ") != std::string::npos) {
-      problems.push_back(line);
-    }
-  }
+  std::copy_if(lines.begin(), lines.end(), std::back_inserter(problems), [](const std::string& l) {
+    return l.find("Error: ") != std::string::npos || l.find("Fatal: ") != std::string::npos;
+  });
   return problems;
 }
 
-// The parse of a written file.
 struct ParsedBack {
-  testsupport::ParseRun run;
+  ParseRun run;
   std::map<std::string, uint32_t> chunks;          // 'movi' entries per chunk id
   std::map<uint16_t, uint32_t> entriesPerSegment;  // 'movi' entries per RIFF segment
   std::map<std::string, uint64_t> payloadBytes;    // per chunk id
@@ -143,15 +132,14 @@ inline RunOptions Quiet() {
   return options;
 }
 
-// Parses `source` and writes `output` with `options`.
-inline testsupport::ParseRun WriteAvi(const std::string& source, const std::string& output,
-                                      const RunOptions& options = Quiet()) {
-  return testsupport::RunParserOnFile<RepairingAviParser>(source, options, nullptr, output);
+inline ParseRun WriteAvi(const std::string& source, const std::string& output,
+                         const RunOptions& options = Quiet()) {
+  return RunParserOnFile<RepairingAviParser>(source, options, nullptr, output);
 }
 
 inline ParsedBack ParseBack(const std::string& path, const RunOptions& options = RunOptions()) {
   ParsedBack parsed;
-  parsed.run = testsupport::RunParserOnFile<CAVIParser>(path, options, [&](CAVIParser& parser) {
+  parsed.run = RunParserOnFile<CAVIParser>(path, options, [&](CAVIParser& parser) {
     const AviModel& model = parser.Model();
     parsed.main = model.MainHeader();
     for (size_t stream = 0; stream < model.streams.size(); ++stream) {
@@ -204,7 +192,7 @@ inline std::string DecodeComplaints(const std::string& path) {
 // An MJPEG + PCM file of about 3 MB made by ffmpeg, or "" without ffmpeg.
 inline std::string GeneratedCapture() {
   if (!HaveFfmpeg()) return "";
-  static testsupport::ScratchDir dir;
+  static ScratchDir dir;
   const std::string path = dir.File("capture.avi");
   if (::access(path.c_str(), R_OK) != 0) {
     RunCommand(

@@ -2,7 +2,6 @@
 
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "TestSupport.h"
 #include "aviwriter/ChunkCopier.h"
@@ -11,11 +10,7 @@
 
 namespace {
 
-using testsupport::Bytes;
-using testsupport::Concat;
-using testsupport::Le32;
-using testsupport::ScratchDir;
-using testsupport::TextBytes;
+using namespace testsupport;
 
 // A copier over a source file made of `source` bytes and a fresh output.
 struct CopierFixture {
@@ -29,7 +24,7 @@ struct CopierFixture {
   Bytes Output() {
     EXPECT_TRUE(copier.Flush());
     EXPECT_TRUE(io.CloseOutput());
-    return testsupport::ReadFile(dir.File("output.bin"));
+    return ReadFile(dir.File("output.bin"));
   }
 
   ScratchDir dir;
@@ -52,60 +47,54 @@ TEST(ChunkCopierTest, RunsOfChunksGetTheirOwnHeadersAndZeroPads) {
   const Bytes pad(1, 0xEE),
       runs = Concat({Header("JUNK", 99), a, pad, Header("????", 1), b, Header("xxxx", 7), c, pad,
                      Bytes(4, 0), Header("00dc", 2), d});
-  const Bytes source = Concat({runs, Header("00dc", 0), large});
-  CopierFixture fixture(source);
-  ChunkCopier& copier = fixture.copier;
-  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 3, 8));
-  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("01wb"), 4, 20));
-  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 1, 32));
-  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 2, 46));
+  CopierFixture f(Concat({runs, Header("00dc", 0), large}));
+  ASSERT_TRUE(f.copier.AppendSourceChunk(FourCC("00dc"), 3, 8));
+  ASSERT_TRUE(f.copier.AppendSourceChunk(FourCC("01wb"), 4, 20));
+  ASSERT_TRUE(f.copier.AppendSourceChunk(FourCC("00dc"), 1, 32));
+  ASSERT_TRUE(f.copier.AppendSourceChunk(FourCC("00dc"), 2, 46));
   // An empty chunk is a header alone.
-  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("01wb"), 0, 0));
-  EXPECT_EQ(copier.Position(), 12u + 12 + 10 + 10 + 8);
+  ASSERT_TRUE(f.copier.AppendSourceChunk(FourCC("01wb"), 0, 0));
+  EXPECT_EQ(f.copier.Position(), 12u + 12 + 10 + 10 + 8);
   // The large chunk, then a chunk read again from before it.
-  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00db"), largeSize, 56));
-  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 3, 8));
+  ASSERT_TRUE(f.copier.AppendSourceChunk(FourCC("00db"), largeSize, 56));
+  ASSERT_TRUE(f.copier.AppendSourceChunk(FourCC("00dc"), 3, 8));
   const Bytes zero(1, 0),
       copied = Concat({Header("00dc", 3), a, zero, Header("01wb", 4), b, Header("00dc", 1), c, zero,
                        Header("00dc", 2), d, Header("01wb", 0), Header("00db", largeSize)});
-  EXPECT_EQ(fixture.Output(), Concat({copied, large, zero, Header("00dc", 3), a, zero}));
+  EXPECT_EQ(f.Output(), Concat({copied, large, zero, Header("00dc", 3), a, zero}));
 }
 
 TEST(ChunkCopierTest, OverwritesBytesGatheredOrWrittenAlready) {
-  const Bytes source = Concat({Header("00dc", 4), {1, 2, 3, 4}});
-  CopierFixture fixture(source);
-  ChunkCopier& copier = fixture.copier;
-  ASSERT_TRUE(copier.AppendZeros(8));
-  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 4, 8));
+  CopierFixture f(Concat({Header("00dc", 4), {1, 2, 3, 4}}));
+  ASSERT_TRUE(f.copier.AppendZeros(8));
+  ASSERT_TRUE(f.copier.AppendSourceChunk(FourCC("00dc"), 4, 8));
   // Still gathered: the placeholder in front of the chunk, and the payload
   // whose read is still due.
   const uint8_t mark[4] = {'m', 'a', 'r', 'k'};
-  ASSERT_TRUE(copier.WriteAt(2, mark, 4));
-  ASSERT_TRUE(copier.WriteAt(17, mark, 2));
-  ASSERT_TRUE(copier.Flush());
-  ASSERT_TRUE(copier.WriteAt(0, mark, 1));
-  ASSERT_TRUE(copier.AppendU32(7));
+  ASSERT_TRUE(f.copier.WriteAt(2, mark, 4));
+  ASSERT_TRUE(f.copier.WriteAt(17, mark, 2));
+  ASSERT_TRUE(f.copier.Flush());
+  ASSERT_TRUE(f.copier.WriteAt(0, mark, 1));
+  ASSERT_TRUE(f.copier.AppendU32(7));
   EXPECT_EQ(
-      fixture.Output(),
+      f.Output(),
       Concat({{'m', 0, 'm', 'a', 'r', 'k', 0, 0}, Header("00dc", 4), {1, 'm', 'a', 4}, Le32(7)}));
 }
 
 TEST(ChunkCopierTest, AFailedReadOfTheSourceDropsWhatWasGathered) {
-  const Bytes source = Concat({Header("00dc", 4), {1, 2, 3, 4}});
-  CopierFixture fixture(source);
-  ChunkCopier& copier = fixture.copier;
-  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 4, 8));
-  ASSERT_TRUE(copier.Flush());
-  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 4, 8));
+  CopierFixture f(Concat({Header("00dc", 4), {1, 2, 3, 4}}));
+  ASSERT_TRUE(f.copier.AppendSourceChunk(FourCC("00dc"), 4, 8));
+  ASSERT_TRUE(f.copier.Flush());
+  ASSERT_TRUE(f.copier.AppendSourceChunk(FourCC("00dc"), 4, 8));
   // Beyond the end of the source: the failure shows when the read is due.
-  ASSERT_TRUE(copier.AppendSourceChunk(FourCC("00dc"), 100, 1000));
-  EXPECT_FALSE(copier.Flush());
-  EXPECT_TRUE(copier.SourceFailed());
-  EXPECT_FALSE(copier.AppendU32(1));
-  EXPECT_EQ(copier.Position(), 12u);
-  copier.Reset(copier.Position());
-  EXPECT_TRUE(copier.AppendU32(5));
-  EXPECT_EQ(fixture.Output(), Concat({Header("00dc", 4), {1, 2, 3, 4}, Le32(5)}));
+  ASSERT_TRUE(f.copier.AppendSourceChunk(FourCC("00dc"), 100, 1000));
+  EXPECT_FALSE(f.copier.Flush());
+  EXPECT_TRUE(f.copier.SourceFailed());
+  EXPECT_FALSE(f.copier.AppendU32(1));
+  EXPECT_EQ(f.copier.Position(), 12u);
+  f.copier.Reset(f.copier.Position());
+  EXPECT_TRUE(f.copier.AppendU32(5));
+  EXPECT_EQ(f.Output(), Concat({Header("00dc", 4), {1, 2, 3, 4}, Le32(5)}));
 }
 
 }  // namespace

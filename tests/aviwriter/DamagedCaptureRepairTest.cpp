@@ -7,6 +7,7 @@
 #include <numeric>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "TestSupport.h"
@@ -15,9 +16,6 @@
 namespace {
 
 using namespace avitest;
-using testsupport::ExpectTexts;
-using testsupport::ParseRun;
-using testsupport::ScratchDir;
 using Lines = std::vector<std::string>;
 
 struct Recording {
@@ -36,21 +34,11 @@ std::string KilledMidWay(const std::string& producer) {
 
 // GStreamer's avimux writes its headers first with the sizes unknown (a RIFF
 // size over the headers only, a 'movi' size of 4) and comes back to fix them
-// at the end; in a pipe it cannot, and a killed recording never does.
-std::string GstRecording(int seconds) {
-  return "videotestsrc num-buffers=" + std::to_string(seconds * 25) +
-         " ! video/x-raw,width=160,height=120,framerate=25/1 ! jpegenc ! queue ! mux. "
-         "audiotestsrc num-buffers=" +
-         std::to_string(seconds * 22) +
-         " ! audio/x-raw,rate=22050,channels=1 ! queue ! mux. avimux name=mux";
-}
-
-// MEncoder starts with a 'movi' size of 0xFFFFEFF8 and a RIFF size over the
-// headers; killed, it leaves both and no index.
-const std::string kMencoderSource =
-    "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=320x240:rate=25:duration=40 "
-    "-f lavfi -i sine=sample_rate=22050:duration=40 -c:v mpeg4 -q:v 4 -c:a pcm_s16le "
-    "\"$OUT.src.avi\"";
+// at the end; in a pipe it cannot, and a killed recording never does. 20 s of it:
+const std::string kGstRecording =
+    "gst-launch-1.0 -q videotestsrc num-buffers=500 ! video/x-raw,width=160,height=120,"
+    "framerate=25/1 ! jpegenc ! queue ! mux. audiotestsrc num-buffers=440 ! "
+    "audio/x-raw,rate=22050,channels=1 ! queue ! mux. avimux name=mux";
 
 const Recording kRecordings[] = {
     // ffmpeg states sizes of 0xFFFFFFFF where it cannot seek back.
@@ -58,11 +46,14 @@ const Recording kRecordings[] = {
      "ffmpeg -nostdin -v error -f lavfi -i testsrc=size=160x120:rate=25:duration=2 -f lavfi -i "
      "sine=sample_rate=22050:duration=2 -c:v mpeg4 -c:a pcm_s16le -f avi - | cat > \"$OUT\""},
     {"GStreamer avimux into a pipe", "gst-launch-1.0",
-     "gst-launch-1.0 -q " + GstRecording(2) + " ! fdsink fd=1 2>/dev/null | cat > \"$OUT\""},
+     kGstRecording + " ! fdsink fd=1 2>/dev/null | cat > \"$OUT\""},
     {"GStreamer avimux killed mid-way", "gst-launch-1.0",
-     KilledMidWay("gst-launch-1.0 -q " + GstRecording(20) + " ! filesink location=\"$OUT\"")},
+     KilledMidWay(kGstRecording + " ! filesink location=\"$OUT\"")},
+    // MEncoder starts with a 'movi' size of 0xFFFFEFF8 and a RIFF size over the
+    // headers; killed, it leaves both and no index.
     {"MEncoder killed mid-way", "mencoder",
-     kMencoderSource + " && " +
+     "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=320x240:rate=25:duration=40 -f lavfi "
+     "-i sine=sample_rate=22050:duration=40 -c:v mpeg4 -q:v 4 -c:a pcm_s16le \"$OUT.src.avi\" && " +
          KilledMidWay("mencoder \"$OUT.src.avi\" -o \"$OUT\" -ovc lavc -lavcopts vcodec=mpeg4 "
                       "-oac pcm -really-quiet")},
 };
@@ -106,8 +97,7 @@ TEST(DamagedCaptureRepairTest, KeepsEveryFrameOfUnfinishedRecordingLayouts) {
   const struct {
     const char* name;
     bool idx1;
-    uint32_t moviSize;
-    size_t cut;  // bytes cut off the end, into the last chunk
+    uint32_t moviSize, cut;  // cut: bytes cut off the end, into the last chunk
   } layouts[] = {
       {"pipe stream: 'movi' size 4, trailing 'idx1'", true, 4, 0},
       {"killed: 'movi' size 0xFFFFEFF8, last chunk cut", false, 0xFFFFEFF8, 100},
@@ -137,12 +127,9 @@ TEST(DamagedCaptureRepairTest, KeepsEveryFrameOfUnfinishedRecordingLayouts) {
 Bytes InsertGarbage(Bytes file, uint64_t moviType, uint64_t at, const Bytes& garbage) {
   const uint32_t added = static_cast<uint32_t>(garbage.size());
   const int64_t idx1 = FindToken(file, "idx1", moviType + U32At(file, moviType - 4));
-  if (idx1 >= 0) {
-    const uint64_t rows = static_cast<uint64_t>(idx1) + 8;
-    for (uint64_t row = rows; row + 16 <= rows + U32At(file, idx1 + 4); row += 16) {
-      if (U32At(file, row + 8) >= at - moviType)
-        PutU32(file, row + 8, U32At(file, row + 8) + added);
-    }
+  const uint64_t rows = static_cast<uint64_t>(idx1) + 8;
+  for (uint64_t row = rows; idx1 >= 0 && row + 16 <= rows + U32At(file, idx1 + 4); row += 16) {
+    if (U32At(file, row + 8) >= at - moviType) PutU32(file, row + 8, U32At(file, row + 8) + added);
   }
   PutU32(file, 4, U32At(file, 4) + added);
   PutU32(file, moviType - 4, U32At(file, moviType - 4) + added);
@@ -160,27 +147,22 @@ TEST(DamagedCaptureRepairTest, GarbageBetweenFramesLosesNoIndexedFrame) {
   const std::vector<uint64_t>& at = parsed.headerPositions;
   const uint64_t moviType = at.at(0) - 4;
   ASSERT_EQ(TokenAt(clean, moviType), "movi");
-  struct Gap {
-    size_t before;
-    size_t length;
-    bool random;
-  };
-  std::vector<Gap> gaps = {{10, 100, false}, {10, 333, true}, {1, 333, true}, {30, 1, false},
-                           {30, 3, false},   {30, 2, false},  {20, 7, true}};
+  // Gaps: in front of which chunk, how long, random or zeros.
+  std::vector<std::tuple<size_t, size_t, bool>> gaps = {
+      {10, 100, false}, {10, 333, true}, {1, 333, true}, {30, 1, false},
+      {30, 3, false},   {30, 2, false},  {20, 7, true}};
   std::mt19937 generator(20261206);
   for (int i = 0; i < 25; ++i) {
-    gaps.push_back({1 + generator() % (at.size() - 1), 1 + generator() % 3000, true});
+    gaps.emplace_back(1 + generator() % (at.size() - 1), 1 + generator() % 3000, true);
   }
   ScratchDir dir;
-  for (const Gap& gap : gaps) {
-    SCOPED_TRACE("garbage of " + std::to_string(gap.length) + " bytes before chunk " +
-                 std::to_string(gap.before) + (gap.random ? " (random)" : " (zeros)"));
-    Bytes garbage(gap.length, 0);
-    if (gap.random) {
-      for (uint8_t& byte : garbage) byte = static_cast<uint8_t>(generator());
-    }
+  for (const auto& [before, length, random] : gaps) {
+    SCOPED_TRACE("garbage of " + std::to_string(length) + " bytes before chunk " +
+                 std::to_string(before) + (random ? " (random)" : " (zeros)"));
+    Bytes garbage(length, 0);
+    for (uint8_t& byte : garbage) byte = random ? static_cast<uint8_t>(generator()) : 0;
     const std::string damaged =
-        dir.Write("gap.avi", InsertGarbage(clean, moviType, at.at(gap.before), garbage));
+        dir.Write("gap.avi", InsertGarbage(clean, moviType, at.at(before), garbage));
     const ParseRun run = WriteAvi(damaged, dir.File("repaired.avi"));
     ASSERT_TRUE(run.result);
     ExpectTexts(run.lines, {},

@@ -48,11 +48,12 @@ Bytes Sequence(size_t count) {
 // leave after the opening line (the verdict line "  " closes every report).
 TEST(CParserTest, ReadsAndSkipsReportWhatIsLeftAndStayInsideTheFile) {
   using Walker = std::function<void(ProbeParser&, int)>;
+  using Lines = std::vector<std::string>;
   const struct {
     const char* name;
     Bytes bytes;
     Walker walk;
-    std::vector<std::string> lines;
+    Lines lines;
     size_t hostLines = 0;  // the host's own text first: its wording is not ours
   } rows[] = {
       {"empty file",
@@ -61,34 +62,29 @@ TEST(CParserTest, ReadsAndSkipsReportWhatIsLeftAndStayInsideTheFile) {
          uint8_t token[4];
          EXPECT_FALSE(p.ReadChecked(token, 4, depth, true));
        },
-       {"    *** Fatal: File ends prematurely!"}},
-      {"short read shows what arrived",
-       testsupport::TextBytes("RIFFab"),
+       Lines{"    *** Fatal: File ends prematurely!"}},
+      {"short read shows what arrived", testsupport::TextBytes("RIFFab"),
        [](ProbeParser& p, int depth) {
          uint8_t buffer[12];
          EXPECT_FALSE(p.ReadChecked(buffer, 12, depth, true));
          EXPECT_EQ(p.Counter(), 0u);
        },
-       {"    *** Fatal: File ends prematurely!", "    \"RIFFab\""},
-       1},
-      {"skip past the end",
-       Sequence(40),
+       Lines{"    *** Fatal: File ends prematurely!", "    \"RIFFab\""}, 1},
+      {"skip past the end", Sequence(40),
        [](ProbeParser& p, int) {
          EXPECT_TRUE(p.Skip(20, true));
          EXPECT_TRUE(p.SkipChecked(1000, 3));
          EXPECT_EQ(p.CurrentPosition(), 40u);
        },
-       {"      *** Fatal: File ends prematurely!", "      \"uvwxyzabcdefghijklmn\""}},
-      {"skip at depth 0 shows nothing",
-       Sequence(30),
+       Lines{"      *** Fatal: File ends prematurely!", "      \"uvwxyzabcdefghijklmn\""}},
+      {"skip at depth 0 shows nothing", Sequence(30),
        [](ProbeParser& p, int) {
          EXPECT_TRUE(p.SkipChecked(10, 0));
          EXPECT_TRUE(p.SkipChecked(100, 0));
          EXPECT_EQ(p.CurrentPosition(), 30u);
        },
-       {"*** Fatal: File ends prematurely!"}},
-      {"dump and error context",
-       Sequence(20),
+       Lines{"*** Fatal: File ends prematurely!"}},
+      {"dump and error context", Sequence(20),
        [](ProbeParser& p, int) {
          EXPECT_TRUE(p.Skip(16, true));
          p.ErrorContextDump(128, 1);
@@ -99,10 +95,10 @@ TEST(CParserTest, ReadsAndSkipsReportWhatIsLeftAndStayInsideTheFile) {
          EXPECT_TRUE(p.Skip(1000, false));  // beyond the end: the context clamps
          p.ErrorContextDump(256, 1);
        },
-       {"  Error Context Dump (20)", "    \"abcdefghijklmnop\"", "    \"qrst\"",
-        "    \"71 72 73 74 \"", "  *** Fatal: File ends prematurely!", "  \"qrst\"",
-        "  \"71 72 73 74 \"", "  *** Fatal: File ends prematurely!", "  Error Context Dump (20)",
-        "    \"abcdefghijklmnopqrst\"", "    \"\"", "    \"\""}},
+       Lines{"  Error Context Dump (20)", "    \"abcdefghijklmnop\"", "    \"qrst\"",
+             "    \"71 72 73 74 \"", "  *** Fatal: File ends prematurely!", "  \"qrst\"",
+             "  \"71 72 73 74 \"", "  *** Fatal: File ends prematurely!",
+             "  Error Context Dump (20)", "    \"abcdefghijklmnopqrst\"", "    \"\"", "    \"\""}},
   };
   ScratchDir dir;
   for (const auto& row : rows) {

@@ -79,18 +79,12 @@ struct StructureDumperTest : ::testing::Test {
 };
 
 const FieldDesc kNumberFields[] = {
-    {FieldType::Byte, 0, 0, "B"},
-    {FieldType::Byte, kHexFormat, 0, "BH"},
-    {FieldType::Short, 0, 0, "S"},
-    {FieldType::Short, kHexFormat, 0, "SH"},
-    {FieldType::Word, kHexFormat, 0, "WH"},
-    {FieldType::Word24, 0, 0, "T"},
-    {FieldType::Long, 0, 0, "L"},
-    {FieldType::DWord, kHexFormat, 0, "DH"},
-    {FieldType::QWord, kHexFormat, 0, "QH"},
-    {FieldType::FourCC, 0, 0, "F"},
-    {FieldType::FourCC, kHexFormat, 0, "FH"},
-    {FieldType::Guid, 0, 0, "G"},
+    {FieldType::Byte, 0, 0, "B"},        {FieldType::Byte, kHexFormat, 0, "BH"},
+    {FieldType::Short, 0, 0, "S"},       {FieldType::Short, kHexFormat, 0, "SH"},
+    {FieldType::Word, kHexFormat, 0, "WH"}, {FieldType::Word24, 0, 0, "T"},
+    {FieldType::Long, 0, 0, "L"},        {FieldType::DWord, kHexFormat, 0, "DH"},
+    {FieldType::QWord, kHexFormat, 0, "QH"}, {FieldType::FourCC, 0, 0, "F"},
+    {FieldType::FourCC, kHexFormat, 0, "FH"}, {FieldType::Guid, 0, 0, "G"},
 };
 const StructDesc kNumbers("Numbers", "'numb'", 51, 51, kNumberFields);
 
@@ -101,9 +95,6 @@ const FieldDesc kSwappedFields[] = {
     {FieldType::FileTime, 0, 0, "Time"},
 };
 const StructDesc kSwapped("Swapped", nullptr, 0, 0, kSwappedFields);
-
-const Bytes kHeaderGuid = {0x30, 0x26, 0xb2, 0x75, 0x8e, 0x66, 0xcf, 0x11,
-                           0xa6, 0xd9, 0x00, 0xaa, 0x00, 0x62, 0xce, 0x6c};
 
 TEST_F(StructureDumperTest, NumbersInDecimalAndHexWithOffsets) {
   Bytes bytes = {0x07, 0xab, 0xfe, 0xff, 0xfe, 0xff, 0x06, 0x00, 0x01, 0x02, 0x03, 0xff, 0xff,
@@ -195,12 +186,10 @@ const FieldDesc kNamedFields[] = {{FieldType::Word, 0, 0, "Mode", &kModes},
                                   {FieldType::Short, 0, 0, "Delta", &kModes}};
 const StructDesc kNamed("Named", "'name'", 0, 0, kNamedFields);
 
-Bytes NamedBytes() {
-  Bytes bytes = {2, 0, 5, 0, 0x31, 0x00, 'v', 'i', 'd', 's'};
-  for (uint8_t byte : kHeaderGuid) bytes.push_back(byte);
-  for (uint8_t byte : {1, 0xff, 0xff}) bytes.push_back(byte);
-  return bytes;
-}
+// Mode, Other, Flags, Type, the GUID of the named header, Kind, Delta.
+const Bytes kNamedBytes = {2,    0,    5,    0,    0x31, 0x00, 'v',  'i',  'd',  's',
+                           0x30, 0x26, 0xb2, 0x75, 0x8e, 0x66, 0xcf, 0x11, 0xa6, 0xd9,
+                           0x00, 0xaa, 0x00, 0x62, 0xce, 0x6c, 1,    0xff, 0xff};
 
 const ValueName kChannelNames[] = {
     {0x1, "Left", kFlag}, {0x2, "Right", kFlag, 3}, {0xffffffff, "All", kEnumValue}};
@@ -352,15 +341,12 @@ struct Case {
 
 TEST_F(StructureDumperTest, DescriptionsInterpretTheirData) {
   const std::vector<Case> cases = {
-      {"enumerations and flags", &kNamed, NamedBytes(), 29,
+      {"enumerations and flags", &kNamed, kNamedBytes, 29,
        Parts{Lines({"Named (29) 'name'", "  00 Mode: 2 (Two)", "  02 Other: 5 (undefined)",
                     "  04 Flags: 0x0031", "    + Keyframe", "    Level: 48",
                     "  06 Type: 'vids' (Video)",
                     "  10 Id: {75b22630-668e-11cf-a6d9-00aa0062ce6c} (Header)",
                     "  26 Kind: 1 (One)", "  27 Delta: -1 (Minus one)"})}},
-      {"clear flags from verbosity 3", &kNamed, NamedBytes(), 29,
-       Parts{"Named (S:29, P:0) 'name'\n", "    + Keyframe\n    - Hidden\n    Level: 48\n"},
-       nullptr, 3},
       {"counted and terminated texts", &kTexts,
        Bytes{10, 0,   'H', 0, 'i', 0, 0, 0,   'x', 0, 'y', 0,   'a', 0,   'b', 0, 'c',  0,    'o',
              0,  'k', 0,   0, 0,   9, 5, 'a', 'b', 0, 'c', 'd', 'x', 'y', 'z', 0, 0xe9, 0x00, 1},

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,9 +17,7 @@ using Lines = std::vector<std::string>;
 
 Bytes WaveFormat(uint16_t tag, uint16_t channels, uint32_t rate, uint32_t avg, uint16_t align,
                  uint16_t bits) {
-  Bytes b;
-  b.U16(tag).U16(channels).U32(rate).U32(avg).U16(align).U16(bits);
-  return b;
+  return Bytes().U16(tag).U16(channels).U32(rate).U32(avg).U16(align).U16(bits);
 }
 
 Bytes With(Bytes b, const std::vector<uint16_t>& words) {
@@ -83,109 +82,98 @@ TEST(AviAudioFormatDumper, FormatsAndTheirChecks) {
   otherGuid.data[28] = 0x11;  // Data2 no longer 0000: not a wrapped tag
   const Bytes gsm = With(WaveFormat(0x31, 1, 8000, 1625, 65, 0), {2, 320});
   const AviStreamHeader pcmStream = AudioStream(1, 44100, 4, 441000);
-  const AviStreamHeader halfRate = AudioStream(1, 22050, 4, 441000);
-  const AviStreamHeader zero = AudioStream(0, 0, 0, 1000);
-  const AviStreamHeader fixedMp3 = AudioStream(1152, 44100, 1, 100);
-  const AviStreamHeader variableMp3 = AudioStream(1152, 44100, 0, 100);
-  // PCM layouts whose length by their bits agrees with the stream header.
-  const AviStreamHeader byBytes = AudioStream(4, 176400, 4, 441000);
-  const AviStreamHeader noSampleSize = AudioStream(1, 44100, 0, 441000);
-  const AviStreamHeader mono8 = AudioStream(1, 8000, 1, 80000);
-  const AviStreamHeader six24 = AudioStream(1, 48000, 18, 480000);
-  const AviStreamHeader four32 = AudioStream(1, 96000, 16, 96000);
+  const std::optional<AviStreamHeader> none;
   const struct {
     const char* name;
     Bytes format;
-    const AviStreamHeader* stream;
+    std::optional<AviStreamHeader> stream;
     uint32_t verbosity;
     Lines messages;
     Lines present = {};
     Lines absent = {};
   } rows[] = {
-      {"PCM of 16 bytes", pcm, nullptr, 2, Lines{""},
+      {"PCM of 16 bytes", pcm, none, 2, Lines{""},
        Lines{"00 FormatTag: 1 (PCM)", "04 Samples/sec (fps): 8000", "14 Bits/Sample: 8"}},
-      {"PCM with an empty extension", With(pcm, {0}), nullptr, 2, Lines{""}, Lines{"16 Size: 0"}},
-      {"PCM with an extension", With(pcm, {2, 0}), nullptr, 2, Lines{pcmSize}},
-      {"PCM claiming a longer extension", With(pcm, {4}), nullptr, 2,
+      {"PCM with an empty extension", With(pcm, {0}), none, 2, Lines{""}, Lines{"16 Size: 0"}},
+      {"PCM with an extension", With(pcm, {2, 0}), none, 2, Lines{pcmSize}},
+      {"PCM claiming a longer extension", With(pcm, {4}), none, 2,
        Lines{"*** Warning: Wrong size in AVIHeaderFormat, should be 0!"}},
-      {"plain WAVEFORMAT", waveFormat, nullptr, 2, Lines{}, Lines{pcmSize},
+      {"plain WAVEFORMAT", waveFormat, none, 2, Lines{}, Lines{pcmSize},
        Lines{"Unknown Token Size!", "Bits/Sample"}},
-      {"block align 2 for stereo 16 bits", stereoAlign2, nullptr, 2,
+      {"block align 2 for stereo 16 bits", stereoAlign2, none, 2,
        Lines{"*** Warning: PCM AvgBytesPerSec should be SamplesPerSec * BlockAlign!", align}},
-      {"block align against the sample size", stereoAlign2, &pcmStream, 2, Lines{},
+      {"block align against the sample size", stereoAlign2, pcmStream, 2, Lines{},
        Lines{"*** Warning: BlockAlign should equal StreamHeader SampleSize!"}},
-      {"stream header at half the rate", stereo, &halfRate, 2,
+      {"stream header at half the rate", stereo, AudioStream(1, 22050, 4, 441000), 2,
        Lines{"*** Warning: Stream Rate / Scale: 22050!",
              "*** Warning: AvgBytesPerSec Length 0:00:10:00 (22050.00 fps)!",
              "*** Warning: BitsPerSample Length 0:00:10:00 (22050.00 fps)!"}},
-      {"zero divisors", WaveFormat(1, 0, 0, 0, 0, 12), &zero, 2, Lines{},
+      {"zero divisors", WaveFormat(1, 0, 0, 0, 0, 12), AudioStream(0, 0, 0, 1000), 2, Lines{},
        Lines{"*** Error: Illegal BlockAlign detected.",
              "*** Warning: PCM BitsPerSamples should be 8 or 16!"},
        Lines{"Length"}},
-      {"16-bit stereo by samples", stereo, &pcmStream, 2, Lines{""}, Lines{}, Lines{"Length"}},
-      {"16-bit stereo by bytes", stereo, &byBytes, 2, Lines{""}, Lines{}, Lines{"Length"}},
-      {"16-bit stereo, no sample size", stereo, &noSampleSize, 2, Lines{}, Lines{},
+      {"16-bit stereo by samples", stereo, pcmStream, 2, Lines{""}, Lines{}, Lines{"Length"}},
+      // Other PCM layouts whose length by their bits agrees with the stream header.
+      {"16-bit stereo by bytes", stereo, AudioStream(4, 176400, 4, 441000), 2, Lines{""}, Lines{},
        Lines{"Length"}},
-      {"8-bit mono", pcm, &mono8, 2, Lines{""}, Lines{}, Lines{"Length"}},
-      {"six channels of 24 bits", WaveFormat(0xFFFE, 6, 48000, 864000, 18, 24), &six24, 2, Lines{},
+      {"16-bit stereo, no sample size", stereo, AudioStream(1, 44100, 0, 441000), 2, Lines{},
        Lines{}, Lines{"Length"}},
-      {"four channels of 32 bits", WaveFormat(0xFFFE, 4, 96000, 1536000, 16, 32), &four32, 2,
-       Lines{}, Lines{}, Lines{"Length"}},
-      // A compressed format with no channels has no unit to be a multiple of.
-      {"ADPCM of no channels", With(WaveFormat(0x11, 0, 22050, 11100, 512, 4), {0}), nullptr, 2,
-       Lines{""}},
+      {"six channels of 24 bits", WaveFormat(0xFFFE, 6, 48000, 864000, 18, 24),
+       AudioStream(1, 48000, 18, 480000), 2, Lines{}, Lines{}, Lines{"Length"}},
+      // Stored samples with no channels have no unit to be a multiple of.
+      {"A-law of no channels", With(WaveFormat(0x6, 0, 8000, 0, 3, 8), {0}), none, 2, Lines{},
+       Lines{}, Lines{"multiple"}},
       // Stored samples (A-law) fill whole blocks; compressed formats need not.
-      {"A-law misaligned", With(WaveFormat(0x6, 2, 8000, 16000, 3, 8), {0}), nullptr, 2,
+      {"A-law misaligned", With(WaveFormat(0x6, 2, 8000, 16000, 3, 8), {0}), none, 2,
        Lines{"*** Warning: BlockAlign should be a multiple of Channels * BitsPerSample / 8!"}},
-      {"ADPCM odd block", With(WaveFormat(0x11, 2, 22050, 11100, 513, 4), {0}), nullptr, 2,
-       Lines{""}},
-      {"MP3 with a sample size", mp3, &fixedMp3, 2, Lines{},
+      {"ADPCM odd block", With(WaveFormat(0x11, 2, 22050, 11100, 513, 4), {0}), none, 2, Lines{""}},
+      {"MP3 with a sample size", mp3, AudioStream(1152, 44100, 1, 100), 2, Lines{},
        Lines{"*** Info: Presumably variable Bitrate MP3.",
              "*** Error: StreamHeader SampleSize should be 0 for variable Bitrate MP3.",
              "20 Flags: 0x00000002 (Padding Off)", "28 CodecDelay: 1393"}},
-      {"MP3 variable", mp3, &variableMp3, 2, Lines{"*** Info: Presumably variable Bitrate MP3."}},
+      {"MP3 variable", mp3, AudioStream(1152, 44100, 0, 100), 2,
+       Lines{"*** Info: Presumably variable Bitrate MP3."}},
       {"MP3 constant", With(WaveFormat(0x55, 2, 44100, 16000, 1, 0), {12, 1, 7, 0, 417, 1, 0}),
-       nullptr, 2, Lines{""}, Lines{"20 Flags: 0x00000007 (undefined)"}},
-      {"MPEG", mpeg, nullptr, 2,
+       none, 2, Lines{""}, Lines{"20 Flags: 0x00000007 (undefined)"}},
+      {"MPEG", mpeg, none, 2,
        Lines{"*** Warning: HeadModeExt should only be set for ACM_MPEG_JOINTSTEREO!"},
        Lines{"20 HeadBitrate: 0 Variable", "26 HeadModeExt: 1", "30 HeadFlags: 0x0018",
              "  + ProtectionBit", "  + ID MPEG1", "36 PTSHigh: 0"}},
-      {"MPEG of another size", mpegWrongSize, nullptr, 2, Lines{},
+      {"MPEG of another size", mpegWrongSize, none, 2, Lines{},
        Lines{"*** Warning: Unknown MPEG1WAVEFORMAT Size, expected 40!"}},
-      {"ADPCM coefficients", adpcm, nullptr, 3,
-       Lines{"*** Error: At least 7 coefficients expected!"},
+      {"ADPCM coefficients", adpcm, none, 3, Lines{"*** Error: At least 7 coefficients expected!"},
        Lines{"22 Coefficients: (256, 0) (512, -256) (0, 0) (192, 64) (240, 0) (460, -208)"}},
-      {"ADPCM cut", adpcmCut, nullptr, 3, Lines{},
+      {"ADPCM cut", adpcmCut, none, 3, Lines{},
        Lines{"*** Warning: Unknown ADPCMWAVEFORMAT Size, expected 50!",
              "22 Coefficients: (256, 0) (512, 0)"}},
-      {"ADPCM huge count", adpcmHuge, nullptr, 3, Lines{},
+      {"ADPCM huge count", adpcmHuge, none, 3, Lines{},
        Lines{"*** Warning: Unknown ADPCMWAVEFORMAT Size, expected 262162!"}},
-      {"extensible", Extensible(16, 16, 0x3, 1), nullptr, 2, Lines{""},
+      {"extensible", Extensible(16, 16, 0x3, 1), none, 2, Lines{""},
        Lines{"18 ValidBitsPerSample: 16", "20 ChannelMask: 0x00000003", "  + Speaker Front Left",
              "  + Speaker Front Right",
              "24 SubFormat GUID: {00000001-0000-0010-8000-00aa00389b71} PCM"},
        Lines{"  - Speaker"}},
-      {"extensible at verbosity 1", Extensible(16, 16, 0x300, 1), nullptr, 1, Lines{},
+      {"extensible at verbosity 1", Extensible(16, 16, 0x300, 1), none, 1, Lines{},
        Lines{"  + Speaker Back Center"}, Lines{"Side Left"}},
-      {"every channel", Extensible(16, 16, 0xFFFFFFFF, 1), nullptr, 3, Lines{},
+      {"every channel", Extensible(16, 16, 0xFFFFFFFF, 1), none, 3, Lines{},
        Lines{"  All Channel Configurations supported"}, Lines{"Speaker"}},
-      {"valid bits over the bits", Extensible(16, 20, 0x3, 0x2000), nullptr, 2, Lines{},
+      {"valid bits over the bits", Extensible(16, 20, 0x3, 0x2000), none, 2, Lines{},
        Lines{"*** Error: ValidBitsPerSample must be less or equal BitsPerSample and BitsPerSample "
              "a multiple of 8 bits!",
              "24 SubFormat GUID: {00002000-0000-0010-8000-00aa00389b71} (AC3)"}},
-      {"samples per block", Extensible(0, 0, 0x3, 3), nullptr, 2, Lines{},
+      {"samples per block", Extensible(0, 0, 0x3, 3), none, 2, Lines{},
        Lines{"18 SamplesPerBlock: 0 (Variable)",
              "24 SubFormat GUID: {00000003-0000-0010-8000-00aa00389b71} IEEE FLOAT"}},
-      {"other GUID", otherGuid, nullptr, 2, Lines{},
+      {"other GUID", otherGuid, none, 2, Lines{},
        Lines{"24 SubFormat GUID: {00000001-0011-0010-8000-00aa00389b71}", align}},
-      {"GSM extension", gsm, nullptr, 3, Lines{}, Lines{"18 Bytes:", "  \"@.\"", "  \"40 1 \""}},
-      {"a byte too many", WaveFormat(1, 2, 44100, 0, 4, 16).U8(0), nullptr, 2, Lines{},
+      {"GSM extension", gsm, none, 3, Lines{}, Lines{"18 Bytes:", "  \"@.\"", "  \"40 1 \""}},
+      {"a byte too many", WaveFormat(1, 2, 44100, 0, 4, 16).U8(0), none, 2, Lines{},
        Lines{"*** Warning: Unknown Token Size!", "16 Size: 0"}, Lines{"Wrong size"}},
-      {"empty", Bytes(), nullptr, 2, Lines{"*** Warning: Unknown Token Size!"}},
+      {"empty", Bytes(), none, 2, Lines{"*** Warning: Unknown Token Size!"}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    const Lines lines = Dump(row.format, row.stream, row.verbosity);
+    const Lines lines = Dump(row.format, row.stream ? &*row.stream : nullptr, row.verbosity);
     Lines messages;
     for (const std::string& line : testsupport::MessageLines(lines)) {
       messages.push_back(line.substr(line.find("*** ")));
@@ -208,8 +196,7 @@ TEST(AviAudioFormatDumper, TruncatedBodiesReadOnlyWhatIsThere) {
     b.U16(0xFFFF);  // every extension claims the most it can
     b.data.resize(60, 0xFF);
     for (size_t size = 0; size <= b.data.size(); ++size) {
-      Bytes cut;
-      cut.data.assign(b.data.begin(), b.data.begin() + size);
+      const Bytes cut{{b.data.begin(), b.data.begin() + size}};
       for (uint32_t verbosity : {0u, 3u}) {
         Dump(cut, &stream, verbosity);
         Dump(cut, nullptr, verbosity);

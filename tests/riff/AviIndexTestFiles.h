@@ -126,21 +126,20 @@ inline uint32_t StreamOf(const std::string& id) {
 // The id of the first chunk of `stream`, or `otherwise`.
 inline std::string FirstChunkId(const Layout& layout, uint32_t stream,
                                 const std::string& otherwise) {
-  for (const Chunk& chunk : layout.chunks) {
-    if (StreamOf(chunk.id) == stream) return chunk.id;
-  }
-  return otherwise;
+  const auto it =
+      std::find_if(layout.chunks.begin(), layout.chunks.end(),
+                   [stream](const Chunk& chunk) { return StreamOf(chunk.id) == stream; });
+  return it == layout.chunks.end() ? otherwise : it->id;
 }
 
-// A standard index over the chunks of `stream` (ids '##..'), base offset the
-// 'movi' list type word.
+// A standard index over the chunks of `stream`, based at the 'movi' list type word.
 inline Bytes StandardIndexBody(const Layout& layout, const Built& built, uint32_t stream) {
   Bytes entries;
   for (size_t i = 0; i < layout.chunks.size(); ++i) {
-    const Chunk& chunk = layout.chunks[i];
-    if (StreamOf(chunk.id) != stream) continue;
+    const Chunk& c = layout.chunks[i];
+    if (StreamOf(c.id) != stream) continue;
     entries = Concat({entries, Le32(static_cast<uint32_t>(built.offsets[i] + 8)),
-                      Le32(chunk.size | (chunk.key ? 0 : 0x80000000u))});
+                      Le32(c.size | (c.key ? 0 : 0x80000000u))});
   }
   return Concat({Le16(2), Bytes{0, 1}, Le32(static_cast<uint32_t>(entries.size() / 8)),
                  Id(FirstChunkId(layout, stream, "")),
@@ -149,7 +148,7 @@ inline Bytes StandardIndexBody(const Layout& layout, const Built& built, uint32_
 }
 
 inline std::string IndexChunkId(uint32_t stream) {
-  return "ix" + std::to_string(stream / 10) + std::to_string(stream % 10);
+  return {'i', 'x', static_cast<char>('0' + stream / 10), static_cast<char>('0' + stream % 10)};
 }
 
 // The super index of `stream`: one entry for its standard index.
@@ -193,13 +192,11 @@ inline Built Build(const Layout& layout) {
       movi.push_back(riff.Chunk(chunk.id, Bytes(chunk.size, 0x11)));
       offset += movi.back().size();
     }
-    if (layout.standardIndexes) {
-      for (uint32_t s = 0; s < layout.streams.size(); ++s) {
-        standardBodies[s] = StandardIndexBody(layout, built, s);
-        indexPositions[s] = built.moviTypePos + offset;
-        movi.push_back(riff.Chunk(IndexChunkId(s), standardBodies[s]));
-        offset += movi.back().size();
-      }
+    for (uint32_t s = 0; layout.standardIndexes && s < layout.streams.size(); ++s) {
+      standardBodies[s] = StandardIndexBody(layout, built, s);
+      indexPositions[s] = built.moviTypePos + offset;
+      movi.push_back(riff.Chunk(IndexChunkId(s), standardBodies[s]));
+      offset += movi.back().size();
     }
     movi.push_back(layout.moviExtra);
     std::vector<Bytes> segment = {hdrl, riff.List("movi", movi)};
@@ -207,9 +204,9 @@ inline Built Build(const Layout& layout) {
       std::vector<Idx1Row> rows;
       const uint64_t base = layout.idx1 == Idx1Kind::kAbsolute ? built.moviTypePos : 0;
       for (size_t i = 0; i < layout.chunks.size(); ++i) {
-        const Chunk& chunk = layout.chunks[i];
-        rows.push_back({chunk.id, chunk.key ? 0x10u : 0u,
-                        static_cast<uint32_t>(base + built.offsets[i]), chunk.size});
+        const Chunk& c = layout.chunks[i];
+        rows.push_back(
+            {c.id, c.key ? 0x10u : 0u, static_cast<uint32_t>(base + built.offsets[i]), c.size});
       }
       if (layout.editIdx1) layout.editIdx1(rows);
       Bytes body;
@@ -228,27 +225,19 @@ inline Built Build(const Layout& layout) {
   return built;
 }
 
-// A video stream of `frames` frames and an audio stream, with headers that
-// agree with `chunks`.
+// A video and an audio stream whose headers agree with `chunks`.
 inline Layout VideoAudioLayout(const std::vector<Chunk>& chunks) {
-  Stream video;
-  Stream audio;
+  // Audio: 16-bit mono at 8000 Hz in blocks of 2.
+  Stream video, audio{"auds", std::string(4, '\0'), 0, 0, 2, 16000, 0, 0, 2, 24, 16000, {}};
   for (const Chunk& chunk : chunks) {
     Stream& stream = StreamOf(chunk.id) == 0 ? video : audio;
     stream.suggestedBuffer = std::max(stream.suggestedBuffer, chunk.size);
     stream.length += &stream == &video ? 1 : chunk.size;  // audio: bytes, then samples
   }
   audio.length /= 2;
-  audio.type = "auds";
-  audio.handler = std::string(4, '\0');
-  audio.scale = audio.sampleSize = 2;
-  audio.rate = 16000;
-  Layout layout;
-  layout.mainFlags = 0x110;  // has index, interleaved
-  layout.totalFrames = video.length;
-  layout.streams = {video, audio};
-  layout.chunks = chunks;
-  return layout;
+  // Has index, interleaved.
+  return {0x110, video.length, {video, audio},      false,   0, chunks, false,
+          true,  {},           Idx1Kind::kRelative, nullptr, {}};
 }
 
 }  // namespace avitest

@@ -54,7 +54,7 @@ ParseRun Parse(const std::string& path, bool checkIndexes = true) {
 
 struct Sample {
   const char* file;
-  Lines expected;         // report lines, without their indentation
+  Lines expected;         // texts of report lines
   Lines statistics = {};  // all the verdicts of the statistics, where given
   Lines alarms = {};      // what the header checks rightly report
 };
@@ -62,36 +62,36 @@ struct Sample {
 const Sample kSamples[] = {
     // A frame of size 0; audio ahead of the video, unannounced; VBR length in chunks.
     {"mpeg4_mp3.avi",
-     {"00 microsec/Frame: 40000", "00 FormatTag: 85 (MP3)", "04 Samples/sec (fps): 44100"},
-     {"'00dc': 26 (Dropped: 1), 'Idx1': 26 (Key: 3), ODML: 0!",
-      "Initial Frames detected 1, AVIStreamHeader Initial Frames: 0!",
-      "'01wb': 40 (Dropped: 0), 'Idx1': 40 (Key: 40), ODML: 0!",
-      "'auds'-Stream Payload Total Size in Bytes: 4180!"}},
+     Lines{"00 microsec/Frame: 40000", "00 FormatTag: 85 (MP3)", "04 Samples/sec (fps): 44100"},
+     Lines{"'00dc': 26 (Dropped: 1), 'Idx1': 26 (Key: 3), ODML: 0!",
+           "Initial Frames detected 1, AVIStreamHeader Initial Frames: 0!",
+           "'01wb': 40 (Dropped: 0), 'Idx1': 40 (Key: 40), ODML: 0!",
+           "'auds'-Stream Payload Total Size in Bytes: 4180!"}},
     // PCM length in samples of the sample size: nothing to report.
     {"mjpeg_pcm.avi",
-     {"04 Handler: 0x47504a4d 'MJPG' (Motion JPEG)", "24 Rate: 10", "14 Bits/Sample: 16"},
-     {"'00dc': 5 (Dropped: 0), 'Idx1': 5 (Key: 5), ODML: 0!",
-      "'01wb': 4 (Dropped: 0), 'Idx1': 4 (Key: 4), ODML: 0!",
-      "'auds'-Stream Payload Total Size in Bytes: 8000!"}},
+     Lines{"04 Handler: 0x47504a4d 'MJPG' (Motion JPEG)", "24 Rate: 10", "14 Bits/Sample: 16"},
+     Lines{"'00dc': 5 (Dropped: 0), 'Idx1': 5 (Key: 5), ODML: 0!",
+           "'01wb': 4 (Dropped: 0), 'Idx1': 4 (Key: 4), ODML: 0!",
+           "'auds'-Stream Payload Total Size in Bytes: 8000!"}},
     // ffmpeg writes no DVINFO behind the bitmap header of DV streams.
     {"dv_pal.avi",
-     {"36 Height: 576", "00 Type: 'vids' DV Type 2 (redundant 'auds' stream, VfW compatible)"},
+     Lines{"36 Height: 576", "00 Type: 'vids' DV Type 2 (redundant 'auds' stream, VfW compatible)"},
      {},
-     {"*** Error: DVINFO missing!"}},
+     Lines{"*** Error: DVINFO missing!"}},
     // One stream has nothing to interleave with, whatever the flag says.
     {"rawvideo.avi",
-     {"00 microsec/Frame: 200000", "16 Total Frames: 5", "24 Streams: 1", "32 Length: 5"},
-     {"'00dc': 5 (Dropped: 0), 'Idx1': 5 (Key: 5), ODML: 0!", "No 'auds'-Stream detected!"}},
+     Lines{"00 microsec/Frame: 200000", "16 Total Frames: 5", "24 Streams: 1", "32 Length: 5"},
+     Lines{"'00dc': 5 (Dropped: 0), 'Idx1': 5 (Key: 5), ODML: 0!", "No 'auds'-Stream detected!"}},
     // Without video the main header counts no frames.
     {"audio_only.avi",
-     {"24 Streams: 1", "00 Type: 'auds'", "02 Channels: 1", "04 Samples/sec (fps): 11025"},
-     {"'00wb': 6 (Dropped: 0), 'Idx1': 6 (Key: 6), ODML: 0!",
-      "'auds'-Stream Payload Total Size in Bytes: 11026!", "No 'vids'-Stream detected!"}},
+     Lines{"24 Streams: 1", "00 Type: 'auds'", "02 Channels: 1", "04 Samples/sec (fps): 11025"},
+     Lines{"'00wb': 6 (Dropped: 0), 'Idx1': 6 (Key: 6), ODML: 0!",
+           "'auds'-Stream Payload Total Size in Bytes: 11026!", "No 'vids'-Stream detected!"}},
     {"two_audio.avi", {"24 Streams: 3", "36 Height: 48", "14 Bits/Sample: 8", "02 Channels: 2"}},
     {"msmpeg4v2_adpcm.avi",
-     {"04 Handler: 0x3234504d 'MP42' (MS MPEG-4)", "24 Rate: 15", "00 FormatTag: 2 (ADPCM)"},
+     Lines{"04 Handler: 0x3234504d 'MP42' (MS MPEG-4)", "24 Rate: 15", "00 FormatTag: 2 (ADPCM)"},
      {},
-     {"*** Warning: AvgBytesPerSec Length 0:00:00:04 (10.83 fps)!"}},
+     Lines{"*** Warning: AvgBytesPerSec Length 0:00:00:04 (10.83 fps)!"}},
 };
 
 TEST(CAVIParserMuxerFilesTest, SuiteFilesWalkCleanlyAndStateTheRecipe) {
@@ -101,13 +101,7 @@ TEST(CAVIParserMuxerFilesTest, SuiteFilesWalkCleanlyAndStateTheRecipe) {
     const ParseRun run = Parse(path);
     ASSERT_TRUE(run.result);
     EXPECT_EQ(Alarms(run), sample.alarms);
-    Lines trimmed;
-    for (const std::string& line : run.lines) trimmed.push_back(Trimmed(line));
-    for (const std::string& line : sample.expected) {
-      EXPECT_NE(std::find(trimmed.begin(), trimmed.end(), line), trimmed.end()) << line;
-    }
-    EXPECT_EQ(testsupport::CountText(trimmed, "'AVI ': RIFF AVI Chunk, Segment #"), 1u);
-    EXPECT_TRUE(testsupport::HasText(trimmed, "'movi': AVI movi List"));
+    testsupport::ExpectTexts(run.lines, sample.expected);
     EXPECT_EQ(sample.statistics.empty() ? Lines{} : Verdicts(run), sample.statistics);
     EXPECT_EQ(Verdicts(Parse(path, false), false), Verdicts(run, false));
   }
@@ -134,16 +128,14 @@ const Muxer kMuxers[] = {
     {"ffmpeg 8-bit palette, top-down", "ffmpeg",
      kFf + kVideo + "-c:v rawvideo -pix_fmt pal8 \"$OUT\""},
     {"ffmpeg audio only", "ffmpeg", kFf + kSound + "-c:a pcm_s16le \"$OUT\""},
-    {"ffmpeg audio only, MP3", "ffmpeg", kFf + kSound + "-c:a libmp3lame \"$OUT\""},
     // Over 1 GiB: an 'AVIX' segment, an 'ix##' per stream and segment.
-    {"ffmpeg OpenDML",
-     "ffmpeg",
+    {"ffmpeg OpenDML", "ffmpeg",
      kFf + "-f lavfi -i color=c=gray:size=1920x1080:rate=25 -f lavfi -i "
            "sine=frequency=440:sample_rate=8000 -t 15 -c:v rawvideo -pix_fmt yuv420p -c:a "
            "pcm_s16le -ac 1 \"$OUT\"",
-     {"'ix00': 2 (Dropped: 0), 'Idx1': 0 (Key: 0), ODML: 375!", "'00dc': 375 (Dropped: 0)",
-      "'indx': 0 (Dropped: 0), 'Idx1': 0 (Key: 0), ODML: 2!", "'01wb': 118 (Dropped: 0)",
-      "'auds'-Stream Payload Total Size in Bytes: 240000!"},
+     Lines{"'ix00': 2 (Dropped: 0), 'Idx1': 0 (Key: 0), ODML: 375!", "'00dc': 375 (Dropped: 0)",
+           "'indx': 0 (Dropped: 0), 'Idx1': 0 (Key: 0), ODML: 2!", "'01wb': 118 (Dropped: 0)",
+           "'auds'-Stream Payload Total Size in Bytes: 240000!"},
      true},
     {"GStreamer audio only", "gst-launch-1.0",
      kGst + "audiotestsrc num-buffers=50 ! audio/x-raw,rate=22050,channels=1 ! avimux ! "
@@ -181,8 +173,7 @@ TEST(CAVIParserMuxerFilesTest, ValidFilesOfEveryMuxerRaiseNoAlarm) {
   }
 }
 
-// Built: no video and a main header without frames, size or period; OpenDML,
-// whose main header counts the first segment only.
+// Built: audio only under an empty main header; OpenDML counting the first segment.
 TEST(CAVIParserMuxerFilesTest, MainHeaderIsJudgedByTheStreamsItDescribes) {
   avitest::Layout audioOnly = avitest::VideoAudioLayout({{"01wb", 4000}, {"01wb", 4000}});
   audioOnly.streams.erase(audioOnly.streams.begin());
