@@ -203,8 +203,6 @@ class CRIFFParser : public CParser {
   // read (the walk must stop); `complete` tells whether the dumper consumed
   // the whole body.
   bool DumpDescribed(uint32_t size, const StructDesc& desc, int depth, bool& complete);
-  // A chunk nobody knows: its header line, then its body skipped.
-  int SkipUnknownChunk(uint32_t token, uint32_t size, uint64_t headerPos, int depth);
   // Skips what is left of the chunk body that starts at `bodyStart`, shown at
   // `depth`, and then its pad byte (a pad byte missing at the very end of the
   // file is tolerated). False when the file ends inside the body.
@@ -277,6 +275,8 @@ class CRIFFParser : public CParser {
   bool HeaderStartsAt(uint64_t position, uint64_t room);
   int HandleSubList(uint32_t token, uint32_t size, uint64_t headerPos, uint64_t& remaining,
                     int depth);
+  // A chunk nobody knows: its header line, then its body skipped.
+  int SkipUnknownChunk(uint32_t token, uint32_t size, uint64_t headerPos, int depth);
   int HandleInfoSubChunk(uint32_t token, uint32_t size, uint64_t headerPos, int depth);
 
   bool DumpText(uint32_t token, uint32_t size, const std::string& name, const FieldDesc (&field)[1],
