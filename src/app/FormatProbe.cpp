@@ -11,7 +11,7 @@
 #include "core/Report.h"
 #include "riff/CAVIParser.h"
 #include "riff/CRIFFParser.h"
-#include "riffforms/CRIFFSpecParser.h"
+#include "riffforms/CRIFFFormsParser.h"
 
 namespace {
 
@@ -44,7 +44,7 @@ const ParserRow kParserRows[] = {
     {ProbeRow::kQuickTime, nullptr, false},  // CMOVParser
     {ProbeRow::kRealMedia, nullptr, false},  // CRMFParser
     {ProbeRow::kAsf, nullptr, false},        // CASFParser
-    {ProbeRow::kRiffForm, Make<CRIFFSpecParser>, false},
+    {ProbeRow::kRiffForm, Make<CRIFFFormsParser>, false},
     {ProbeRow::kForcedRiff, Make<CRIFFParser>, false},
     {ProbeRow::kRiff, Make<CRIFFParser>, false},
     {ProbeRow::kMpeg, nullptr, true},  // CMPGParser

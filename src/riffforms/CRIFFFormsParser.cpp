@@ -1,4 +1,4 @@
-#include "riffforms/CRIFFSpecParser.h"
+#include "riffforms/CRIFFFormsParser.h"
 
 #include <algorithm>
 #include <iterator>
@@ -117,18 +117,18 @@ const FormKind kOtherForm = {0, "RIFF Unknown Chunk", nullptr, Walker::kGeneric}
 
 }  // namespace
 
-CRIFFSpecParser::CRIFFSpecParser(RunOptions options, ReportOutput& output)
+CRIFFFormsParser::CRIFFFormsParser(RunOptions options, ReportOutput& output)
     : CRIFFParser(std::move(options), output) {
   sizeMismatchEnd_ = ")!";
 }
 
-std::string CRIFFSpecParser::FormVerdict() const {
+std::string CRIFFFormsParser::FormVerdict() const {
   return (bigEndian_ ? "This is a valid RIFF file in Network byte order of type "
                      : "This is a valid RIFF file of type ") +
          formType_ + ".";
 }
 
-bool CRIFFSpecParser::HandleTopLevelToken(uint32_t token, int depth, bool& formSeen) {
+bool CRIFFFormsParser::HandleTopLevelToken(uint32_t token, int depth, bool& formSeen) {
   if (token != kMidiHeaderId) return false;
   // A Standard MIDI File: big-endian numbers and no pad bytes; its chunks are
   // walked from the header on.
@@ -139,7 +139,7 @@ bool CRIFFSpecParser::HandleTopLevelToken(uint32_t token, int depth, bool& formS
   return true;
 }
 
-int CRIFFSpecParser::HandleTopLevelForm(uint32_t token, uint32_t size, int depth) {
+int CRIFFFormsParser::HandleTopLevelForm(uint32_t token, uint32_t size, int depth) {
   if (token == kFormId || token == kRifxId || token == kCatId) {
     // IFF and RIFX: big-endian, chunks padded to even lengths.
     wordAligned_ = true;
@@ -148,7 +148,7 @@ int CRIFFSpecParser::HandleTopLevelForm(uint32_t token, uint32_t size, int depth
   return DispatchForm(token, size, depth);
 }
 
-int CRIFFSpecParser::DispatchForm(uint32_t token, uint32_t size, int depth) {
+int CRIFFFormsParser::DispatchForm(uint32_t token, uint32_t size, int depth) {
   if (size < 4) return kStop;
   // The position is behind the form's size word.
   const uint64_t headerPos = CurrentPosition() - 8;
@@ -175,7 +175,7 @@ int CRIFFSpecParser::DispatchForm(uint32_t token, uint32_t size, int depth) {
   return WalkList(body, inner);
 }
 
-int CRIFFSpecParser::HandleForceFeedback(uint64_t body, int depth) {
+int CRIFFFormsParser::HandleForceFeedback(uint64_t body, int depth) {
   report_.Message("This is not a standard RIFF File Format!", depth, kFatal);
   // The effect's chunks follow a fixed prefix; they fill what remains of
   // the form behind it.
@@ -191,7 +191,7 @@ int CRIFFSpecParser::HandleForceFeedback(uint64_t body, int depth) {
 // ---------------------------------------------------------------------------
 // The walkers
 
-int CRIFFSpecParser::Walk(uint64_t remaining, const Table& table, int depth) {
+int CRIFFFormsParser::Walk(uint64_t remaining, const Table& table, int depth) {
   if (nesting_ >= kMaxListNesting) {
     // Forms and MIDI data nest; each level costs a frame of the walk.
     report_.Message("Lists nested too deeply, skipped!", depth, kError);
@@ -204,8 +204,8 @@ int CRIFFSpecParser::Walk(uint64_t remaining, const Table& table, int depth) {
   return result;
 }
 
-int CRIFFSpecParser::WalkWave(uint64_t remaining, int depth) {
-  using P = CRIFFSpecParser;
+int CRIFFFormsParser::WalkWave(uint64_t remaining, int depth) {
+  using P = CRIFFFormsParser;
   static const Table::Entry kEntries[] = {
       {FourCC("fmt "), &P::HandleWaveFormat}, {FourCC("data"), &P::HandleWaveData},
       {FourCC("fact"), &P::HandleDescribed},  {FourCC("cue "), &P::HandleDescribed},
@@ -220,8 +220,8 @@ int CRIFFSpecParser::WalkWave(uint64_t remaining, int depth) {
   return Walk(remaining, kTable, depth);
 }
 
-int CRIFFSpecParser::WalkAssociatedData(uint64_t remaining, int depth) {
-  using P = CRIFFSpecParser;
+int CRIFFFormsParser::WalkAssociatedData(uint64_t remaining, int depth) {
+  using P = CRIFFFormsParser;
   static const Table::Entry kEntries[] = {
       {FourCC("labl"), &P::HandleDescribed},
       {FourCC("note"), &P::HandleDescribed},
@@ -232,8 +232,8 @@ int CRIFFSpecParser::WalkAssociatedData(uint64_t remaining, int depth) {
   return Walk(remaining, kTable, depth);
 }
 
-int CRIFFSpecParser::WalkWaveList(uint64_t remaining, int depth) {
-  using P = CRIFFSpecParser;
+int CRIFFFormsParser::WalkWaveList(uint64_t remaining, int depth) {
+  using P = CRIFFFormsParser;
   static const Table::Entry kEntries[] = {
       {FourCC("data"), &P::HandleWaveData},
       {FourCC("slnt"), &P::HandleDescribed},
@@ -242,8 +242,8 @@ int CRIFFSpecParser::WalkWaveList(uint64_t remaining, int depth) {
   return Walk(remaining, kTable, depth);
 }
 
-int CRIFFSpecParser::WalkIffAudio(uint64_t remaining, int depth) {
-  using P = CRIFFSpecParser;
+int CRIFFFormsParser::WalkIffAudio(uint64_t remaining, int depth) {
+  using P = CRIFFFormsParser;
   static const Table::Entry kEntries[] = {
       {kFormId, &P::HandleForm},
       {kListId, &P::HandleIffList},
@@ -270,8 +270,8 @@ int CRIFFSpecParser::WalkIffAudio(uint64_t remaining, int depth) {
   return Walk(remaining, kTable, depth);
 }
 
-int CRIFFSpecParser::WalkMidi(uint64_t remaining, int depth) {
-  using P = CRIFFSpecParser;
+int CRIFFFormsParser::WalkMidi(uint64_t remaining, int depth) {
+  using P = CRIFFFormsParser;
   static const Table::Entry kEntries[] = {
       {kMidiHeaderId, &P::HandleMidiHeader},
       {FourCC("MTrk"), &P::HandleNamedSkip},
@@ -288,12 +288,12 @@ int CRIFFSpecParser::WalkMidi(uint64_t remaining, int depth) {
 // ---------------------------------------------------------------------------
 // The chunks
 
-int CRIFFSpecParser::HandleForm(const ChunkHeader& chunk, uint64_t& remaining, int depth) {
+int CRIFFFormsParser::HandleForm(const ChunkHeader& chunk, uint64_t& remaining, int depth) {
   if (chunk.size < 4) return HandleUnexpected(chunk, remaining, depth);
   return DispatchForm(chunk.token, chunk.size, depth);
 }
 
-int CRIFFSpecParser::HandleWaveFormat(const ChunkHeader& chunk, uint64_t&, int depth) {
+int CRIFFFormsParser::HandleWaveFormat(const ChunkHeader& chunk, uint64_t&, int depth) {
   const int inner = ChunkHeaderLine(chunk.token, 0, chunk.size, chunk.headerPos,
                                     "WAVE StreamFormat Chunk", depth);
   const uint32_t read = std::min(chunk.size, kMaxFormatBody);
@@ -304,7 +304,7 @@ int CRIFFSpecParser::HandleWaveFormat(const ChunkHeader& chunk, uint64_t&, int d
   return SkipRestOfChunk(chunk.BodyStart(), chunk.size, inner) ? kHandled : kStop;
 }
 
-int CRIFFSpecParser::HandleWaveData(const ChunkHeader& chunk, uint64_t&, int depth) {
+int CRIFFFormsParser::HandleWaveData(const ChunkHeader& chunk, uint64_t&, int depth) {
   const int inner =
       ChunkHeaderLine(chunk.token, 0, chunk.size, chunk.headerPos, "WAVE Data Chunk", depth);
   // Samples are shown only when asked for in detail, or when the file ends
@@ -313,7 +313,7 @@ int CRIFFSpecParser::HandleWaveData(const ChunkHeader& chunk, uint64_t&, int dep
   return SkipRestOfChunk(chunk.BodyStart(), chunk.size, shown ? inner : 0) ? kHandled : kStop;
 }
 
-int CRIFFSpecParser::HandleWaveList(const ChunkHeader& chunk, uint64_t& remaining, int depth) {
+int CRIFFFormsParser::HandleWaveList(const ChunkHeader& chunk, uint64_t& remaining, int depth) {
   if (chunk.size < 4) return HandleUnexpected(chunk, remaining, depth);
   uint32_t listType = 0;
   if (!ReadToken(listType, depth)) return kStop;
@@ -346,16 +346,16 @@ int CRIFFSpecParser::HandleWaveList(const ChunkHeader& chunk, uint64_t& remainin
   return WalkList(body, inner) == kStop ? kStop : kHandled;
 }
 
-int CRIFFSpecParser::HandleIffList(const ChunkHeader& chunk, uint64_t& remaining, int depth) {
+int CRIFFFormsParser::HandleIffList(const ChunkHeader& chunk, uint64_t& remaining, int depth) {
   return WalkTypedList(chunk, remaining, "IFF List", depth);
 }
 
-int CRIFFSpecParser::HandleMidiList(const ChunkHeader& chunk, uint64_t& remaining, int depth) {
+int CRIFFFormsParser::HandleMidiList(const ChunkHeader& chunk, uint64_t& remaining, int depth) {
   return WalkTypedList(chunk, remaining, "RIFF List", depth);
 }
 
-int CRIFFSpecParser::WalkTypedList(const ChunkHeader& chunk, uint64_t& remaining, const char* name,
-                                   int depth) {
+int CRIFFFormsParser::WalkTypedList(const ChunkHeader& chunk, uint64_t& remaining, const char* name,
+                                    int depth) {
   // Too small to hold its type: stepped over as a chunk nobody knows.
   if (chunk.size < 4) return HandleUnexpected(chunk, remaining, depth);
   uint32_t listType = 0;
@@ -365,11 +365,11 @@ int CRIFFSpecParser::WalkTypedList(const ChunkHeader& chunk, uint64_t& remaining
   return WalkList(uint64_t{chunk.size} - 4, inner) == kStop ? kStop : kHandled;
 }
 
-int CRIFFSpecParser::HandleMidiHeader(const ChunkHeader& chunk, uint64_t&, int depth) {
+int CRIFFFormsParser::HandleMidiHeader(const ChunkHeader& chunk, uint64_t&, int depth) {
   return DumpMidiHeader(chunk, depth) ? kHandled : kStop;
 }
 
-bool CRIFFSpecParser::DumpMidiHeader(const ChunkHeader& chunk, int depth) {
+bool CRIFFFormsParser::DumpMidiHeader(const ChunkHeader& chunk, int depth) {
   const int inner =
       ChunkHeaderLine(chunk.token, 0, chunk.size, chunk.headerPos, "Midi Header", depth);
   // Format, tracks and division, as far as the body holds them; anything
@@ -412,7 +412,7 @@ bool CRIFFSpecParser::DumpMidiHeader(const ChunkHeader& chunk, int depth) {
   return SkipRestOfChunk(chunk.BodyStart(), chunk.size, inner);
 }
 
-int CRIFFSpecParser::HandleMidiData(const ChunkHeader& chunk, uint64_t&, int depth) {
+int CRIFFFormsParser::HandleMidiData(const ChunkHeader& chunk, uint64_t&, int depth) {
   const int inner =
       ChunkHeaderLine(chunk.token, 0, chunk.size, chunk.headerPos, "RMID Data Chunk", depth);
   // The MIDI data inside a RIFF file keeps its own rules: big-endian, no pad
@@ -428,7 +428,7 @@ int CRIFFSpecParser::HandleMidiData(const ChunkHeader& chunk, uint64_t&, int dep
   return SkipRestOfChunk(chunk.BodyStart(), chunk.size, inner) ? kHandled : kStop;
 }
 
-int CRIFFSpecParser::HandleDescribed(const ChunkHeader& chunk, uint64_t& remaining, int depth) {
+int CRIFFFormsParser::HandleDescribed(const ChunkHeader& chunk, uint64_t& remaining, int depth) {
   const Described* described = Lookup(kDescribed, chunk.token);
   if (!described) return HandleUnexpected(chunk, remaining, depth);
   if (chunk.size > kMaxDescribedBody) {
@@ -443,13 +443,13 @@ int CRIFFSpecParser::HandleDescribed(const ChunkHeader& chunk, uint64_t& remaini
   return DumpDescribed(chunk.size, *described->desc, depth, complete) ? kHandled : kStop;
 }
 
-int CRIFFSpecParser::HandleText(const ChunkHeader& chunk, uint64_t& remaining, int depth) {
+int CRIFFFormsParser::HandleText(const ChunkHeader& chunk, uint64_t& remaining, int depth) {
   const Named* text = Lookup(kTexts, chunk.token);
   if (!text) return HandleUnexpected(chunk, remaining, depth);
   return DumpTextChunk(chunk.token, chunk.size, text->name, depth) ? kHandled : kStop;
 }
 
-int CRIFFSpecParser::HandleNamedSkip(const ChunkHeader& chunk, uint64_t& remaining, int depth) {
+int CRIFFFormsParser::HandleNamedSkip(const ChunkHeader& chunk, uint64_t& remaining, int depth) {
   const Named* skipped = Lookup(kSkipped, chunk.token);
   if (!skipped) return HandleUnexpected(chunk, remaining, depth);
   const int inner =
@@ -457,14 +457,14 @@ int CRIFFSpecParser::HandleNamedSkip(const ChunkHeader& chunk, uint64_t& remaini
   return SkipChunkBody(chunk.size, inner) ? kHandled : kStop;
 }
 
-int CRIFFSpecParser::HandleKnownOrUnexpected(const ChunkHeader& chunk, uint64_t& remaining,
-                                             int depth) {
+int CRIFFFormsParser::HandleKnownOrUnexpected(const ChunkHeader& chunk, uint64_t& remaining,
+                                              int depth) {
   const int result = HandleKnownChunk(chunk.token, chunk.size, depth);
   if (result != kNotKnown) return result;
   return HandleUnexpected(chunk, remaining, depth);
 }
 
-int CRIFFSpecParser::HandleUnexpected(const ChunkHeader& chunk, uint64_t&, int depth) {
+int CRIFFFormsParser::HandleUnexpected(const ChunkHeader& chunk, uint64_t&, int depth) {
   const int inner = ChunkHeaderLine(chunk.token, 0, chunk.size, chunk.headerPos, "", depth);
   report_.Message(kUnexpectedToken, inner, kWarning);
   return SkipChunkBody(chunk.size, inner) ? kHandled : kStop;

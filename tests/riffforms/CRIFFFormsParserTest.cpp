@@ -10,7 +10,7 @@
 
 #include "TestSupport.h"
 #include "app/FormatProbe.h"
-#include "riffforms/CRIFFSpecParser.h"
+#include "riffforms/CRIFFFormsParser.h"
 
 namespace {
 
@@ -110,7 +110,7 @@ struct FormCase {
   Lines absent;
 };
 
-TEST(CRIFFSpecParser, FormsChunksAndVerdicts) {
+TEST(CRIFFFormsParser, FormsChunksAndVerdicts) {
   const std::string kClean = "*** ";
   const FormCase cases[] = {
       {"wave pcm",
@@ -183,7 +183,7 @@ TEST(CRIFFSpecParser, FormsChunksAndVerdicts) {
   options.report.verbosity = 3;
   for (const FormCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto run = testsupport::RunParserOnBytes<CRIFFSpecParser>(c.bytes, options);
+    const auto run = testsupport::RunParserOnBytes<CRIFFFormsParser>(c.bytes, options);
     EXPECT_TRUE(run.result);
     testsupport::ExpectTexts(run.Body(), c.present, c.absent);
   }
@@ -191,20 +191,20 @@ TEST(CRIFFSpecParser, FormsChunksAndVerdicts) {
 
 // Cut at every length and with hostile size words, the walk ends cleanly
 // and quickly.
-TEST(CRIFFSpecParser, DamagedFilesEndCleanly) {
+TEST(CRIFFFormsParser, DamagedFilesEndCleanly) {
   RunOptions options;
   options.report.verbosity = 3;
   const auto start = std::chrono::steady_clock::now();
   for (const Bytes& whole : {EveryWaveChunk(), Aiff(), Rmid(), Midi(1, 1, 96)}) {
     for (size_t cut = 0; cut < whole.size(); cut += cut < 128 ? 1 : 61) {
-      testsupport::RunParserOnBytes<CRIFFSpecParser>(Bytes(whole.begin(), whole.begin() + cut),
-                                                     options);
+      testsupport::RunParserOnBytes<CRIFFFormsParser>(Bytes(whole.begin(), whole.begin() + cut),
+                                                      options);
     }
     for (size_t at = 4; at + 4 <= whole.size(); at += at < 256 ? 4 : 124) {
       for (uint32_t size : {0xFFFFFFFFu, 0x7FFFFFFFu, 3u, 0u}) {
         Bytes hostile = whole;
         for (int i = 0; i < 4; ++i) hostile[at + i] = static_cast<uint8_t>(size >> (8 * i));
-        testsupport::RunParserOnBytes<CRIFFSpecParser>(hostile, options);
+        testsupport::RunParserOnBytes<CRIFFFormsParser>(hostile, options);
       }
     }
   }
@@ -213,7 +213,7 @@ TEST(CRIFFSpecParser, DamagedFilesEndCleanly) {
 
 // Files of real producers, made where every program of the command is
 // installed; $OUT names the file, the last one it writes is parsed.
-TEST(CRIFFSpecParser, ProducerFiles) {
+TEST(CRIFFFormsParser, ProducerFiles) {
   const std::string sine = "ffmpeg -v error -f lavfi -i sine=d=0.2 -ar 8000 ";
   const std::string sox = "sox -n -r 8000 -b ";
   const std::string gst = "gst-launch-1.0 -q audiotestsrc num-buffers=3 ";
@@ -257,13 +257,13 @@ TEST(CRIFFSpecParser, ProducerFiles) {
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     const size_t last = pattern.rfind("$OUT") + 4;
     const std::string path = out + pattern.substr(last, pattern.find(' ', last) - last);
-    const auto run = testsupport::RunParserOnFile<CRIFFSpecParser>(path, options);
+    const auto run = testsupport::RunParserOnFile<CRIFFFormsParser>(path, options);
     testsupport::ExpectTexts(run.Body(), present, {"Error", "Fatal"});
   }
   if (made == 0) GTEST_SKIP() << "no producer installed";
 }
 
-TEST(CRIFFSpecParser, Wave64IsNotARiffForm) {
+TEST(CRIFFFormsParser, Wave64IsNotARiffForm) {
   if (!testsupport::Installed("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
   testsupport::ScratchDir dir;
   const std::string path = dir.File("a.w64");

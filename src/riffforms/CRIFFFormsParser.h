@@ -15,9 +15,9 @@
 
 #include "riff/CRIFFParser.h"
 
-class CRIFFSpecParser : public CRIFFParser {
+class CRIFFFormsParser : public CRIFFParser {
  public:
-  CRIFFSpecParser(RunOptions options, ReportOutput& output);
+  CRIFFFormsParser(RunOptions options, ReportOutput& output);
 
   // The name of the form last recognised, "(Unknown)" when there was none.
   const std::string& FormTypeText() const { return formType_; }
@@ -28,7 +28,7 @@ class CRIFFSpecParser : public CRIFFParser {
   std::string FormVerdict() const override;
 
  private:
-  using Table = ChunkTable<CRIFFSpecParser>;
+  using Table = ChunkTable<CRIFFFormsParser>;
 
   // A form (`RIFF`, `RIFX`, `FORM`, ...) of `size` bytes, with the position
   // behind its size word: the form type picks the walker.
