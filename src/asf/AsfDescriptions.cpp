@@ -88,7 +88,7 @@ const ValueNameTable kStreamFlags(kBitFlags, kStreamFlagNames);
 // each measured by their length field. The error-correction data is a block
 // of its own whose layout depends on the error-correction type, so the
 // parser interprets it (kSpreadErrorCorrection for the spread type); its
-// fields are not part of this object's fixed layout.
+// fields lie outside this object's fixed layout.
 const FieldDesc kStreamPropertiesFields[] = {
     {T::Guid, 0, 2, "StreamType", &kStreamTypes},
     {T::Guid, 0, 4, "ErrorCorrectionType", &kErrorCorrectionTypes},
@@ -111,7 +111,7 @@ const FieldDesc kSpreadErrorCorrectionFields[] = {
     {T::Bytes, -1, 4, "Data"},
 };
 
-// The fixed part in front of a video stream's bitmap information header.
+// The fixed fields in front of a video stream's bitmap information header.
 const FieldDesc kVideoMediaFields[] = {
     {T::DWord, 0, 2, "EncodedImageWidth"},
     {T::DWord, 0, 2, "EncodedImageHeight"},
