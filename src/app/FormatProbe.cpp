@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "asf/CASFParser.h"
 #include "aviwriter/AviWriter.h"
 #include "core/CIOService.h"
 #include "core/CParser.h"
@@ -43,7 +44,7 @@ const ParserRow kParserRows[] = {
     {ProbeRow::kAvi, MakeAvi, true},
     {ProbeRow::kQuickTime, nullptr, false},  // CMOVParser
     {ProbeRow::kRealMedia, nullptr, false},  // CRMFParser
-    {ProbeRow::kAsf, nullptr, false},        // CASFParser
+    {ProbeRow::kAsf, Make<CASFParser>, false},
     {ProbeRow::kRiffForm, Make<CRIFFFormsParser>, false},
     {ProbeRow::kForcedRiff, Make<CRIFFParser>, false},
     {ProbeRow::kRiff, Make<CRIFFParser>, false},

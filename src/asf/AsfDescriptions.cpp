@@ -681,7 +681,9 @@ const StructDesc kIndexParameterPlaceholder("Index Parameter Placeholder",
                                             "{d9aade20-7c17-4f9c-bc28-8555dd98e2a2}", 0, 0,
                                             kIndexParameterPlaceholderFields);
 
-const StructDesc kSimpleIndex("Simple Index", "{33000890-e5b1-11cf-89f4-00a0c90349cb}", 56, 0,
+// The fixed fields take 32 bytes; a short file's index holds only a few
+// entries of 6 bytes each.
+const StructDesc kSimpleIndex("Simple Index", "{33000890-e5b1-11cf-89f4-00a0c90349cb}", 32, 0,
                               kSimpleIndexFields);
 const StructDesc kIndex("Index", "{d6e229d3-35da-11d1-9034-00a0c90349be}", 26, 0, kIndexFields);
 const StructDesc kMediaObjectIndex("Media Object Index", "{feb103f8-12ad-4c64-840f-2a1d2f7ad48c}",

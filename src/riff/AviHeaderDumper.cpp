@@ -809,6 +809,15 @@ void AviHeaderDumper::DumpDvType1Format(const uint8_t* body, uint32_t size, int 
   }
 }
 
+void AviHeaderDumper::DumpForeignBitmap(CParser& parser, const uint8_t* body, uint32_t size,
+                                        int depth) {
+  const AviModel model;
+  AviStreamHeader header;
+  header.type = FourCC("vids");
+  header.handler = WordAt(parser, body, size, 16);
+  AviHeaderDumper(parser, model).DumpVideoFormat(header, body, size, depth);
+}
+
 void AviHeaderDumper::DumpVideoFormat(const AviStreamHeader& header, const uint8_t* body,
                                       uint32_t size, int depth) {
   const Report& report = parser_.Reporter();

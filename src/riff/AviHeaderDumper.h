@@ -28,6 +28,11 @@ class AviHeaderDumper {
   void DumpVideoProperties(const uint8_t* body, uint32_t size, int depth);
   void DumpExtendedHeader(const uint8_t* body, uint32_t size, int depth);
 
+  // A bitmap header met outside an AVI file (the video format of an ASF
+  // stream), dumped as an AVI video format with no main header to check it
+  // against; the codec comes from the header's compression field.
+  static void DumpForeignBitmap(CParser& parser, const uint8_t* body, uint32_t size, int depth);
+
   // Codec name of a video handler, e.g. " (Motion JPEG)"; empty when unknown.
   static std::string CodecName(uint32_t handler);
   // rate / scale, scale 0 counted as 1.
