@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 
 namespace testsupport {
 
@@ -173,6 +174,16 @@ void ExpectInOrder(const std::vector<std::string>& lines, const std::vector<std:
     }
     ++line;
   }
+}
+
+std::string RunCommand(const std::string& command) {
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
+  std::string text;
+  if (!pipe) return "popen failed";
+  char buffer[4096];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0) text.append(buffer, got);
+  return text;
 }
 
 std::vector<std::string> MessageLines(const std::vector<std::string>& lines) {

@@ -104,6 +104,8 @@ void ExpectInOrder(const std::vector<std::string>& lines, const std::vector<std:
 // The report lines that carry a message ("*** ...").
 std::vector<std::string> MessageLines(const std::vector<std::string>& lines);
 bool Installed(const std::string& tool);  // tests of real producers skip without it
+// What a shell command prints on standard output and standard error.
+std::string RunCommand(const std::string& command);
 
 // A file's bytes, and little-endian values and four-character tokens in
 // them (0 or "" beyond the end); FindToken gives -1 when there is none.

@@ -42,9 +42,9 @@ AsfPacketWalker::AsfPacketWalker(CParser& parser, uint32_t packetSize, uint64_t 
       packetCount_(packetCount) {}
 
 bool AsfPacketWalker::WalkPacket(uint64_t number, int depth) {
-  const int inner = report_.ItemLine("DataPacket #" + Num(number) + "/" + Num(packetCount_), "",
-                                     "", packetSize_, parser_.CurrentPosition(), depth,
-                                     parser_.Verbosity());
+  const int inner =
+      report_.ItemLine("DataPacket #" + Num(number) + "/" + Num(packetCount_), "", "", packetSize_,
+                       parser_.CurrentPosition(), depth, parser_.Verbosity());
   Packet packet;
   uint8_t first = 0;
   if (!ReadByte(first, packet, inner)) return false;
@@ -180,8 +180,7 @@ bool AsfPacketWalker::Payloads(Packet& packet, int depth) {
   for (unsigned i = 1; i <= count; ++i) {
     // A payload header beyond the packet would be read from the next one.
     if (Left(packet) == 0) {
-      Error("Payload #" + Num(i) + "/" + Num(count) + " lies beyond the end of the packet!",
-            inner);
+      Error("Payload #" + Num(i) + "/" + Num(count) + " lies beyond the end of the packet!", inner);
       return true;
     }
     if (!Payload(i, count, packet, inner)) return false;
@@ -190,9 +189,9 @@ bool AsfPacketWalker::Payloads(Packet& packet, int depth) {
 }
 
 bool AsfPacketWalker::Payload(unsigned index, unsigned count, Packet& packet, int depth) {
-  const int inner = report_.ItemLine("Payload #" + Num(index) + "/" + Num(count), "", "",
-                                     Report::kNoSize, parser_.CurrentPosition(), depth,
-                                     parser_.Verbosity());
+  const int inner =
+      report_.ItemLine("Payload #" + Num(index) + "/" + Num(count), "", "", Report::kNoSize,
+                       parser_.CurrentPosition(), depth, parser_.Verbosity());
   uint8_t stream = 0;
   if (!ReadByte(stream, packet, inner)) return false;
   Line("StreamNumber: " + Hex2(stream), inner);
@@ -264,12 +263,12 @@ bool AsfPacketWalker::ReplicatedData(uint32_t length, uint32_t& objectSize, Pack
   }
   uint32_t presentationTime = 0;
   if (!ReadNumber(4, objectSize, packet, depth)) return false;
-  std::string note;
-  if (uint64_t{objectSize} + length > packetSize_) {
-    note = " (-" + Num(length) + ")";
-    objectSize = objectSize > length ? objectSize - length : 0;
-  }
-  Line("RD: SizeOfMediaObject: " + Num(objectSize) + note, depth);
+  // An object larger than the packet continues in later packets; the
+  // replicated data take their share of this one.
+  const bool spans = uint64_t{objectSize} + length > packetSize_;
+  Line("RD: SizeOfMediaObject: " + Num(objectSize) + (spans ? " (-" + Num(length) + ")" : ""),
+       depth);
+  if (spans) objectSize = objectSize > length ? objectSize - length : 0;
   if (!ReadNumber(4, presentationTime, packet, depth)) return false;
   Line("RD: MediaObjectPresentationTime (1ms): " + Num(presentationTime), depth);
   packet.consumed += length - 8;

@@ -113,7 +113,8 @@ bool CASFParser::Parse(const std::string& sourcePath, const std::string& outputP
 bool CASFParser::WalkFile(int depth) {
   const int inner = OpeningLine(depth);
   const bool walked = WalkObjects(Container::kFile, FileSize(), inner);
-  verdict_ = walked ? "This is a Windows Media file." : "This might not be a valid Windows Media file.";
+  verdict_ =
+      walked ? "This is a Windows Media file." : "This might not be a valid Windows Media file.";
   return walked;
 }
 
@@ -191,10 +192,12 @@ CASFParser::Step CASFParser::Dispatch(Container container, const ObjectHeader& o
   bool ok = true;
   const Described* entry = nullptr;
   if (container == Container::kHeader) {
-    if (object.guid == kHeaderExtensionGuid) return WalkHeaderExtension(object, depth) ? Step::kNext : Step::kFailed;
+    if (object.guid == kHeaderExtensionGuid)
+      return WalkHeaderExtension(object, depth) ? Step::kNext : Step::kFailed;
     entry = Find(kHeaderChildren, object.guid);
   } else {
-    if (object.guid == kPaddingGuid) return SkipPadding(object, depth) ? Step::kNext : Step::kFailed;
+    if (object.guid == kPaddingGuid)
+      return SkipPadding(object, depth) ? Step::kNext : Step::kFailed;
     entry = Find(kHeaderExtensionChildren, object.guid);
   }
   ok = entry ? DumpObject(object, *entry->desc, entry->itemLimit, depth)
@@ -349,8 +352,8 @@ uint32_t CASFParser::DumpSubObject(const std::string& tag, uint32_t size, const 
   }
   if (tag == asf::kStreamProperties.tag && fieldIndex == kErrorCorrectionDataField) {
     if (values[kErrorCorrectionTypeField].text == kSpreadGuid) {
-      return StructureDumper::InterpretStructure(*this, indent, SpanTo(position), data, size,
-                                                 size, asf::kSpreadErrorCorrection,
+      return StructureDumper::InterpretStructure(*this, indent, SpanTo(position), data, size, size,
+                                                 asf::kSpreadErrorCorrection,
                                                  StructureDumper::kNoItemLimit);
     }
     report_.HexDump(data, size, indent, Verbosity());
@@ -359,12 +362,12 @@ uint32_t CASFParser::DumpSubObject(const std::string& tag, uint32_t size, const 
   // Typed values: the data type and the length are recorded a field or two
   // before the value.
   if (tag == asf::kExtendedContentDescription.tag && fieldIndex >= 2) {
-    return DumpTypedValue(values[fieldIndex - 2].number, values[fieldIndex - 1].number, data,
-                          size, indent);
+    return DumpTypedValue(values[fieldIndex - 2].number, values[fieldIndex - 1].number, data, size,
+                          indent);
   }
   if ((tag == asf::kMetadata.tag || tag == asf::kMetadataLibrary.tag) && fieldIndex >= 3) {
-    return DumpTypedValue(values[fieldIndex - 3].number, values[fieldIndex - 2].number, data,
-                          size, indent);
+    return DumpTypedValue(values[fieldIndex - 3].number, values[fieldIndex - 2].number, data, size,
+                          indent);
   }
   if (tag == asf::kExtendedStreamProperties.tag) {
     return DumpEmbeddedStreamProperties(data, size, position, indent);

@@ -162,15 +162,7 @@ inline bool HaveFfmpeg() {
   return ::access("/usr/bin/ffmpeg", X_OK) == 0 && ::access("/usr/bin/ffprobe", X_OK) == 0;
 }
 
-inline std::string RunCommand(const std::string& command) {
-  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
-  std::string text;
-  if (!pipe) return "popen failed";
-  char buffer[4096];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe.get())) > 0) text.append(buffer, got);
-  return text;
-}
+using testsupport::RunCommand;
 
 // Packets per stream as ffprobe counts them (none without ffmpeg).
 inline std::vector<long> PacketCounts(const std::string& path) {
