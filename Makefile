@@ -38,7 +38,7 @@ fuzz: build
 	mkdir -p $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/seeds
 	CLIPSMITH_SEED_DIR=$(abspath $(FUZZ_BUILD)/seeds) ./$(BUILD)/clipsmith_tests >/dev/null 2>&1 || true
 	./$(FUZZ_BUILD)/clipsmith_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=65536 -timeout=5 \
-	  -malloc_limit_mb=64 -rss_limit_mb=2048 -dict=fuzz/riff.dict -artifact_prefix=$(FUZZ_BUILD)/ \
+	  -malloc_limit_mb=64 -rss_limit_mb=2048 -dict=fuzz/formats.dict -artifact_prefix=$(FUZZ_BUILD)/ \
 	  $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/seeds examples tests/data
 
 # Line and branch coverage of src/ by the plain suite (needs gcovr).

@@ -1,15 +1,14 @@
 #include "asf/AsfPacketWalker.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "core/CParser.h"
-#include "core/FieldFormat.h"
 #include "core/Report.h"
 
 namespace {
 
 std::string Num(uint64_t value) { return Report::NumberText(value); }
-std::string Hex2(uint8_t value) { return "0x" + FieldFormat::Hex(value, 2); }
 
 // Field widths by length type: absent, byte, word, double word.
 constexpr unsigned kLengthTypeWidth[4] = {0, 1, 2, 4};
@@ -26,11 +25,6 @@ const char* CorrectionTypeNote(unsigned type) {
     default:
       return " (undefined)";
   }
-}
-
-// "name: value", or "name: not existing" for a field its length type leaves out.
-std::string LengthTypedText(unsigned lengthType, const char* name, uint32_t value) {
-  return std::string(name) + ": " + (lengthType == 0 ? "not existing" : Num(value));
 }
 
 }  // namespace
@@ -62,14 +56,14 @@ bool AsfPacketWalker::ErrorCorrection(uint8_t flags, Packet& packet, int depth) 
   const int inner = depth + 1;
   const unsigned length = flags & 0x0F;
   const unsigned lengthType = flags & 0x60;
-  Line("ErrorCorrectionFlags: " + Hex2(flags), inner);
-  Line("ErrorCorrectionDataLength: " + Num(length), inner);
+  HexField("ErrorCorrectionFlags", flags, inner);
+  Field("ErrorCorrectionDataLength", length, inner);
   if (length != (lengthType == 0 ? 2u : 0u)) {
     Error("Undefined value for ErrorCorrectionDataLength, expected 0 or 2!", inner);
   }
   Flag((flags & 0x10) != 0, "OpaqueDataPresent", inner);
   if ((flags & 0x10) != 0) Error("Undefined value for OpaqueDataPresent, expected 0!", inner);
-  Line("ErrorCorrectionLengthType: " + Num(lengthType), inner);
+  Field("ErrorCorrectionLengthType", lengthType, inner);
   if (lengthType != 0) Error("Undefined value for ErrorCorrectionLengthType, expected 0!", inner);
   Flag(true, "ErrorCorrectionPresent", inner);
   if (length == 0) return true;
@@ -83,12 +77,12 @@ bool AsfPacketWalker::ErrorCorrection(uint8_t flags, Packet& packet, int depth) 
   const unsigned type = typeNumber & 0x0F;
   const bool uncorrected = type == 0;
   Line("Type: " + Num(type) + CorrectionTypeNote(type), data);
-  Line("Number: " + Num(typeNumber >> 4), data);
+  Field("Number", typeNumber >> 4, data);
   if (uncorrected != ((typeNumber >> 4) == 0)) Error("Undefined value for EC Number!", data);
   if (length < 2) return true;
   uint8_t cycle = 0;
   if (!ReadByte(cycle, packet, data)) return false;
-  Line("Cycle: " + Num(cycle), data);
+  Field("Cycle", cycle, data);
   if (uncorrected != (cycle == 0)) Error("Undefined value for EC Cycle!", data);
   if (length == 2) return true;
   Line("Additional Data ", data);
@@ -103,15 +97,15 @@ bool AsfPacketWalker::ParsingInformation(uint8_t lengthTypeFlags, Packet& packet
   const unsigned paddingType = (lengthTypeFlags >> 3) & 3;
   const unsigned packetLengthType = (lengthTypeFlags >> 5) & 3;
   packet.multiplePayloads = (lengthTypeFlags & 1) != 0;
-  Line("LengthTypeFlags: " + Hex2(lengthTypeFlags), inner);
+  HexField("LengthTypeFlags", lengthTypeFlags, inner);
   Flag(packet.multiplePayloads, "MultiplePayloadsPresent", inner);
-  Line("SequenceType: " + Num(sequenceType), inner);
+  Field("SequenceType", sequenceType, inner);
   if (sequenceType != 0) {
     Error("Undefined value for SequenceType, expected 0!", inner);
     parser_.ErrorContextDump(128, inner);
   }
-  Line("PaddingLengthType: " + Num(paddingType), inner);
-  Line("PacketLengthType: " + Num(packetLengthType), inner);
+  Field("PaddingLengthType", paddingType, inner);
+  Field("PacketLengthType", packetLengthType, inner);
   Flag((lengthTypeFlags & 0x80) != 0, "ErrorCorrectionPresent", inner);
   if ((lengthTypeFlags & 0x80) != 0) {
     Error("Undefined value for ErrorCorrectionPresent, expected 0!", inner);
@@ -119,7 +113,7 @@ bool AsfPacketWalker::ParsingInformation(uint8_t lengthTypeFlags, Packet& packet
 
   uint8_t& flags = packet.propertyFlags;
   if (!ReadByte(flags, packet, inner)) return false;
-  Line("PropertyFlags: " + Hex2(flags), inner);
+  HexField("PropertyFlags", flags, inner);
   // Every payload of the packet sizes its fields by these length types. The
   // format fixes them; other values are reported and parsing goes on with
   // the sizes they declare.
@@ -140,23 +134,23 @@ bool AsfPacketWalker::ParsingInformation(uint8_t lengthTypeFlags, Packet& packet
   };
   for (const Expected& field : kExpected) {
     const unsigned value = (flags >> field.shift) & 3;
-    Line(std::string(field.name) + ": " + Num(value), inner);
+    Field(field.name, value, inner);
     if (value != field.value) Error(field.error, inner);
   }
 
   uint32_t sequence = 0;
   if (!ReadLengthTyped(packetLengthType, packet.packetLength, packet, inner)) return false;
-  Line(LengthTypedText(packetLengthType, "PacketLength", packet.packetLength), inner);
+  LengthTyped(packetLengthType, "PacketLength", packet.packetLength, inner);
   if (!ReadLengthTyped(sequenceType, sequence, packet, inner)) return false;
-  Line(LengthTypedText(sequenceType, "Sequence", sequence), inner);
+  LengthTyped(sequenceType, "Sequence", sequence, inner);
   if (!ReadLengthTyped(paddingType, packet.padding, packet, inner)) return false;
-  Line(LengthTypedText(paddingType, "PaddingLength", packet.padding), inner);
+  LengthTyped(paddingType, "PaddingLength", packet.padding, inner);
   uint32_t sendTime = 0;
   uint32_t duration = 0;
   if (!ReadNumber(4, sendTime, packet, inner)) return false;
-  Line("SendTime (1ms): " + Num(sendTime), inner);
+  Field("SendTime (1ms)", sendTime, inner);
   if (!ReadNumber(2, duration, packet, inner)) return false;
-  Line("Duration (1ms): " + Num(duration), inner);
+  Field("Duration (1ms)", duration, inner);
   return true;
 }
 
@@ -169,10 +163,10 @@ bool AsfPacketWalker::Payloads(Packet& packet, int depth) {
     if (!ReadByte(flags, packet, inner)) return false;
     count = flags & 0x3F;
     packet.payloadLengthType = flags >> 6;
-    Line("PayloadFlags: " + Hex2(flags), inner);
-    Line("NumberOfPayloads: " + Num(count), inner);
+    HexField("PayloadFlags", flags, inner);
+    Field("NumberOfPayloads", count, inner);
     if (count == 0) Error("Undefined value for NumberOfPayloads, expected > 0!", inner);
-    Line("PayloadLengthType: " + Num(packet.payloadLengthType), inner);
+    Field("PayloadLengthType", packet.payloadLengthType, inner);
     if (packet.payloadLengthType != 2) {
       Error("Undefined value for PayloadLengthType, expected 2!", inner);
     }
@@ -194,8 +188,8 @@ bool AsfPacketWalker::Payload(unsigned index, unsigned count, Packet& packet, in
                        parser_.CurrentPosition(), depth, parser_.Verbosity());
   uint8_t stream = 0;
   if (!ReadByte(stream, packet, inner)) return false;
-  Line("StreamNumber: " + Hex2(stream), inner);
-  Line("StreamNumber: " + Num(stream & 0x7F), inner);
+  HexField("StreamNumber", stream, inner);
+  Field("StreamNumber", stream & 0x7F, inner);
   Flag((stream & 0x80) != 0, "Keyframe", inner);
 
   const uint8_t flags = packet.propertyFlags;
@@ -203,13 +197,15 @@ bool AsfPacketWalker::Payload(unsigned index, unsigned count, Packet& packet, in
   uint32_t offset = 0;
   uint32_t replicated = 0;
   if (!ReadLengthTyped((flags >> 4) & 3, objectNumber, packet, inner)) return false;
-  Line(LengthTypedText((flags >> 4) & 3, "MediaObjectNumber", objectNumber), inner);
+  LengthTyped((flags >> 4) & 3, "MediaObjectNumber", objectNumber, inner);
   if (!ReadLengthTyped((flags >> 2) & 3, offset, packet, inner)) return false;
-  Line(LengthTypedText((flags >> 2) & 3, "OffsetIntoMediaObject", offset), inner);
+  LengthTyped((flags >> 2) & 3, "OffsetIntoMediaObject", offset, inner);
   if (!ReadLengthTyped(flags & 3, replicated, packet, inner)) return false;
-  Line(LengthTypedText(flags & 3, "ReplicatedDataLength", replicated) +
-           (replicated == 1 ? " (compressed; OffsetIntoMediaObject is PresentationTime)" : ""),
-       inner);
+  if (replicated == 1) {
+    Line("ReplicatedDataLength: 1 (compressed; OffsetIntoMediaObject is PresentationTime)", inner);
+  } else {
+    LengthTyped(flags & 3, "ReplicatedDataLength", replicated, inner);
+  }
   uint32_t objectSize = 0;
   if (!ReplicatedData(replicated, objectSize, packet, inner)) return false;
 
@@ -217,7 +213,7 @@ bool AsfPacketWalker::Payload(unsigned index, unsigned count, Packet& packet, in
   if (packet.multiplePayloads) {
     uint32_t stated = 0;
     if (!ReadLengthTyped(packet.payloadLengthType, stated, packet, inner)) return false;
-    Line(LengthTypedText(packet.payloadLengthType, "PayloadLength", stated), inner);
+    LengthTyped(packet.payloadLengthType, "PayloadLength", stated, inner);
     if (stated == 0 || stated > 65535) {
       Error("Undefined value for PayloadLength, expected >0, <64k!", inner);
     }
@@ -253,7 +249,7 @@ bool AsfPacketWalker::ReplicatedData(uint32_t length, uint32_t& objectSize, Pack
   if (length == 1) {
     uint8_t delta = 0;
     if (!ReadByte(delta, packet, depth)) return false;
-    Line("PresentationTimeDelta: " + Num(delta), depth);
+    Field("PresentationTimeDelta", delta, depth);
     return true;
   }
   if (length < 8) {
@@ -270,7 +266,7 @@ bool AsfPacketWalker::ReplicatedData(uint32_t length, uint32_t& objectSize, Pack
        depth);
   if (spans) objectSize = objectSize > length ? objectSize - length : 0;
   if (!ReadNumber(4, presentationTime, packet, depth)) return false;
-  Line("RD: MediaObjectPresentationTime (1ms): " + Num(presentationTime), depth);
+  Field("RD: MediaObjectPresentationTime (1ms)", presentationTime, depth);
   packet.consumed += length - 8;
   return SkipData(length - 8, depth + 1);
 }
@@ -302,7 +298,7 @@ bool AsfPacketWalker::Padding(Packet& packet, int depth) {
   const uint64_t padding = packet.consumed < packetSize_
                                ? packetSize_ - packet.consumed
                                : HoldTo(packet.padding, 0, "PaddingLength", depth);
-  Line("PaddingBytes: " + Num(padding), depth);
+  Field("PaddingBytes", padding, depth);
   return SkipData(padding, depth + 1);
 }
 
@@ -353,8 +349,35 @@ uint64_t AsfPacketWalker::HoldTo(uint64_t value, uint64_t limit, const char* nam
   return limit;
 }
 
-void AsfPacketWalker::Line(const std::string& text, int depth) const {
+void AsfPacketWalker::Line(std::string_view text, int depth) const {
   if (parser_.Verbosity() > 0) report_.PlainLine(text, depth);
+}
+
+// The lines of numbers are built in one buffer that keeps its room: a long
+// walk prints millions of them.
+void AsfPacketWalker::Field(std::string_view label, uint64_t value, int depth) {
+  if (parser_.Verbosity() == 0) return;
+  char digits[20];
+  const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  line_.assign(label).append(": ").append(digits, static_cast<size_t>(end - digits));
+  report_.PlainLine(line_, depth);
+}
+
+void AsfPacketWalker::HexField(std::string_view label, uint8_t value, int depth) {
+  if (parser_.Verbosity() == 0) return;
+  static constexpr char kDigits[] = "0123456789abcdef";
+  line_.assign(label).append(": 0x");
+  line_ += kDigits[value >> 4];
+  line_ += kDigits[value & 0x0F];
+  report_.PlainLine(line_, depth);
+}
+
+void AsfPacketWalker::LengthTyped(unsigned lengthType, std::string_view label, uint32_t value,
+                                  int depth) {
+  if (lengthType != 0) return Field(label, value, depth);
+  if (parser_.Verbosity() == 0) return;
+  line_.assign(label).append(": not existing");
+  report_.PlainLine(line_, depth);
 }
 
 void AsfPacketWalker::Flag(bool set, const char* name, int depth) const {

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 class CParser;
 class Report;
@@ -57,7 +58,12 @@ class AsfPacketWalker {
   // `value` cut to `limit` with an Error naming the field; returns the cut value.
   uint64_t HoldTo(uint64_t value, uint64_t limit, const char* name, int depth) const;
 
-  void Line(const std::string& text, int depth) const;
+  void Line(std::string_view text, int depth) const;
+  // "label: value" in decimal, in hexadecimal ("0x" and two digits), and for
+  // a field of a length type that may leave it out ("label: not existing").
+  void Field(std::string_view label, uint64_t value, int depth);
+  void HexField(std::string_view label, uint8_t value, int depth);
+  void LengthTyped(unsigned lengthType, std::string_view label, uint32_t value, int depth);
   void Flag(bool set, const char* name, int depth) const;
   void Error(const std::string& text, int depth) const;
 
@@ -65,4 +71,5 @@ class AsfPacketWalker {
   const Report& report_;
   uint32_t packetSize_;
   uint64_t packetCount_;
+  std::string line_;
 };

@@ -140,9 +140,7 @@ bool CASFParser::WalkObjects(Container container, uint64_t remaining, int depth)
       report_.Message("Token Size greater Chunk Size!", depth, kError);
       object.span = left;
     }
-    const Step step = container == Container::kFile ? DispatchTopLevel(object, depth)
-                                                    : Dispatch(container, object, depth);
-    if (step == Step::kFailed) return false;
+    if (!HandleObject(container, object, depth)) return false;
   }
   const uint64_t here = CurrentPosition();
   if (end > here) {
@@ -173,51 +171,41 @@ bool CASFParser::ReadObjectHeader(ObjectHeader& object, int depth) {
   return true;
 }
 
-CASFParser::Step CASFParser::DispatchTopLevel(const ObjectHeader& object, int depth) {
-  bool ok = true;
-  if (object.guid == kHeaderGuid) {
-    ok = WalkHeader(object, depth);
-  } else if (object.guid == kDataGuid) {
-    ok = WalkData(object, depth);
-  } else if (const Described* entry = Find(kTopLevel, object.guid)) {
-    if (entry->progressTick) report_.ProgressTick(progressCounter_);
-    ok = DumpObject(object, *entry->desc, entry->itemLimit, depth);
-  } else {
-    ok = SkipUndefined(object, false, depth);
-  }
-  return ok ? Step::kNext : Step::kFailed;
-}
-
-CASFParser::Step CASFParser::Dispatch(Container container, const ObjectHeader& object, int depth) {
-  bool ok = true;
+bool CASFParser::HandleObject(Container container, const ObjectHeader& object, int depth) {
   const Described* entry = nullptr;
-  if (container == Container::kHeader) {
-    if (object.guid == kHeaderExtensionGuid)
-      return WalkHeaderExtension(object, depth) ? Step::kNext : Step::kFailed;
-    entry = Find(kHeaderChildren, object.guid);
-  } else {
-    if (object.guid == kPaddingGuid)
-      return SkipPadding(object, depth) ? Step::kNext : Step::kFailed;
-    entry = Find(kHeaderExtensionChildren, object.guid);
+  switch (container) {
+    case Container::kFile:
+      if (object.guid == kHeaderGuid) {
+        return WalkContainer(object, asf::kHeader, kHeaderFields, Container::kHeader, depth);
+      }
+      if (object.guid == kDataGuid) return WalkData(object, depth);
+      entry = Find(kTopLevel, object.guid);
+      if (entry && entry->progressTick) report_.ProgressTick(progressCounter_);
+      break;
+    case Container::kHeader:
+      if (object.guid == kHeaderExtensionGuid) {
+        return WalkContainer(object, asf::kHeaderExtension, kHeaderExtensionFields,
+                             Container::kHeaderExtension, depth);
+      }
+      entry = Find(kHeaderChildren, object.guid);
+      break;
+    case Container::kHeaderExtension:
+      if (object.guid == kPaddingGuid) return SkipPadding(object, depth);
+      entry = Find(kHeaderExtensionChildren, object.guid);
+      break;
   }
-  ok = entry ? DumpObject(object, *entry->desc, entry->itemLimit, depth)
-             : SkipUndefined(object, true, depth);
-  return ok ? Step::kNext : Step::kFailed;
+  if (entry) return DumpObject(object, *entry->desc, entry->itemLimit, depth);
+  return SkipUndefined(object, container != Container::kFile, depth);
 }
 
-// The Header Object's own fields, then its children by their sizes.
-bool CASFParser::WalkHeader(const ObjectHeader& object, int depth) {
+// The Header Object and the Header Extension Object: their own fields, then
+// their children by their sizes.
+bool CASFParser::WalkContainer(const ObjectHeader& object, const StructDesc& desc,
+                               uint32_t ownFields, Container children, int depth) {
   const uint64_t body = object.span - kObjectHeaderSize;
-  const uint64_t own = std::min<uint64_t>(kHeaderFields, body);
-  if (!DumpFields(object, asf::kHeader, own, false, depth)) return false;
-  return WalkObjects(Container::kHeader, body - own, depth + 1);
-}
-
-bool CASFParser::WalkHeaderExtension(const ObjectHeader& object, int depth) {
-  const uint64_t body = object.span - kObjectHeaderSize;
-  const uint64_t own = std::min<uint64_t>(kHeaderExtensionFields, body);
-  if (!DumpFields(object, asf::kHeaderExtension, own, false, depth)) return false;
-  return WalkObjects(Container::kHeaderExtension, body - own, depth + 1);
+  const uint64_t own = std::min<uint64_t>(ownFields, body);
+  if (!DumpFields(object, desc, own, false, depth)) return false;
+  return WalkObjects(children, body - own, depth + 1);
 }
 
 bool CASFParser::DumpObject(const ObjectHeader& object, const StructDesc& desc, bool itemLimit,
@@ -244,7 +232,8 @@ bool CASFParser::DumpFields(const ObjectHeader& object, const StructDesc& desc, 
   payloadPosition_ = here;
   StructureDumper::InterpretStructure(
       *this, depth, static_cast<uint32_t>(CurrentPosition() - object.start), payload.data(),
-      static_cast<uint32_t>(payload.size()), static_cast<uint32_t>(object.span), desc,
+      static_cast<uint32_t>(payload.size()),
+      static_cast<uint32_t>(std::min<uint64_t>(object.span, 0xFFFFFFFFu)), desc,
       itemLimit ? options_.report.indxTraceLimit : StructureDumper::kNoItemLimit);
   if (&desc == &asf::kFileProperties) {
     // Packets of a Data Object whose size is unknown have this fixed size.

@@ -31,8 +31,6 @@ class CASFParser : public CParser {
     uint64_t start = 0;
     uint64_t span = 0;  // the size cut to what is left of its container
   };
-  // How the walk goes on after an object.
-  enum class Step { kNext, kEnd, kFailed };
   // The three containers differ in what they hold and in how they test the
   // file position.
   enum class Container { kFile, kHeader, kHeaderExtension };
@@ -42,10 +40,10 @@ class CASFParser : public CParser {
   // position; their lines at `depth`.
   bool WalkObjects(Container container, uint64_t remaining, int depth);
   bool ReadObjectHeader(ObjectHeader& object, int depth);
-  Step Dispatch(Container container, const ObjectHeader& object, int depth);
-  Step DispatchTopLevel(const ObjectHeader& object, int depth);
-  bool WalkHeader(const ObjectHeader& object, int depth);
-  bool WalkHeaderExtension(const ObjectHeader& object, int depth);
+  // An object of `container`, by its GUID.
+  bool HandleObject(Container container, const ObjectHeader& object, int depth);
+  bool WalkContainer(const ObjectHeader& object, const StructDesc& desc, uint32_t ownFields,
+                     Container children, int depth);
   // The Data Object and its packets.
   bool WalkData(const ObjectHeader& object, int depth);
   // Whether an object of the file starts at the current position.

@@ -1,10 +1,14 @@
 #include "core/Report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
 
 namespace {
+
+// The blanks that indent a line of depth `depth`.
+size_t Blanks(int depth) { return 2 * static_cast<size_t>(std::max(depth, 0)); }
 
 const char* LevelWord(int level) {
   switch (level) {
@@ -63,7 +67,7 @@ std::string Report::IndentText(int count) { return std::string(count > 0 ? count
 
 int Report::Message(const std::string& text, int depth, int level) const {
   const char* word = LevelWord(level);
-  out_.Line(IndentText(2 * depth) + "*** " + (word ? std::string(word) + text : std::string()));
+  out_.Line(Blanks(depth), "*** " + (word ? std::string(word) + text : std::string()));
   return depth + 1;
 }
 
@@ -86,18 +90,18 @@ int Report::ItemLine(const std::string& name, const std::string& suffix, const s
     if (!text.empty()) text += ": ";
     text += value;
   }
-  out_.Line(IndentText(2 * depth) + text);
+  out_.Line(Blanks(depth), text);
   return depth + 1;
 }
 
-int Report::PlainLine(const std::string& text, int depth) const {
-  out_.Line(IndentText(2 * depth) + text);
+int Report::PlainLine(std::string_view text, int depth) const {
+  out_.Line(Blanks(depth), text);
   return depth + 1;
 }
 
 int Report::FieldLine(const std::string& label, const std::string& value, const std::string& note,
                       int depth) const {
-  out_.Line(IndentText(2 * depth) + label + ": " + value + note);
+  out_.Line(Blanks(depth), label + ": " + value + note);
   return depth + 1;
 }
 
@@ -108,14 +112,14 @@ int Report::TopLine(const std::string& text) const {
 
 int Report::MarkLine(bool success, const std::string& text, int depth, uint32_t verbosity) const {
   if (success || verbosity >= 3) {
-    out_.Line(IndentText(2 * depth) + (success ? "+ " : "- ") + text);
+    out_.Line(Blanks(depth), (success ? "+ " : "- ") + text);
   }
   return depth + 1;
 }
 
 int Report::ChunkSizeLine(uint64_t size, int depth, uint32_t verbosity) const {
   if (verbosity == 0) return depth;
-  if (verbosity >= 2) out_.Line(IndentText(2 * depth) + "-> Chunk Size: " + NumberText(size));
+  if (verbosity >= 2) out_.Line(Blanks(depth), "-> Chunk Size: " + NumberText(size));
   return depth + 1;
 }
 

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "core/ReportOutput.h"
 
@@ -25,7 +26,7 @@ class Report {
   int Message(const std::string& text, int depth, int level) const;
   int ItemLine(const std::string& name, const std::string& suffix, const std::string& value,
                uint64_t size, uint64_t position, int depth, uint32_t verbosity) const;
-  int PlainLine(const std::string& text, int depth) const;
+  int PlainLine(std::string_view text, int depth) const;
   // One field of a structure: "label: value" and the note that follows it
   // (a decoded name, a unit; empty for none).
   int FieldLine(const std::string& label, const std::string& value, const std::string& note,

@@ -1,10 +1,25 @@
 #include "core/ReportOutput.h"
 
+#include <algorithm>
 #include <cerrno>
 
-void ReportOutput::Line(const std::string& text) {
+void ReportOutput::Line(size_t blanks, std::string_view text) {
   if (suppressed_) return;
-  out_ << text << '\n';
+  static constexpr std::string_view kBlanks = "                                ";
+  // Straight into the stream's buffer: the stream's own insertion costs a
+  // sentry per piece. A short write marks the stream failed, as an insertion
+  // would.
+  std::streambuf* buffer = out_.rdbuf();
+  bool written = buffer != nullptr && out_.good();
+  for (size_t left = blanks; written && left > 0;) {
+    const auto piece = static_cast<std::streamsize>(std::min(left, kBlanks.size()));
+    written = buffer->sputn(kBlanks.data(), piece) == piece;
+    left -= static_cast<size_t>(piece);
+  }
+  const auto length = static_cast<std::streamsize>(text.size());
+  written = written && buffer->sputn(text.data(), length) == length &&
+            buffer->sputc('\n') != std::char_traits<char>::eof();
+  if (!written) out_.setstate(std::ios::badbit);
   if (console_.stdoutIsConsole) out_.flush();
   NoteWriteFailure();
 }

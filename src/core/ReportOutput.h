@@ -6,6 +6,7 @@
 
 #include <ostream>
 #include <string>
+#include <string_view>
 
 struct ConsoleState {
   bool stdoutIsConsole = false;
@@ -22,7 +23,10 @@ class ReportOutput {
   ReportOutput& operator=(const ReportOutput&) = delete;
 
   // One report line; the newline is added here.
-  void Line(const std::string& text);
+  void Line(const std::string& text) { Line(0, text); }
+  // A line indented by `blanks` blanks, written without building it first:
+  // long walks print millions of lines.
+  void Line(size_t blanks, std::string_view text);
   // Text written as it is (system error texts carry their own line break).
   void Raw(const std::string& text);
   // Text for standard error; the report written so far is flushed first.

@@ -603,8 +603,9 @@ uint64_t Interpreter::TextField(const FieldDesc& field, const std::string& prefi
   return consumed;
 }
 
-// The name line is printed whatever the level; only the bytes obey it. A
-// fixed count that the data cannot hold still counts in full.
+// The name line is printed whatever the field's level (report level 0 shows
+// messages only); only the bytes obey it. A fixed count that the data cannot
+// hold still counts in full.
 uint64_t Interpreter::ByteField(const FieldDesc& field, const std::string& prefix) {
   const uint64_t remaining = Remaining();
   uint64_t count = remaining;
@@ -618,7 +619,7 @@ uint64_t Interpreter::ByteField(const FieldDesc& field, const std::string& prefi
   }
   Record(field, 0, std::string());
   const int depth = FieldIndent();
-  report_.PlainLine(prefix, depth);
+  if (verbosity_ > 0) report_.PlainLine(prefix, depth);
   if (Shown(field)) {
     report_.HexDump(payload_ + pos_, static_cast<size_t>(std::min(count, remaining)), depth + 1,
                     verbosity_);
