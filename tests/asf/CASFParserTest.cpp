@@ -147,23 +147,10 @@ void ExpectMessages(const ParseRun& run, const Lines& expected) {
 
 TEST(CASFParserTest, PacketsAreWalkedFieldByFieldAndStayInStep) {
   // Two payloads (length type 2) with 9 bytes of padding left at the end.
-  const Bytes twoPayloads = Concat({{0x82, 0, 0, 0x11, 0x5D},
-                                    Le16(9),
-                                    Le32(0),
-                                    Le16(0),
-                                    {0x82},
-                                    {1, 0},
-                                    Le32(0),
-                                    {8},
-                                    Le32(10),
-                                    Le32(0),
-                                    Le16(10),
-                                    Zeros(10),
-                                    {2, 0},
-                                    Le32(0),
-                                    {0},
-                                    Le16(5),
-                                    Zeros(5)});
+  BodyBuilder twoPayloads;
+  twoPayloads.U8(0x82).U16(0).U8(0x11).U8(0x5D).U16(9).U32(0).U16(0).U8(0x82);
+  twoPayloads.U8(1).U8(0).U32(0).U8(8).U32(10).U32(0).U16(10).Zeros(10);
+  twoPayloads.U8(2).U8(0).U32(0).U8(0).U16(5).Zeros(5);
   const Bytes multiHead = Concat({{0x82, 0, 0, 0x01, 0x5D}, Le32(0), Le16(0)});
   struct Row {
     const char* name;
@@ -172,33 +159,24 @@ TEST(CASFParserTest, PacketsAreWalkedFieldByFieldAndStayInStep) {
     Lines texts = {};
     Lines absent = {};
   } rows[] = {
-      {"a single payload fills the packet",
-       SinglePayload(0x81),
-       {},
+      {"a single payload fills the packet", SinglePayload(0x81), Lines{},
        Lines{"PAYLOAD (36) PacketData", "PaddingBytes: 0", "+ Keyframe", "Type: 0 (uncorrected)"}},
       {"without error correction",
        Packet(Concat(
            {{0x10, 0x5D}, Le16(0), Le32(0), Le16(0), {1, 1}, Le32(0), {8}, Le32(39), Le32(0)})),
-       {},
-       Lines{"PAYLOAD (39) PacketData"}},
-      {"multiple payloads and padding",
-       Packet(twoPayloads),
-       {},
+       Lines{}, Lines{"PAYLOAD (39) PacketData"}},
+      {"multiple payloads and padding", Packet(twoPayloads.data), Lines{},
        Lines{"NumberOfPayloads: 2", "PAYLOAD (10)", "ReplicatedDataLength: 0", "PAYLOAD (5)",
              "PaddingBytes: 9"}},
-      {"compressed payload",
-       Packet(Concat({CompressedHead(), SubPayloads({9, 19, 12})})),
-       {},
+      {"compressed payload", Packet(Concat({CompressedHead(), SubPayloads({9, 19, 12})})), Lines{},
        Lines{"(compressed; OffsetIntoMediaObject is PresentationTime)", "PresentationTimeDelta: 40",
              "SubPacketData #1 (9)", "SubPacketData #2 (19)", "SubPacketData #3 (12)"},
        Lines{"SubPacketData #4"}},
       {"a sub-payload longer than its payload is cut",
        Packet(Concat({CompressedHead(), SubPayloads({9}), {200}})),
        Lines{"SubPacketData 200 beyond the packet, cut to 32!"}, Lines{"SubPacketData #2 (200)"}},
-      {"no payloads",
-       Packet(Concat({multiHead, {0x80}})),
-       Lines{"Undefined value for NumberOfPayloads, expected > 0!"},
-       {},
+      {"no payloads", Packet(Concat({multiHead, {0x80}})),
+       Lines{"Undefined value for NumberOfPayloads, expected > 0!"}, Lines{},
        Lines{"Payload #1/0"}},
       {"a payload longer than what is left",
        Packet(Concat({multiHead, {0x81, 1, 0}, Le32(0), {0}, Le16(60)})),
@@ -236,18 +214,12 @@ Bytes Descriptor(const std::string& name, uint16_t type, const Bytes& value) {
       {Le16(uint16_t(utf16.size())), utf16, Le16(type), Le16(uint16_t(value.size())), value});
 }
 
+// The video header (160x120, a 40-byte format), then the bitmap header.
 Bytes BitmapFormat() {
-  return Concat({Le32(160),
-                 Le32(120),
-                 {2},
-                 Le16(40),
-                 Le32(40),
-                 Le32(160),
-                 Le32(120),
-                 Le16(1),
-                 Le16(24),
-                 {'W', 'M', 'V', '2'},
-                 Zeros(20)});
+  BodyBuilder format;
+  format.U32(160).U32(120).U8(2).U16(40);
+  format.U32(40).U32(160).U32(120).U16(1).U16(24).Tag("WMV2").Zeros(20);
+  return format.data;
 }
 
 Bytes WaveFormat() {
@@ -316,10 +288,7 @@ TEST(CASFParserTest, ObjectsAreWalkedAndDamageIsReported) {
     Lines absent = {};
     RunOptions options = Verbosity(3);
   } rows[] = {
-      {"header, data and simple index",
-       s.whole,
-       kValid,
-       {},
+      {"header, data and simple index", s.whole, kValid, Lines{},
        Lines{"Header (", "Data (", "Simple Index (", "IndexEntries Item #1"}},
       {"cut inside the data",
        Bytes(s.whole.begin(), s.whole.begin() + Header({s.properties}).size() + 70), kInvalid,
@@ -336,54 +305,32 @@ TEST(CASFParserTest, ObjectsAreWalkedAndDamageIsReported) {
       {"unknown objects are announced and skipped",
        AsfFile({s.properties, Object(kUnknownId, Zeros(8))}, s.data,
                {Object(kUnknownId, Zeros(3))}),
-       kValid,
-       {},
-       Lines{"Undefined (S:32, P:", "Undefined (S:27, P:"}},
+       kValid, Lines{}, Lines{"Undefined (S:32, P:", "Undefined (S:27, P:"}},
       {"padding in the header extension",
-       AsfFile({s.properties, HeaderExtension({Object(kPaddingId, Zeros(100))})}, s.data),
-       kValid,
-       {},
-       Lines{"Padding (S:124, P:"}},
+       AsfFile({s.properties, HeaderExtension({Object(kPaddingId, Zeros(100))})}, s.data), kValid,
+       Lines{}, Lines{"Padding (S:124, P:"}},
       {"index objects over no specifiers end", Concat({s.whole, s.hugeIndexes}), kValid, Lines{},
        Lines{"Media Object Index (", "Timecode Index ("}},
-      {"markers beyond the item limit are not shown",
-       AsfFile({s.properties, s.markers}, s.data),
-       kValid,
-       {},
-       Lines{"Markers Item #1", "MarkerDescription: \"a\""},
-       Lines{"Markers Item #2"},
-       oneItem},
-      {"typed values",
-       AsfFile({s.properties, s.typedValues}, s.data),
-       kValid,
-       {},
+      {"markers beyond the item limit are not shown", AsfFile({s.properties, s.markers}, s.data),
+       kValid, Lines{}, Lines{"Markers Item #1", "MarkerDescription: \"a\""},
+       Lines{"Markers Item #2"}, oneItem},
+      {"typed values", AsfFile({s.properties, s.typedValues}, s.data), kValid, Lines{},
        Lines{"DescriptorValueDataType: 0x0002 (BOOL)", "12345678901", kUnknownId}},
-      {"stream formats",
-       AsfFile({s.properties, s.video, s.audio}, s.data),
-       kValid,
-       {},
+      {"stream formats", AsfFile({s.properties, s.video, s.audio}, s.data), kValid, Lines{},
        Lines{"Video (S:11,", "biCompression: 0x32564d57 'WMV2'", "Audio (S:18,",
              "SamplesPerSecond: 44100"},
-       {},
-       Verbosity(4)},
+       Lines{}, Verbosity(4)},
       {"an embedded stream properties object reads its own stream type",
        AsfFile({s.properties, HeaderExtension({ExtendedStreamProperties(s.audio)})}, s.data),
-       kValid,
-       {},
-       Lines{"Stream Properties (S:", "Audio (S:18,"},
-       Lines{"Undefined"},
+       kValid, Lines{}, Lines{"Stream Properties (S:", "Audio (S:18,"}, Lines{"Undefined"},
        Verbosity(4)},
       {"a data object of unknown size runs to the next object",
        AsfFile({s.properties}, Object(kDataId, Concat({Zeros(16), Le64(0), {1, 1}})),
                {SinglePayload(1), SinglePayload(2), s.simpleIndex}),
        kValid, Lines{"Data Object of unknown size: packets of 64 bytes"},
        Lines{"DataPacket #2/0", "Simple Index ("}},
-      {"no packet count and no fixed size",
-       AsfFile({FileProperties(0, 0)}, Data(0, {})),
-       kValid,
-       {},
-       Lines{"PayloadPacketSize: 0"},
-       Lines{"DataPacket #"}},
+      {"no packet count and no fixed size", AsfFile({FileProperties(0, 0)}, Data(0, {})), kValid,
+       Lines{}, Lines{"PayloadPacketSize: 0"}, Lines{"DataPacket #"}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
