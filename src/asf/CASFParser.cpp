@@ -44,8 +44,8 @@ constexpr uint32_t kErrorCorrectionDataField = 8;
 
 struct Described {
   const StructDesc* desc;
-  bool itemLimit;     // large arrays print their first items only
-  bool progressTick;  // indexes advance the progress indicator
+  bool itemLimit = false;     // large arrays print their first items only
+  bool progressTick = false;  // indexes advance the progress indicator
 };
 
 const Described kTopLevel[] = {
@@ -56,37 +56,37 @@ const Described kTopLevel[] = {
 };
 
 const Described kHeaderChildren[] = {
-    {&asf::kFileProperties, false, false},
-    {&asf::kContentDescription, false, false},
-    {&asf::kStreamProperties, false, false},
-    {&asf::kCodecList, false, false},
-    {&asf::kExtendedContentDescription, false, false},
-    {&asf::kStreamBitrateProperties, false, false},
-    {&asf::kContentEncryption, false, false},
-    {&asf::kExtendedContentEncryption, false, false},
-    {&asf::kDigitalSignature, false, false},
-    {&asf::kScriptCommand, true, false},
-    {&asf::kMarker, true, false},
-    {&asf::kBitrateMutualExclusion, false, false},
-    {&asf::kErrorCorrection, false, false},
-    {&asf::kContentBranding, false, false},
+    {&asf::kFileProperties},
+    {&asf::kContentDescription},
+    {&asf::kStreamProperties},
+    {&asf::kCodecList},
+    {&asf::kExtendedContentDescription},
+    {&asf::kStreamBitrateProperties},
+    {&asf::kContentEncryption},
+    {&asf::kExtendedContentEncryption},
+    {&asf::kDigitalSignature},
+    {&asf::kScriptCommand, true},
+    {&asf::kMarker, true},
+    {&asf::kBitrateMutualExclusion},
+    {&asf::kErrorCorrection},
+    {&asf::kContentBranding},
 };
 
 const Described kHeaderExtensionChildren[] = {
-    {&asf::kExtendedStreamProperties, false, false},
-    {&asf::kLanguageList, false, false},
-    {&asf::kMetadata, false, false},
-    {&asf::kMetadataLibrary, false, false},
-    {&asf::kStreamPrioritization, false, false},
-    {&asf::kIndexParameters, false, false},
-    {&asf::kAdvancedMutualExclusion, false, false},
-    {&asf::kGroupMutualExclusion, false, false},
-    {&asf::kBandwidthSharing, false, false},
-    {&asf::kMediaObjectIndexParameters, false, false},
-    {&asf::kTimecodeIndexParameters, false, false},
-    {&asf::kCompatibility, false, false},
-    {&asf::kAdvancedContentEncryption, false, false},
-    {&asf::kIndexParameterPlaceholder, false, false},
+    {&asf::kExtendedStreamProperties},
+    {&asf::kLanguageList},
+    {&asf::kMetadata},
+    {&asf::kMetadataLibrary},
+    {&asf::kStreamPrioritization},
+    {&asf::kIndexParameters},
+    {&asf::kAdvancedMutualExclusion},
+    {&asf::kGroupMutualExclusion},
+    {&asf::kBandwidthSharing},
+    {&asf::kMediaObjectIndexParameters},
+    {&asf::kTimecodeIndexParameters},
+    {&asf::kCompatibility},
+    {&asf::kAdvancedContentEncryption},
+    {&asf::kIndexParameterPlaceholder},
 };
 
 template <size_t N>
