@@ -303,7 +303,8 @@ bool CASFParser::WalkData(const ObjectHeader& object, int depth) {
 
   // The packets stay within the object as stated; a damaged packet size
   // cannot walk them on into the objects behind it.
-  const uint64_t statedEnd = object.start + object.size;
+  const uint64_t statedEnd =
+      object.size > UINT64_MAX - object.start ? UINT64_MAX : object.start + object.size;
   AsfPacketWalker walker(*this, static_cast<uint32_t>(packetSize), count);
   for (uint64_t n = 1; n <= count && n <= limit && CurrentPosition() < statedEnd; ++n) {
     report_.ProgressTick(progressCounter_);
