@@ -221,6 +221,9 @@ bool CMPGParser::SkipId3(int depth) {
 // An elementary-stream file: its blocks go to the stream's parser until the
 // file ends or the trace limit is passed.
 bool CMPGParser::WalkElementary(uint8_t streamId, int depth) {
+  // A video stream says so here, before its sequence header would call it
+  // a program stream; an audio stream is named by its first frame.
+  if (streamId == 0xE0) SetFileType(kVideoElementary);
   CMPGESParser& parser = StreamParser(streamId);
   std::vector<uint8_t> block;
   for (;;) {
@@ -750,7 +753,7 @@ void CMPGParser::DumpAdaptationField(const uint8_t* packet, uint64_t here, size_
   Line("Adaption Field", depth);
   const int inner = depth + 1;
   Field("Adaption Field Length:", Num(packet[4]), inner);
-  if (length == 0) return;
+  if (length == 0 || length < packet[4]) return;
   BitReader reader(packet + 5, length);
   static const char* const kFlags[] = {"Discontinuity Indicator:",
                                        "Random Access Indicator:",
@@ -769,7 +772,9 @@ void CMPGParser::DumpAdaptationField(const uint8_t* packet, uint64_t here, size_
     const uint64_t extension = reader.Bits(9);
     Field(clock, Num(base * 300 + extension), inner);
   }
-  if (flags & 0x04) Field("Splice Countdown:", Num(static_cast<int8_t>(reader.Bits(8))), inner);
+  if (flags & 0x04) {
+    Field("Splice Countdown:", std::to_string(static_cast<int8_t>(reader.Bits(8))), inner);
+  }
   if (flags & 0x02) {
     const size_t size = std::min<size_t>(reader.Bits(8), reader.BytesLeft());
     Line("Transport Private Data", inner);
