@@ -31,8 +31,12 @@ inline FuzzJob FuzzJobFor(const uint8_t* data, size_t size) {
   if ((parse & 16) != 0) options.writer.moviChunkLimit = 1048576;
   if ((parse & 32) != 0) options.scan.switchXi = true;
   if ((parse & 64) != 0) options.scan.moviParseLimit = 30;
-  if ((parse & 128) != 0)
-    options.scan.byteOrder = level / 6 % 2 == 0 ? ByteOrder::kLittle : ByteOrder::kBig;
+  if ((parse & 128) != 0) {
+    static const ByteOrder kOrders[] = {ByteOrder::kLittle, ByteOrder::kBig, ByteOrder::kMpegScan};
+    options.scan.byteOrder = kOrders[level / 6 % 3];
+  }
+  // Long walks: every MPEG unit and packet, every ASF data packet.
+  if ((level & 0x80) != 0) options.report.moviTraceLimit = 100000;
   // The writer's own choices: DV conversions, cuts, a new rate, stripped
   // streams, split files.
   if ((write & 1) != 0) options.writer.switchQ1 = true;
@@ -40,7 +44,11 @@ inline FuzzJob FuzzJobFor(const uint8_t* data, size_t size) {
   if ((write & 4) != 0) options.writer.firstFrame = 2;
   if ((write & 8) != 0) options.writer.lastFrame = 5;
   if ((write & 16) != 0) options.writer.videoFps = 12.5;
-  if ((write & 32) != 0) options.writer.strippedStreams.insert(1);
+  if ((write & 32) != 0) {
+    // Stream 1 of an AVI file; PID 0x100 of a transport stream (extracted).
+    options.writer.strippedStreams.insert(1);
+    options.writer.strippedStreams.insert(0x100);
+  }
   if ((write & 64) != 0) options.writer.splitSize = 65536;
   if ((write & 128) != 0) {
     options.writer.writeOpenDml = false;

@@ -229,6 +229,10 @@ bool CIOService::OutputReady() {
   return true;
 }
 
+std::vector<uint8_t> CIOService::SpareWriteBuffer() {
+  return output_.writer ? output_.writer->TakeSpareBuffer() : std::vector<uint8_t>();
+}
+
 bool CIOService::Write(const void* data, uint32_t count, bool countBytes) {
   if (!OutputReady()) return false;
   std::vector<uint8_t> block = output_.writer->TakeSpareBuffer();

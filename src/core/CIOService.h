@@ -55,6 +55,9 @@ class CIOService {
   bool Write(const void* data, uint32_t count, bool countBytes);
   bool Write(std::vector<uint8_t>&& block, bool countBytes);
   bool WaitForPendingWrite();
+  // The storage of a finished write, to fill for the next one (empty when
+  // there is none): a long run of writes cycles between two buffers.
+  std::vector<uint8_t> SpareWriteBuffer();
   // Moves the write offset by `count` and ends the file there. On a device
   // or pipe only growing works: zero bytes are written.
   bool Extend(int64_t count);

@@ -13,12 +13,13 @@
 namespace {
 
 constexpr size_t kTsPacket = 188;
+// PIDs have 13 bits.
+constexpr size_t kPidCount = 8192;
 // Elementary-stream files are handed to their parser in blocks of this size.
 constexpr size_t kEsBlock = 1 << 20;
-// Transport packets read and extracted at a time, and the payload bytes
-// gathered before one write.
-constexpr size_t kTsBlockPackets = 2048;
-constexpr size_t kOutputBlock = 1 << 20;
+// Transport packets read and extracted at a time: 1.5 MB, more than the
+// input window, so that they are read straight into the block.
+constexpr size_t kTsBlockPackets = 8192;
 // The window in which a start code is looked for, read at a time.
 constexpr size_t kScanBlock = 1 << 16;
 // The bytes a PES packet header takes before its header data.
@@ -90,7 +91,7 @@ bool IsAudioSync(uint8_t first, uint8_t second) {
 }  // namespace
 
 CMPGParser::CMPGParser(RunOptions options, ReportOutput& output)
-    : CParser(std::move(options), output) {}
+    : CParser(std::move(options), output), pids_(kPidCount) {}
 
 CMPGParser::~CMPGParser() = default;
 
@@ -641,9 +642,8 @@ CMPGParser::TsHeader CMPGParser::DecodeTsHeader(const uint8_t* packet) {
   header.scrambling = packet[3] >> 6;
   header.adaptation = packet[3] >> 4 & 3;
   header.counter = packet[3] & 0x0F;
-  auto [entry, first] = pids_.try_emplace(header.pid);
-  PidState& state = entry->second;
-  if (first) {
+  PidState& state = pids_[header.pid];
+  if (state.packets == 0) {
     header.continuity = " (first)";
   } else if (header.counter == ((state.counter + 1) & 0x0F)) {
     header.continuity = " (ok)";
@@ -821,19 +821,22 @@ void CMPGParser::TsExtension(BitReader& reader, uint64_t here, int depth) {
 }
 
 void CMPGParser::PidSummary(int depth) {
-  for (const auto& [pid, state] : pids_) {
-    Line("PID: " + Hex(pid, 4) + ", Packets: " + Num(state.packets), depth);
+  for (size_t pid = 0; pid < pids_.size(); ++pid) {
+    if (pids_[pid].packets == 0) continue;
+    Line("PID: " + Hex(pid, 4) + ", Packets: " + Num(pids_[pid].packets), depth);
   }
 }
 
-// Every packet is read; the payloads of the PIDs named by -rs, without their
-// PES headers, are gathered in large blocks and written one block at a time.
+// Every packet is read, a large block at a time straight from the file;
+// the payloads of the PIDs named by -rs, without their PES headers, are
+// moved together within the block, which is then handed to the writer as it
+// stands (the writer hands back the storage of its last block for the next).
 bool CMPGParser::ExtractTransport(int depth) {
-  const std::set<uint16_t>& wanted = options_.writer.strippedStreams;
+  std::vector<bool> wanted(kPidCount);
+  for (uint16_t pid : options_.writer.strippedStreams) {
+    if (pid < kPidCount) wanted[pid] = true;
+  }
   const bool vob = sourcePath_.find(".vob") != std::string::npos;
-  std::vector<uint8_t> block(kTsBlockPackets * kTsPacket);
-  std::vector<uint8_t> out;
-  out.reserve(kOutputBlock + kTsPacket);
   uint64_t extracted = 0;
   bool writeFailed = false;
   for (;;) {
@@ -842,7 +845,10 @@ bool CMPGParser::ExtractTransport(int depth) {
     const size_t packets =
         static_cast<size_t>(std::min<uint64_t>(left / kTsPacket, kTsBlockPackets));
     if (packets == 0) break;
-    if (!ReadChecked(block.data(), packets * kTsPacket, depth, true)) return false;
+    std::vector<uint8_t> block = SpareWriteBuffer();
+    block.resize(packets * kTsPacket);
+    if (!ReadChecked(block.data(), block.size(), depth, true)) return false;
+    size_t kept = 0;
     for (size_t i = 0; i < packets; ++i) {
       const uint8_t* packet = block.data() + i * kTsPacket;
       Tick();
@@ -853,19 +859,18 @@ bool CMPGParser::ExtractTransport(int depth) {
       const TsHeader header = DecodeTsHeader(packet);
       const size_t start = TsPayloadStart(packet, header, depth);
       if (header.pid == 0 && header.unitStart) NotePat(packet, start);
-      if (header.repeated || start >= kTsPacket || !wanted.count(header.pid)) continue;
+      if (header.repeated || start >= kTsPacket || !wanted[header.pid]) continue;
       const size_t skip =
           header.unitStart ? PesHeaderToStrip(packet + start, kTsPacket - start, vob) : 0;
-      out.insert(out.end(), packet + start + skip, packet + kTsPacket);
-      extracted += kTsPacket - start - skip;
+      const size_t length = kTsPacket - start - skip;
+      // The payload never lies before the bytes kept so far.
+      std::memmove(block.data() + kept, packet + start + skip, length);
+      kept += length;
     }
-    if (out.size() >= kOutputBlock && !writeFailed) {
-      writeFailed = !Write(std::move(out), true);
-      out = std::vector<uint8_t>();
-      out.reserve(kOutputBlock + block.size());
-    }
+    extracted += kept;
+    block.resize(kept);
+    if (kept > 0 && !writeFailed) writeFailed = !Write(std::move(block), true);
   }
-  if (!out.empty() && !writeFailed) writeFailed = !Write(std::move(out), true);
   if (writeFailed) MarkJobFailed();
   if (extracted == 0) Warning("Nothing extracted: no payload of the selected PIDs found!", depth);
   PidSummary(depth);

@@ -10,7 +10,6 @@
 
 #include <array>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -151,6 +150,6 @@ class CMPGParser : public CParser {
 
   FileType fileType_ = kUnknown;
   std::array<std::unique_ptr<CMPGESParser>, 256> streams_;
-  std::map<uint16_t, PidState> pids_;
+  std::vector<PidState> pids_;  // by PID; a PID never seen has no packets
   std::set<uint16_t> tablePids_;
 };
