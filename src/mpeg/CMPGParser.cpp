@@ -1,6 +1,7 @@
 #include "mpeg/CMPGParser.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <vector>
 
@@ -119,13 +120,18 @@ bool CMPGParser::Parse(const std::string& sourcePath, const std::string& outputP
   return ok;
 }
 
-void CMPGParser::Field(std::string_view label, const std::string& value, int depth,
-                       uint32_t level) {
+// The lines are built in one buffer that keeps its room: a long walk
+// prints millions of them.
+void CMPGParser::Field(std::string_view label, std::string_view value, int depth, uint32_t level) {
   if (Verbosity() < level) return;
-  std::string line(label);
-  line += ' ';
-  line += value;
-  report_.PlainLine(line, depth);
+  line_.assign(label).append(1, ' ').append(value);
+  report_.PlainLine(line_, depth);
+}
+
+void CMPGParser::Field(std::string_view label, Number value, int depth, uint32_t level) {
+  char digits[20];
+  const char* end = std::to_chars(digits, digits + sizeof digits, value.value).ptr;
+  Field(label, std::string_view(digits, static_cast<size_t>(end - digits)), depth, level);
 }
 
 void CMPGParser::Warning(const std::string& text, int depth) const {
@@ -350,14 +356,14 @@ size_t CMPGParser::PackFields(BitReader& reader, int depth) {
     uint64_t scr = 0;
     if (!Timestamp(reader, depth, scr)) return reader.BytePosition();
     const uint64_t extension = reader.Bits(9);
-    if (Verbosity() >= 4) Field("ext:", Num(extension), depth + 1);
+    if (Verbosity() >= 4) Field("ext:", Number(extension), depth + 1);
     Marker(reader, 1, "1", depth);
-    Field("--> SCR (27Mhz):", Num(scr * 300 + extension), depth);
+    Field("--> SCR (27Mhz):", Number(scr * 300 + extension), depth);
     MuxRate(reader, depth);
     Marker(reader, 2, "11", depth);
-    Field("Reserved:", Num(reader.Bits(5)), depth);
+    Field("Reserved:", Number(reader.Bits(5)), depth);
     const unsigned stuffing = static_cast<unsigned>(reader.Bits(3));
-    Field("pack_stuffing_length:", Num(stuffing), depth);
+    Field("pack_stuffing_length:", Number(stuffing), depth);
     for (unsigned i = 0; i < stuffing; ++i) Marker(reader, 8, "11111111", depth);
     return reader.BytePosition();
   }
@@ -368,7 +374,7 @@ size_t CMPGParser::PackFields(BitReader& reader, int depth) {
     Marker(reader, 2, "10", depth);
     uint64_t scr = 0;
     if (!Timestamp(reader, depth, scr)) return reader.BytePosition();
-    Field("--> SCR (27Mhz):", Num(scr * 300), depth);
+    Field("--> SCR (27Mhz):", Number(scr * 300), depth);
     Marker(reader, 1, "1", depth);
     MuxRate(reader, depth);
     Marker(reader, 1, "1", depth);
@@ -380,7 +386,7 @@ size_t CMPGParser::PackFields(BitReader& reader, int depth) {
 
 void CMPGParser::MuxRate(BitReader& reader, int depth) {
   const uint64_t rate = reader.Bits(22);
-  Field("Program_Mux_Rate (50 Bytes/sec):", Num(rate), depth);
+  Field("Program_Mux_Rate (50 Bytes/sec):", Number(rate), depth);
   if (rate == 0) Error("Wrong Program_Mux_Rate", depth);
 }
 
@@ -405,7 +411,7 @@ bool CMPGParser::Timestamp(BitReader& reader, int depth, uint64_t& value) {
   value = 0;
   for (const auto& group : kGroups) {
     const uint64_t bits = reader.Bits(group.width);
-    if (Verbosity() >= 4) Field(group.label, Num(bits), depth + 1);
+    if (Verbosity() >= 4) Field(group.label, Number(bits), depth + 1);
     value = value << group.width | bits;
     if (!Marker(reader, 1, "1", depth)) return false;
   }
@@ -421,16 +427,16 @@ bool CMPGParser::SystemHeader(uint64_t here, int depth) {
   if (!ReadBytes(bytes, size, inner)) return false;
   BitReader reader(bytes.data(), bytes.size());
   Marker(reader, 1, "1", inner);
-  Field("rate_bound:", Num(reader.Bits(22)), inner);
+  Field("rate_bound:", Number(reader.Bits(22)), inner);
   Marker(reader, 1, "1", inner);
-  Field("audio_bound:", Num(reader.Bits(6)), inner);
-  Field("fixed_flag:", Num(reader.Bits(1)), inner);
-  Field("CSPS_flag:", Num(reader.Bits(1)), inner);
-  Field("system_audio_lock_flag:", Num(reader.Bits(1)), inner);
-  Field("system_video_lock_flag:", Num(reader.Bits(1)), inner);
+  Field("audio_bound:", Number(reader.Bits(6)), inner);
+  Field("fixed_flag:", Number(reader.Bits(1)), inner);
+  Field("CSPS_flag:", Number(reader.Bits(1)), inner);
+  Field("system_audio_lock_flag:", Number(reader.Bits(1)), inner);
+  Field("system_video_lock_flag:", Number(reader.Bits(1)), inner);
   Marker(reader, 1, "1", inner);
-  Field("video_bound:", Num(reader.Bits(5)), inner);
-  Field("packet_rate_restriction_flag:", Num(reader.Bits(1)), inner);
+  Field("video_bound:", Number(reader.Bits(5)), inner);
+  Field("packet_rate_restriction_flag:", Number(reader.Bits(1)), inner);
   Marker(reader, 7, "1111111", inner);
   Line("Stream Buffers", inner);
   // One entry of three bytes per stream, as long as the next bit is set.
@@ -439,8 +445,8 @@ bool CMPGParser::SystemHeader(uint64_t here, int depth) {
     Line("Stream #" + Hex(stream, 2), inner + 1);
     if (stream != 0xB8 && stream != 0xB9 && stream < 0xBC) Error("Wrong Stream Id!", inner + 2);
     Marker(reader, 2, "11", inner + 2);
-    Field("P_STD_buffer_bound_scale:", Num(reader.Bits(1)), inner + 2);
-    Field("P_STD_buffer_size_bound:", Num(reader.Bits(13)), inner + 2);
+    Field("P_STD_buffer_bound_scale:", Number(reader.Bits(1)), inner + 2);
+    Field("P_STD_buffer_size_bound:", Number(reader.Bits(13)), inner + 2);
   }
   if (reader.Overrun()) Error("System Header cut short!", inner);
   return true;
@@ -485,20 +491,20 @@ size_t CMPGParser::PesHeader(const uint8_t* data, size_t size, int depth) {
   Line("MPEG-2 PES Header:", depth);
   const int inner = depth + 1;
   reader.Bits(2);
-  Field("PES Scrambling Control:", Num(reader.Bits(2)), inner);
-  Field("PES Priority:", Num(reader.Bits(1)), inner);
-  Field("Data Alignment Indicator:", Num(reader.Bits(1)), inner);
-  Field("copyright:", Num(reader.Bits(1)), inner);
-  Field("Original or Copy:", Num(reader.Bits(1)), inner);
+  Field("PES Scrambling Control:", Number(reader.Bits(2)), inner);
+  Field("PES Priority:", Number(reader.Bits(1)), inner);
+  Field("Data Alignment Indicator:", Number(reader.Bits(1)), inner);
+  Field("copyright:", Number(reader.Bits(1)), inner);
+  Field("Original or Copy:", Number(reader.Bits(1)), inner);
   const unsigned ptsDts = static_cast<unsigned>(reader.Bits(2));
-  Field("PTS DTS flags:", Num(ptsDts), inner);
+  Field("PTS DTS flags:", Number(ptsDts), inner);
   const uint64_t flags = reader.Bits(6);
   static const char* const kFlagNames[] = {
       "ESCR flag:",    "ES rate flag:",      "DSM trick mode flag:", "additional copy info flag:",
       "PES CRC flag:", "PES extension flag:"};
-  for (unsigned i = 0; i < 6; ++i) Field(kFlagNames[i], Num(flags >> (5 - i) & 1), inner);
+  for (unsigned i = 0; i < 6; ++i) Field(kFlagNames[i], Number(flags >> (5 - i) & 1), inner);
   const size_t dataLength = static_cast<size_t>(reader.Bits(8));
-  Field("PES header data length:", Num(dataLength), inner);
+  Field("PES header data length:", Number(dataLength), inner);
   const size_t total = 3 + dataLength;
   if (total > size) {
     Error("PES header data longer than its Packet!", inner);
@@ -520,25 +526,25 @@ size_t CMPGParser::PesHeader(const uint8_t* data, size_t size, int depth) {
     if (Timestamp(fields, inner, escr)) {
       const uint64_t extension = fields.Bits(9);
       Marker(fields, 1, "1", inner);
-      Field("--> ESCR (27Mhz):", Num(escr * 300 + extension), inner);
+      Field("--> ESCR (27Mhz):", Number(escr * 300 + extension), inner);
     }
   }
   if (flags & 0x10) {
     Marker(fields, 1, "1", inner);
-    Field("ES Rate:", Num(fields.Bits(22)), inner);
+    Field("ES Rate:", Number(fields.Bits(22)), inner);
     Marker(fields, 1, "1", inner);
   }
-  if (flags & 0x08) Field("Trick Mode:", Num(fields.Bits(8)), inner);
+  if (flags & 0x08) Field("Trick Mode:", Number(fields.Bits(8)), inner);
   if (flags & 0x04) {
     Marker(fields, 1, "1", inner);
-    Field("additional copy info:", Num(fields.Bits(7)), inner);
+    Field("additional copy info:", Number(fields.Bits(7)), inner);
   }
-  if (flags & 0x02) Field("previous PES packet CRC:", Num(fields.Bits(16)), inner);
+  if (flags & 0x02) Field("previous PES packet CRC:", Number(fields.Bits(16)), inner);
   if (flags & 0x01) PesExtension(fields, inner);
   if (fields.Overrun()) Error("PES header data cut short!", inner);
   const size_t stuffing = fields.BytesLeft();
   if (stuffing > 0 && Verbosity() > 0) {
-    Field("Stuffing:", Num(stuffing), inner);
+    Field("Stuffing:", Number(stuffing), inner);
     if (Verbosity() >= 3) report_.HexDump(fields.Current(), stuffing, inner + 1, Verbosity());
   }
   return total;
@@ -549,15 +555,15 @@ void CMPGParser::PesExtension(BitReader& fields, int depth) {
   const bool packHeader = fields.Bit();
   const bool sequenceCounter = fields.Bit();
   const bool pStd = fields.Bit();
-  Field("PES private data flag:", Num(privateData), depth);
-  Field("pack header field flag:", Num(packHeader), depth);
-  Field("program packet sequence counter flag:", Num(sequenceCounter), depth);
-  Field("P-STD buffer flag:", Num(pStd), depth);
+  Field("PES private data flag:", Number(privateData), depth);
+  Field("pack header field flag:", Number(packHeader), depth);
+  Field("program packet sequence counter flag:", Number(sequenceCounter), depth);
+  Field("P-STD buffer flag:", Number(pStd), depth);
   // Three reserved bits, meant to be ones; ffmpeg writes zeros and readers
   // ignore them, so they are not held against the file.
   fields.Bits(3);
   const bool extension2 = fields.Bit();
-  Field("PES extension flag 2:", Num(extension2), depth);
+  Field("PES extension flag 2:", Number(extension2), depth);
   if (privateData) {
     Line("PES private data", depth);
     if (fields.BytesLeft() >= 16) report_.HexDump(fields.Current(), 16, depth + 1, Verbosity());
@@ -565,7 +571,7 @@ void CMPGParser::PesExtension(BitReader& fields, int depth) {
   }
   if (packHeader) {
     const size_t length = static_cast<size_t>(fields.Bits(8));
-    Field("Pack Header Field:", Num(length), depth);
+    Field("Pack Header Field:", Number(length), depth);
     const size_t present = std::min(length, fields.BytesLeft());
     BitReader pack(fields.Current(), present);
     if (present >= 4 && IsStartCode(fields.Current())) pack.SkipBits(32);
@@ -574,21 +580,21 @@ void CMPGParser::PesExtension(BitReader& fields, int depth) {
   }
   if (sequenceCounter) {
     Marker(fields, 1, "1", depth);
-    Field("Packet Sequence Counter:", Num(fields.Bits(7)), depth);
+    Field("Packet Sequence Counter:", Number(fields.Bits(7)), depth);
     Marker(fields, 1, "1", depth);
-    Field("MPEG1_MPEG2 identifier:", Num(fields.Bits(1)), depth);
-    Field("original stuffing length:", Num(fields.Bits(6)), depth);
+    Field("MPEG1_MPEG2 identifier:", Number(fields.Bits(1)), depth);
+    Field("original stuffing length:", Number(fields.Bits(6)), depth);
   }
   if (pStd) {
     Marker(fields, 2, "01", depth);
-    Field("P-STD buffer scale (0 = 128 bytes, 1 = 1024 bytes):", Num(fields.Bits(1)), depth);
-    Field("P-STD buffer size:", Num(fields.Bits(13)), depth);
+    Field("P-STD buffer scale (0 = 128 bytes, 1 = 1024 bytes):", Number(fields.Bits(1)), depth);
+    Field("P-STD buffer size:", Number(fields.Bits(13)), depth);
   }
   if (extension2) {
     Marker(fields, 1, "1", depth);
     const uint64_t length = fields.Bits(7);
-    Field("PES extension field length:", Num(length), depth);
-    Field("Reserved:", Num(length), depth + 1);
+    Field("PES extension field length:", Number(length), depth);
+    Field("Reserved:", Number(length), depth + 1);
     fields.SkipBits(8 * length);
   }
 }
@@ -601,8 +607,8 @@ size_t CMPGParser::Mpeg1PesHeader(BitReader& reader, int depth) {
   if (reader.Peek(2) == 1) {
     reader.Bits(2);
     Line("MPEG-1 PES Header Buffer:", depth);
-    Field("std_buffer_scale (0 = 128 bytes, 1 = 1024 bytes):", Num(reader.Bits(1)), depth + 1);
-    Field("std_buffer_size:", Num(reader.Bits(13)), depth + 1);
+    Field("std_buffer_scale (0 = 128 bytes, 1 = 1024 bytes):", Number(reader.Bits(1)), depth + 1);
+    Field("std_buffer_size:", Number(reader.Bits(13)), depth + 1);
   }
   const uint32_t prefix = reader.Peek(4);
   if (prefix == 2 || prefix == 3) {
@@ -628,7 +634,7 @@ size_t CMPGParser::Mpeg1PesHeader(BitReader& reader, int depth) {
 
 void CMPGParser::TimestampLine(BitReader& reader, const char* label, uint64_t scale, int depth) {
   uint64_t value = 0;
-  if (Timestamp(reader, depth, value)) Field(label, Num(value * scale), depth);
+  if (Timestamp(reader, depth, value)) Field(label, Number(value * scale), depth);
 }
 
 // The header of a transport packet, with the PID's continuity checked and
@@ -711,18 +717,18 @@ void CMPGParser::DumpTsPacket(const uint8_t* packet, uint64_t here, uint64_t num
   const int inner = ChunkHeaderLine("Sync Byte #" + Num(number), "", kTsPacket, here, "", depth);
   if (packet[0] != 0x47) Error("Unexpected Sync Byte", inner);
   const TsHeader header = DecodeTsHeader(packet);
-  Field("Transport Error Indicator:", Num(header.errorIndicator), inner);
-  Field("Payload Unit Start Indicator (PES header or start of PSI table):", Num(header.unitStart),
-        inner);
-  Field("Transport Priority:", Num(header.priority), inner);
+  Field("Transport Error Indicator:", Number(header.errorIndicator), inner);
+  Field("Payload Unit Start Indicator (PES header or start of PSI table):",
+        Number(header.unitStart), inner);
+  Field("Transport Priority:", Number(header.priority), inner);
   const char* pidNote = header.pid == 0        ? " (PAT)"
                         : header.pid == 1      ? " (CAT)"
                         : header.pid < 0x10    ? " (reserved)"
                         : header.pid == 0x1FFF ? " (Nullpacket)"
                                                : "";
   Field("PID:", Hex(header.pid, 4) + pidNote, inner);
-  Field("Transport Scrambling Control:", Num(header.scrambling), inner);
-  Field("Adaption Field Control:", Num(header.adaptation), inner);
+  Field("Transport Scrambling Control:", Number(header.scrambling), inner);
+  Field("Adaption Field Control:", Number(header.adaptation), inner);
   Field("Continuity Counter:", Num(header.counter) + header.continuity, inner);
   const size_t start = TsPayloadStart(packet, header, inner);
   if (header.adaptation & 2)
@@ -752,7 +758,7 @@ void CMPGParser::DumpAdaptationField(const uint8_t* packet, uint64_t here, size_
                                      int depth) {
   Line("Adaption Field", depth);
   const int inner = depth + 1;
-  Field("Adaption Field Length:", Num(packet[4]), inner);
+  Field("Adaption Field Length:", Number(packet[4]), inner);
   if (length == 0 || length < packet[4]) return;
   BitReader reader(packet + 5, length);
   static const char* const kFlags[] = {"Discontinuity Indicator:",
@@ -764,7 +770,7 @@ void CMPGParser::DumpAdaptationField(const uint8_t* packet, uint64_t here, size_
                                        "transport_private_data_flag:",
                                        "adaptation_field_extension_flag:"};
   const uint64_t flags = reader.Bits(8);
-  for (unsigned i = 0; i < 8; ++i) Field(kFlags[i], Num(flags >> (7 - i) & 1), inner);
+  for (unsigned i = 0; i < 8; ++i) Field(kFlags[i], Number(flags >> (7 - i) & 1), inner);
   for (const char* clock : {"PCR:", "OPCR:"}) {
     if (!(flags & (clock[0] == 'P' ? 0x10 : 0x08))) continue;
     const uint64_t base = reader.Bits(33);
@@ -778,14 +784,14 @@ void CMPGParser::DumpAdaptationField(const uint8_t* packet, uint64_t here, size_
   if (flags & 0x02) {
     const size_t size = std::min<size_t>(reader.Bits(8), reader.BytesLeft());
     Line("Transport Private Data", inner);
-    Field("Length:", Num(size), inner + 1);
+    Field("Length:", Number(size), inner + 1);
     if (Verbosity() >= 3) report_.HexDump(reader.Current(), size, inner + 1, Verbosity());
     reader.SkipBits(8 * uint64_t{size});
   }
   if (flags & 0x01) {
     const size_t size = std::min<size_t>(reader.Bits(8), reader.BytesLeft());
     Line("Adaption Field Extension", inner);
-    Field("Length:", Num(size), inner + 1);
+    Field("Length:", Number(size), inner + 1);
     BitReader extension(reader.Current(), size);
     TsExtension(extension, here, inner + 1);
     reader.SkipBits(8 * uint64_t{size});
@@ -801,19 +807,19 @@ void CMPGParser::TsExtension(BitReader& reader, uint64_t here, int depth) {
   const bool piecewise = reader.Bit();
   const bool seamless = reader.Bit();
   reader.Bits(5);
-  Field("ltw_flag:", Num(ltw), depth);
-  Field("piecewise_rate_flag:", Num(piecewise), depth);
-  Field("seamless_splice_flag:", Num(seamless), depth);
+  Field("ltw_flag:", Number(ltw), depth);
+  Field("piecewise_rate_flag:", Number(piecewise), depth);
+  Field("seamless_splice_flag:", Number(seamless), depth);
   if (ltw) {
-    Field("ltw_valid_flag:", Num(reader.Bits(1)), depth);
-    Field("ltw_offset:", Num(reader.Bits(15)), depth);
+    Field("ltw_valid_flag:", Number(reader.Bits(1)), depth);
+    Field("ltw_offset:", Number(reader.Bits(15)), depth);
   }
   if (piecewise) {
     reader.Bits(2);
-    Field("piecewise_rate:", Num(reader.Bits(22)), depth);
+    Field("piecewise_rate:", Number(reader.Bits(22)), depth);
   }
   if (seamless) {
-    Field("Splicetype:", Num(reader.Bits(4)), depth);
+    Field("Splicetype:", Number(reader.Bits(4)), depth);
     TimestampLine(reader, "DTS_next_AU:", 1, depth);
   }
   const size_t left = reader.BytesLeft();

@@ -80,8 +80,13 @@ class CMPGParser : public CParser {
   void Tick() { report_.ProgressTick(progressCounter_); }
   uint32_t TraceLimit() const { return options_.report.moviTraceLimit; }
   // "label value" at `depth` (the label carries its colon), shown from
-  // report level `level` on.
-  void Field(std::string_view label, const std::string& value, int depth, uint32_t level = 1);
+  // report level `level` on; a Number is shown in decimal.
+  struct Number {
+    explicit Number(uint64_t number) : value(number) {}
+    uint64_t value;
+  };
+  void Field(std::string_view label, std::string_view value, int depth, uint32_t level = 1);
+  void Field(std::string_view label, Number value, int depth, uint32_t level = 1);
   void Warning(const std::string& text, int depth) const;
   void Error(const std::string& text, int depth) const;
 
@@ -152,4 +157,5 @@ class CMPGParser : public CParser {
   std::array<std::unique_ptr<CMPGESParser>, 256> streams_;
   std::vector<PidState> pids_;  // by PID; a PID never seen has no packets
   std::set<uint16_t> tablePids_;
+  std::string line_;
 };

@@ -40,7 +40,8 @@ TEST(FormatProbeDispatch, ChoosesTheFirstMatchingRow) {
       {"\0\0\x01\xBA\x44"s, kAuto, ProbeRow::kMpeg},
       {"\x47\x40\x11\x10"s, kAuto, ProbeRow::kMpeg},
       {"\xFF\xFB\x90\x64"s, kAuto, ProbeRow::kMpeg},
-      {"\xFF\xE3\x90\x64"s, kAuto, ProbeRow::kUnrecognised},
+      {"\xFF\xE3\x90\x64"s, kAuto, ProbeRow::kMpeg},  // MPEG-2.5
+      {"\xFF\xE1\x90\x64"s, kAuto, ProbeRow::kUnrecognised},  // reserved layer
       {"ID3\x01"s, kAuto, ProbeRow::kMpeg},
       {"ID3\x05"s, kAuto, ProbeRow::kMpeg},
       {"ID3\x00"s, kAuto, ProbeRow::kUnrecognised},
