@@ -130,11 +130,13 @@ size_t CMPGParser::CMPGESVideoParser::FinishPendingUnit(const uint8_t* data, siz
   for (;;) {
     const int64_t end = PendingUnitEnd(data, size);
     if (end >= static_cast<int64_t>(size)) {
-      if (packetized) owner_.ChunkHeaderLine("Buffering", "", size, position, "", depth);
+      if (JoinLinesShown(packetized)) {
+        owner_.ChunkHeaderLine("Buffering", "", size, position, "", depth);
+      }
       AppendToPendingUnit(data, size);
       return size;
     }
-    if (packetized) {
+    if (JoinLinesShown(packetized)) {
       owner_.ChunkHeaderLine("Buffered", "", pending_.length, pending_.position, "", depth);
     }
     if (end >= 0) {
@@ -184,13 +186,24 @@ void CMPGParser::CMPGESVideoParser::WalkUnits(const uint8_t* data, size_t size, 
   while (at < size) {
     const size_t next = BitReader::FindStartCode(data, size, at + 4);
     if (next >= size) {
-      if (packetized) owner_.ChunkHeaderLine("Buffering", "", size - at, position + at, "", depth);
       StartPendingUnit(data + at, size - at, position + at);
+      if (JoinLinesShown(packetized)) {
+        owner_.ChunkHeaderLine("Buffering", "", size - at, position + at, "", depth);
+      }
       return;
     }
     ParseUnit(data + at, next - at, next - at, position + at, depth);
     at = next;
   }
+}
+
+// Joins are told for PES payloads only, and not for the slices whose own
+// lines are hidden.
+bool CMPGParser::CMPGESVideoParser::JoinLinesShown(bool packetized) const {
+  if (!packetized) return false;
+  if (owner_.Verbosity() >= kSliceLevel || pending_.kept.size() < 4) return true;
+  const uint8_t code = pending_.kept[3];
+  return code == kPictureCode || code > kLastSliceCode;
 }
 
 void CMPGParser::CMPGESVideoParser::StartPendingUnit(const uint8_t* bytes, size_t size,

@@ -51,6 +51,7 @@ class CMPGParser::CMPGESVideoParser : public CMPGParser::CMPGESParser {
   void WalkUnits(const uint8_t* data, size_t size, size_t at, uint64_t position, bool packetized,
                  int depth);
   void StartPendingUnit(const uint8_t* bytes, size_t size, uint64_t position);
+  bool JoinLinesShown(bool packetized) const;
   void AppendToPendingUnit(const uint8_t* bytes, size_t size);
 
   // One whole unit: `available` of its `length` bytes are in memory.

@@ -177,8 +177,8 @@ TEST(CMPGESVideoParserTest, FieldLinesCarryTheirTablesAndLevels) {
       {"matrix read past",
        {SequenceHeader(2, 3, 1, true)},
        4,
-       {"0xb3 (S:76, P:0): Sequence Header Code", "load_intra_quantiser_matrix: 1", "QMatrix: 8 9 10",
-        "load_non_intra_quantiser_matrix: 0"},
+       {"0xb3 (S:76, P:0): Sequence Header Code", "load_intra_quantiser_matrix: 1",
+        "QMatrix: 8 9 10", "load_non_intra_quantiser_matrix: 0"},
        {}},
       {"main profile at main level",
        {SequenceExtension()},
@@ -355,6 +355,14 @@ TEST(CMPGESVideoParserTest, SplitSequenceHeaderIsReportedOnceAfterItsJoin) {
   EXPECT_EQ(testsupport::CountText(packets.lines, "Horizontal Size:"), 1u);
   EXPECT_EQ(packets.fileType, CMPGParser::kMpeg2Program);
   EXPECT_EQ(packets.packets, 2u);
+
+  // A slice's joins are slice lines, hidden with them.
+  const Bytes slice = Slice();
+  VideoRun hidden = Feed({Bytes(slice.begin(), slice.begin() + 5),
+                          Concat({Bytes(slice.begin() + 5, slice.end()), Picture(1)})},
+                         3);
+  testsupport::ExpectTexts(hidden.lines, {"Buffering (S:8, P:7)"},
+                           {"Buffering (S:5", "Buffered (S:5", "Video Slice"});
 
   // The blocks of an elementary-stream file are joined without a word.
   VideoRun blocks = Feed({first, second}, 3, false);
