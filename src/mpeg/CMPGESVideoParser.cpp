@@ -76,7 +76,7 @@ bool CMPGParser::CMPGESVideoParser::Parse(const uint8_t* data, size_t size, uint
                                           bool packetized, int depth) {
   ++packets;
   if (data == nullptr || size == 0) return true;
-  const size_t carried = ResolveZeroTail(data, size, position, depth);
+  const size_t carried = ResolveZeroTail(data, size, depth);
   size_t at = 0;
   if (hasPending_) {
     at = FinishPendingUnit(data, size, position, packetized, depth);
@@ -84,6 +84,7 @@ bool CMPGParser::CMPGESVideoParser::Parse(const uint8_t* data, size_t size, uint
     at = SkipToStartCode(data, size, position, carried, depth);
   }
   WalkUnits(data, size, at, position, packetized, depth);
+  previousEnd_ = position + size;
   return true;
 }
 
@@ -91,8 +92,7 @@ bool CMPGParser::CMPGESVideoParser::Parse(const uint8_t* data, size_t size, uint
 // the first bytes of a start code: they begin a pending unit when this
 // payload completes the start code, and are skipped otherwise (the count
 // returned).
-size_t CMPGParser::CMPGESVideoParser::ResolveZeroTail(const uint8_t* data, size_t size,
-                                                      uint64_t position, int depth) {
+size_t CMPGParser::CMPGESVideoParser::ResolveZeroTail(const uint8_t* data, size_t size, int depth) {
   const size_t zeros = zeroTail_;
   zeroTail_ = 0;
   if (zeros == 0) return 0;
@@ -101,8 +101,8 @@ size_t CMPGParser::CMPGESVideoParser::ResolveZeroTail(const uint8_t* data, size_
   std::copy(data, data + taken, joined.begin() + zeros);
   const size_t start = BitReader::FindStartCode(joined.data(), zeros + taken, 0);
   if (start >= zeros) return zeros;
-  if (start > 0) owner_.ChunkHeaderLine("Skipping", "", start, position - zeros, "", depth);
-  StartPendingUnit(joined.data() + start, zeros - start, position - (zeros - start));
+  if (start > 0) owner_.ChunkHeaderLine("Skipping", "", start, previousEnd_ - zeros, "", depth);
+  StartPendingUnit(joined.data() + start, zeros - start, previousEnd_ - (zeros - start));
   return 0;
 }
 
@@ -116,7 +116,10 @@ size_t CMPGParser::CMPGESVideoParser::SkipToStartCode(const uint8_t* data, size_
   // next payload completes: they wait for it.
   const size_t waiting = first == size ? TrailingZeros(data, size, carried) : 0;
   const uint64_t skipped = carried + first - waiting;
-  if (skipped > 0) owner_.ChunkHeaderLine("Skipping", "", skipped, position - carried, "", depth);
+  if (skipped > 0) {
+    const uint64_t from = carried > 0 ? previousEnd_ - carried : position;
+    owner_.ChunkHeaderLine("Skipping", "", skipped, from, "", depth);
+  }
   zeroTail_ = waiting;
   return first;
 }
@@ -157,7 +160,7 @@ size_t CMPGParser::CMPGESVideoParser::FinishPendingUnit(const uint8_t* data, siz
     hasPending_ = false;
     ParseUnit(pending_.kept.data(), pending_.kept.size(), pending_.length, pending_.position,
               depth);
-    StartPendingUnit(prefix.data(), moved, position - moved);
+    StartPendingUnit(prefix.data(), moved, previousEnd_ - moved);
   }
 }
 

@@ -42,7 +42,7 @@ class CMPGParser::CMPGESVideoParser : public CMPGParser::CMPGESParser {
   using UnitParseFn = void (CMPGESVideoParser::*)(BitReader&, int);
 
   // Payload walk.
-  size_t ResolveZeroTail(const uint8_t* data, size_t size, uint64_t position, int depth);
+  size_t ResolveZeroTail(const uint8_t* data, size_t size, int depth);
   size_t FinishPendingUnit(const uint8_t* data, size_t size, uint64_t position, bool packetized,
                            int depth);
   int64_t PendingUnitEnd(const uint8_t* data, size_t size) const;
@@ -80,6 +80,9 @@ class CMPGParser::CMPGESVideoParser : public CMPGParser::CMPGESParser {
   // Zero bytes (at most two) that ended a payload outside any unit: the
   // first bytes of a start code, or more bytes to skip.
   size_t zeroTail_ = 0;
+  // The file position after the last payload: PES payloads are not
+  // contiguous, so bytes carried from it are placed from there.
+  uint64_t previousEnd_ = 0;
   bool patternFull_ = false;
   uint32_t iPictures_ = 0;
   // Slices carry a priority breakpoint only in data-partitioned streams, and

@@ -93,7 +93,9 @@ struct VideoRun {
 };
 
 // Hands `payloads` to one parser, one call each, as consecutive file bytes.
-VideoRun Feed(const std::vector<Bytes>& payloads, uint32_t verbosity = 2, bool packetized = true) {
+// `gap` bytes (PES headers) lie between payloads.
+VideoRun Feed(const std::vector<Bytes>& payloads, uint32_t verbosity = 2, bool packetized = true,
+              uint64_t gap = 0) {
   std::ostringstream out;
   std::ostringstream err;
   RunOptions options;
@@ -106,7 +108,7 @@ VideoRun Feed(const std::vector<Bytes>& payloads, uint32_t verbosity = 2, bool p
     uint64_t position = 0;
     for (const Bytes& payload : payloads) {
       EXPECT_TRUE(parser.Parse(payload.data(), payload.size(), position, packetized, 1));
-      position += payload.size();
+      position += payload.size() + gap;
     }
     run.chunks = parser.chunks;
     run.packets = parser.packets;
@@ -363,6 +365,15 @@ TEST(CMPGESVideoParserTest, SplitSequenceHeaderIsReportedOnceAfterItsJoin) {
                          3);
   testsupport::ExpectTexts(hidden.lines, {"Buffering (S:8, P:7)"},
                            {"Buffering (S:5", "Buffered (S:5", "Video Slice"});
+
+  // A start code cut after its zeros, between payloads 14 bytes apart: the
+  // unit starts where its zeros were.
+  VideoRun cutCode = Feed({Concat({Picture(1), {0, 0}}), Bytes(header.begin() + 2, header.end()),
+                           Concat({Picture(2), {0, 0, 1, 0xB7}})},
+                          3, true, 14);
+  testsupport::ExpectTexts(cutCode.lines, {"0x00 (S:8, P:0): Picture Start Code",
+                                           "0xb3 (S:12, P:8): Sequence Header Code",
+                                           "0x00 (S:9, P:48): Picture Start Code"});
 
   // The blocks of an elementary-stream file are joined without a word.
   VideoRun blocks = Feed({first, second}, 3, false);
