@@ -133,13 +133,11 @@ size_t CMPGParser::CMPGESVideoParser::FinishPendingUnit(const uint8_t* data, siz
   for (;;) {
     const int64_t end = PendingUnitEnd(data, size);
     if (end >= static_cast<int64_t>(size)) {
-      if (JoinLinesShown(packetized)) {
-        owner_.ChunkHeaderLine("Buffering", "", size, position, "", depth);
-      }
+      AnnounceBuffering(size, position, packetized, depth);
       AppendToPendingUnit(data, size);
       return size;
     }
-    if (JoinLinesShown(packetized)) {
+    if (pending_.announced) {
       owner_.ChunkHeaderLine("Buffered", "", pending_.length, pending_.position, "", depth);
     }
     if (end >= 0) {
@@ -190,9 +188,7 @@ void CMPGParser::CMPGESVideoParser::WalkUnits(const uint8_t* data, size_t size, 
     const size_t next = BitReader::FindStartCode(data, size, at + 4);
     if (next >= size) {
       StartPendingUnit(data + at, size - at, position + at);
-      if (JoinLinesShown(packetized)) {
-        owner_.ChunkHeaderLine("Buffering", "", size - at, position + at, "", depth);
-      }
+      AnnounceBuffering(size - at, position + at, packetized, depth);
       return;
     }
     ParseUnit(data + at, next - at, next - at, position + at, depth);
@@ -201,12 +197,16 @@ void CMPGParser::CMPGESVideoParser::WalkUnits(const uint8_t* data, size_t size, 
 }
 
 // Joins are told for PES payloads only, and not for the slices whose own
-// lines are hidden.
-bool CMPGParser::CMPGESVideoParser::JoinLinesShown(bool packetized) const {
-  if (!packetized) return false;
-  if (owner_.Verbosity() >= kSliceLevel || pending_.kept.size() < 4) return true;
-  const uint8_t code = pending_.kept[3];
-  return code == kPictureCode || code > kLastSliceCode;
+// lines are hidden. A unit whose buffering was told is told joined.
+void CMPGParser::CMPGESVideoParser::AnnounceBuffering(uint64_t size, uint64_t position,
+                                                      bool packetized, int depth) {
+  if (!packetized) return;
+  if (owner_.Verbosity() < kSliceLevel && pending_.kept.size() >= 4) {
+    const uint8_t code = pending_.kept[3];
+    if (code > kPictureCode && code <= kLastSliceCode) return;
+  }
+  owner_.ChunkHeaderLine("Buffering", "", size, position, "", depth);
+  pending_.announced = true;
 }
 
 void CMPGParser::CMPGESVideoParser::StartPendingUnit(const uint8_t* bytes, size_t size,
@@ -217,6 +217,7 @@ void CMPGParser::CMPGESVideoParser::StartPendingUnit(const uint8_t* bytes, size_
   pending_.length = 0;
   pending_.position = position;
   pending_.tailLength = 0;
+  pending_.announced = false;
   AppendToPendingUnit(bytes, size);
 }
 

@@ -37,6 +37,7 @@ class CMPGParser::CMPGESVideoParser : public CMPGParser::CMPGESParser {
     uint64_t position = 0;          // the file position of its first byte
     std::array<uint8_t, 3> tail{};  // its last bytes (a start code may begin there)
     size_t tailLength = 0;
+    bool announced = false;  // a "Buffering" line was printed for it
   };
 
   using UnitParseFn = void (CMPGESVideoParser::*)(BitReader&, int);
@@ -51,7 +52,7 @@ class CMPGParser::CMPGESVideoParser : public CMPGParser::CMPGESParser {
   void WalkUnits(const uint8_t* data, size_t size, size_t at, uint64_t position, bool packetized,
                  int depth);
   void StartPendingUnit(const uint8_t* bytes, size_t size, uint64_t position);
-  bool JoinLinesShown(bool packetized) const;
+  void AnnounceBuffering(uint64_t size, uint64_t position, bool packetized, int depth);
   void AppendToPendingUnit(const uint8_t* bytes, size_t size);
 
   // One whole unit: `available` of its `length` bytes are in memory.

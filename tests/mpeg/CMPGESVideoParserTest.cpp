@@ -265,8 +265,10 @@ TEST(CMPGESVideoParserTest, SplitUnitsAreReportedOnceAfterTheirJoin) {
                        Concat({Picture(2), kEnd})},
                       3, true, 14);
   testsupport::ExpectTexts(
-      cut.lines, {"0x00 (S:8, P:0): Picture Start Code", "0xb3 (S:12, P:8): Sequence Header Code",
-                  "0x00 (S:9, P:48): Picture Start Code"});
+      cut.lines,
+      {"0x00 (S:8, P:0): Picture Start Code", "0xb3 (S:12, P:8): Sequence Header Code",
+       "0x00 (S:9, P:48): Picture Start Code"},
+      {"Buffered (S:2"});
 }
 
 // Every way of cutting a stream in two, and byte by byte, gives the units of
