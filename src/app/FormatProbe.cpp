@@ -10,6 +10,7 @@
 #include "core/FourCC.h"
 #include "core/PlatformFile.h"
 #include "core/Report.h"
+#include "mpeg/CMPGParser.h"
 #include "riff/CAVIParser.h"
 #include "riff/CRIFFParser.h"
 #include "riffforms/CRIFFFormsParser.h"
@@ -48,7 +49,7 @@ const ParserRow kParserRows[] = {
     {ProbeRow::kRiffForm, Make<CRIFFFormsParser>, false},
     {ProbeRow::kForcedRiff, Make<CRIFFParser>, false},
     {ProbeRow::kRiff, Make<CRIFFParser>, false},
-    {ProbeRow::kMpeg, nullptr, true},  // CMPGParser
+    {ProbeRow::kMpeg, Make<CMPGParser>, true},
 };
 
 const ParserRow* FindParserRow(ProbeRow row) {
@@ -134,7 +135,11 @@ bool FormatProbe::IsGenericRiff(const uint8_t (&probe)[kProbeSize]) {
 
 bool FormatProbe::IsMpeg(const uint8_t (&probe)[kProbeSize]) {
   if (probe[0] == 0x47) return true;                              // transport packet sync
-  if (probe[0] == 0xFF && (probe[1] & 0xF0) == 0xF0) return true;  // audio frame sync
+  // An audio frame: the 11-bit sync, a version and a layer that are not reserved.
+  if (probe[0] == 0xFF && (probe[1] & 0xE0) == 0xE0 && (probe[1] & 0x18) != 0x08 &&
+      (probe[1] & 0x06) != 0) {
+    return true;
+  }
   if (probe[0] == 0 && probe[1] == 0 && probe[2] == 1 && (probe[3] == 0xBA || probe[3] == 0xB3)) {
     return true;  // pack header or sequence header
   }

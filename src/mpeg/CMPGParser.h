@@ -12,10 +12,14 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/CParser.h"
+
+class BitReader;
 
 class CMPGParser : public CParser {
  public:
@@ -83,9 +87,70 @@ class CMPGParser : public CParser {
   void Error(const std::string& text, int depth) const;
 
  private:
+  // A transport packet's header fields, with the continuity of its PID.
+  struct TsHeader {
+    uint32_t errorIndicator = 0;
+    bool unitStart = false;
+    uint32_t priority = 0;
+    uint16_t pid = 0;
+    uint32_t scrambling = 0;
+    uint32_t adaptation = 0;
+    uint32_t counter = 0;
+    const char* continuity = "";
+    bool repeated = false;  // the PID's last counter again: a duplicate packet
+  };
+  struct PidState {
+    uint32_t counter = 0;
+    uint64_t packets = 0;
+  };
+
   // The elementary-stream parser of `streamId`, made on first use.
   CMPGESParser& StreamParser(uint8_t streamId);
 
+  // What the file is, and its walk.
+  bool Walk(int depth);
+  bool WalkScanned(int depth);
+  bool IsTransportAt(uint64_t at);
+  bool SkipId3(int depth);
+  bool WalkElementary(uint8_t streamId, int depth);
+  bool WalkProgram(int depth);
+  bool WalkTransport(int depth);
+  bool ExtractTransport(int depth);
+
+  // Program streams.
+  bool ReadBytes(std::vector<uint8_t>& bytes, uint64_t count, int depth);
+  uint64_t NextStartCode(uint64_t from, bool systemOnly);
+  bool SkipUnit(uint8_t id, uint64_t here, int depth);
+  bool PackHeader(uint64_t here, int depth);
+  size_t PackFields(BitReader& reader, int depth);
+  void MuxRate(BitReader& reader, int depth);
+  bool SystemHeader(uint64_t here, int depth);
+  bool PesPacket(uint8_t id, uint64_t here, int depth);
+  size_t PesHeader(const uint8_t* data, size_t size, int depth);
+  void PesExtension(BitReader& fields, int depth);
+  size_t Mpeg1PesHeader(BitReader& reader, int depth);
+  bool Marker(BitReader& reader, unsigned width, const char* expected, int depth);
+  bool Timestamp(BitReader& reader, int depth, uint64_t& value);
+  void TimestampLine(BitReader& reader, const char* label, uint64_t scale, int depth);
+
+  // Transport streams.
+  TsHeader DecodeTsHeader(const uint8_t* packet);
+  size_t TsPayloadStart(const uint8_t* packet, const TsHeader& header, int depth);
+  void NotePat(const uint8_t* packet, size_t start);
+  bool IsTablePid(uint16_t pid) const;
+  void DumpTsPacket(const uint8_t* packet, uint64_t here, uint64_t number, int depth);
+  void DumpAdaptationField(const uint8_t* packet, uint64_t here, size_t length, int depth);
+  void TsExtension(BitReader& reader, uint64_t here, int depth);
+  void DumpBytes(const char* name, const uint8_t* bytes, size_t count, uint64_t position,
+                 int depth);
+  static size_t PesHeaderToStrip(const uint8_t* data, size_t size, bool vob);
+  void PidSummary(int depth);
+
+  void Line(const std::string& text, int depth) const;
+  void Summary(int depth);
+
   FileType fileType_ = kUnknown;
   std::array<std::unique_ptr<CMPGESParser>, 256> streams_;
+  std::map<uint16_t, PidState> pids_;
+  std::set<uint16_t> tablePids_;
 };
