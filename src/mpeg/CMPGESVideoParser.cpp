@@ -162,6 +162,12 @@ size_t CMPGParser::CMPGESVideoParser::FinishPendingUnit(const uint8_t* data, siz
   }
 }
 
+void CMPGParser::CMPGESVideoParser::Finish(int depth) {
+  if (!hasPending_) return;
+  hasPending_ = false;
+  ParseUnit(pending_.kept.data(), pending_.kept.size(), pending_.length, pending_.position, depth);
+}
+
 // The offset from data[0] of the start code after the pending unit's own:
 // negative when it begins in the unit's last bytes, `size` when there is
 // none. The unit's code byte never begins the next start code.

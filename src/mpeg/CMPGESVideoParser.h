@@ -20,6 +20,8 @@ class CMPGParser::CMPGESVideoParser : public CMPGParser::CMPGESParser {
   bool Parse(const uint8_t* data, size_t size, uint64_t position, bool packetized,
              int depth) override;
 
+  void Finish(int depth) override;
+
   uint32_t IPictures() const { return iPictures_; }
 
   // The bytes of a unit kept for its header; beyond them a pending unit is

@@ -110,7 +110,15 @@ bool CMPGParser::Parse(const std::string& sourcePath, const std::string& outputP
   if (writing && !CreateForWriting(outputPath)) {
     MarkJobFailed();
   } else {
-    ok = Walk(OpeningLine(depth));
+    const int inner = OpeningLine(depth);
+    ok = Walk(inner);
+    // Units still waiting for a next start code are whole when the file has
+    // ended (not when the trace limit stopped the walk).
+    if (ok && CurrentPosition() >= FileSize()) {
+      for (auto& stream : streams_) {
+        if (stream) stream->Finish(inner);
+      }
+    }
     if (writing && !CloseOutput()) MarkJobFailed();
   }
   CloseInput();

@@ -54,6 +54,9 @@ class CMPGParser : public CParser {
     // walk.
     virtual bool Parse(const uint8_t* data, size_t size, uint64_t position, bool packetized,
                        int depth) = 0;
+    // The stream has ended with the file: a unit still waiting for the next
+    // start code is whole.
+    virtual void Finish(int /*depth*/) {}
 
     uint32_t chunks = 0;   // units or frames found
     uint32_t packets = 0;  // payloads handed in
