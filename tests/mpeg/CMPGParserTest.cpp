@@ -164,9 +164,9 @@ TEST(CMPGParserTest, ProgramStreamsArePrintedUnitByUnit) {
        Concat({pack, {0x12, 0x34, 0x00}, Mpeg2Pack(180000), end}), kValid, "MPEG-2 Program Stream",
        Lines{}, Lines{"Skipping (3)", "--> SCR (27Mhz): 54000300"}},
       {"a PES packet of length 0 ends at the next system start code",
-       Concat({pack, Code(0xE0), Be16(0), Mpeg2PesBody({0, 0, 1, 0xB3, 9, 9}), pack, end}), kValid,
+       Concat({pack, Code(0xE0), Be16(0), Mpeg2PesBody({0, 0, 1, 0xB7}), pack, end}), kValid,
        "MPEG-2 Program Stream", Lines{"PES Packet Length 0, Packet ends at the next Start Code!"},
-       Lines{"0xe0 (20): PES Video Stream", "Program End Code"}},
+       Lines{"0xe0 (18): PES Video Stream", "Program End Code"}},
       {"marker and range faults",
        Concat({Mpeg2Pack(0, 0), Pes(0xC0, Concat({BitWriter()
                                                       .Put(2, 2)
