@@ -229,7 +229,11 @@ bool CMPGParser::SkipId3(int depth) {
   uint64_t size = 0;
   for (int i = 6; i < 10; ++i) size = size << 7 | (header[i] & 0x7F);
   const uint64_t length = size + sizeof header;
-  ChunkHeaderLine("'ID3 '", "", length, 0, "ID3-Tag", depth);
+  const int inner = ChunkHeaderLine("'ID3 '", "", length, 0, "ID3-Tag", depth);
+  if (size > FileSize() - CurrentPosition()) {
+    report_.Message(kPrematureEnd, inner, kFatal);
+    return false;
+  }
   return SkipChecked(size, 0);
 }
 
@@ -480,14 +484,25 @@ bool CMPGParser::PesPacket(uint8_t id, uint64_t here, int depth) {
   const int inner = ChunkHeaderLine(Hex(id, 2), "", size + kPesFixed, here, kind.label, depth);
   if (length[0] == 0 && length[1] == 0)
     Error("PES Packet Length 0, Packet ends at the next Start Code!", inner);
+  // A packet is read a block at a time (only one of unstated length is
+  // longer than a block); the stream's parser joins what the blocks cut.
+  CMPGESParser& stream = StreamParser(id);
   std::vector<uint8_t> bytes;
-  const bool whole = ReadBytes(bytes, size, inner);
   size_t header = 0;
-  if (kind.header) header = PesHeader(bytes.data(), bytes.size(), inner);
-  const uint64_t payload = here + kPesFixed + header;
-  const bool parsed =
-      StreamParser(id).Parse(bytes.data() + header, bytes.size() - header, payload, true, inner);
-  return whole && parsed;
+  for (uint64_t done = 0, position = here + kPesFixed; done < size || done == 0;) {
+    const bool whole = ReadBytes(bytes, std::min<uint64_t>(size - done, kEsBlock), inner);
+    if (done == 0 && kind.header) header = PesHeader(bytes.data(), bytes.size(), inner);
+    if (!stream.Parse(bytes.data() + header, bytes.size() - header, position + header, true,
+                      inner) ||
+        !whole) {
+      return false;
+    }
+    done += bytes.size();
+    position += bytes.size();
+    header = 0;
+    if (bytes.empty()) break;
+  }
+  return true;
 }
 
 // The optional PES header of MPEG-2 (first bits '10') or MPEG-1; returns
