@@ -204,8 +204,13 @@ bool CIOService::CreateForWriting(const std::string& path) {
     report_.Message("Output file is the input file!", 0, kError);
     return false;
   }
-  // Devices and pipes have no length to cut.
-  if (output_.file.IsRegularFile() && !output_.file.Truncate(0, error)) {
+  // Devices and pipes have no length to cut, and a new file none to lose.
+  // (A needless cut to 0 makes some file systems flush the whole file when
+  // it is closed, as if it replaced an old one.)
+  uint64_t existing = 0;
+  const bool regular = output_.file.IsRegularFile();
+  if (regular && !output_.file.Size(existing, error)) existing = 1;
+  if (regular && existing > 0 && !output_.file.Truncate(0, error)) {
     int closeError = 0;
     output_.file.Close(closeError);
     return ReportSystemError(false, error);
