@@ -1,0 +1,277 @@
+// MPEG audio frames: hand-built headers of every version and layer, frames
+// cut across payloads, lost syncs, Xing/Info headers, and streams of real
+// encoders fed in blocks and in small packets.
+
+#include <gtest/gtest.h>
+
+#include <cstddef>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "mpeg/CMPGESAudioParser.h"
+
+namespace {
+
+using testsupport::Bytes;
+using testsupport::Concat;
+using testsupport::ExpectTexts;
+using testsupport::HasText;
+using testsupport::MessageLines;
+using Lines = std::vector<std::string>;
+
+// One audio parser with its owner, its report kept in memory.
+struct Harness {
+  std::ostringstream out, err;
+  ReportOutput output{out, err, ConsoleState()};
+  CMPGParser owner;
+  CMPGParser::CMPGESAudioParser parser{owner};
+
+  explicit Harness(uint32_t traceLimit = 1000) : owner(Options(traceLimit), output) {}
+  static RunOptions Options(uint32_t traceLimit) {
+    RunOptions options;
+    options.report.moviTraceLimit = traceLimit;
+    return options;
+  }
+  // `bytes` handed in as pieces that end at `cuts` and at the end.
+  Harness& Feed(const Bytes& bytes, std::vector<size_t> cuts = {}, bool packetized = true) {
+    cuts.push_back(bytes.size());
+    size_t from = 0;
+    for (size_t cut : cuts) {
+      parser.Parse(bytes.data() + from, cut - from, 1000 + from, packetized, 1);
+      from = cut;
+    }
+    return *this;
+  }
+  Lines Report() {
+    output.Flush();
+    return testsupport::SplitLines(out.str());
+  }
+};
+
+Bytes Be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
+
+// A frame of `length` bytes: the header, then zeros.
+Bytes Frame(uint32_t header, size_t length) {
+  Bytes frame = Be32(header);
+  frame.resize(length);
+  return frame;
+}
+
+constexpr uint32_t kMpeg1Layer3 = 0xFFFB9000;  // 128 kbit/s, 44100 Hz, stereo: 417 bytes
+
+TEST(CMPGESAudioParserTest, FrameLengthFollowsVersionLayerAndRates) {
+  struct Row {
+    const char* name;
+    uint32_t header;
+    size_t length;
+    const char* field;
+  } rows[] = {
+      {"MPEG-1 Layer III", kMpeg1Layer3, 417, "Layer Description: Layer III"},
+      {"padded", 0xFFFB9200, 418, "Padding (Bytes): 1"},
+      {"MPEG-2 Layer III", 0xFFF38000, 208, "Sample Rate: 22050 Hz"},
+      {"MPEG-1 Layer I, padded", 0xFFFF1A00, 52, "Padding (Bytes): 4"},
+      {"MPEG-2.5 Layer III", 0xFFE31800, 72, "Audio Version: Version 2.5"},
+      {"MPEG-1 Layer II with CRC", 0xFFFCE4C0, 1152, "Channel Mode: 3 (Single Channel)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Harness h;
+    Lines lines =
+        h.Feed(Concat({Frame(row.header, row.length), Frame(row.header, row.length)})).Report();
+    ExpectTexts(lines, {"0xfff# (" + std::to_string(row.length) + "): Audio Frame #2", row.field,
+                        "Frame Size: " + std::to_string(row.length) + " (incl. header)"});
+    EXPECT_TRUE(MessageLines(lines).empty());
+    EXPECT_EQ(h.parser.chunks, 2u);
+    EXPECT_EQ(h.owner.GetFileType(), CMPGParser::kMpegAudio);
+  }
+}
+
+TEST(CMPGESAudioParserTest, InvalidCodeIsALostSyncFoundAgainAtTheNextFrame) {
+  struct Row {
+    const char* name;
+    uint32_t header;
+    const char* warning;
+  } rows[] = {
+      {"free format", 0xFFFB0000, "Unexpected Audio Bitrate Token!"},
+      {"bit rate 15", 0xFFFBF000, "Unexpected Audio Bitrate Token!"},
+      {"sample rate 3", 0xFFFB9C00, "Unexpected Audio Samplerate Token!"},
+      {"layer 0", 0xFFF99000, "Unexpected Audio Layer Token!"},
+      {"version 1", 0xFFEB9000, "Unexpected Audio Version Token!"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Harness h;
+    Lines lines = h.Feed(Concat({Frame(row.header, 24), Frame(kMpeg1Layer3, 417)})).Report();
+    ExpectTexts(lines, {"Skipping (24)", "Audio Frame #2", "Frame Size: 417 (incl. header)"});
+    const Lines messages = MessageLines(lines);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find(std::string("Warning: ") + row.warning), std::string::npos);
+    EXPECT_EQ(h.parser.chunks, 2u);
+  }
+}
+
+TEST(CMPGESAudioParserTest, JunkIsSkippedUpToAHeaderEvenOneSplitAcrossPayloads) {
+  const Bytes stream = Concat({Bytes{1, 2, 0xFF, 0xFF, 3, 4}, Frame(kMpeg1Layer3, 417)});
+  struct Row {
+    const char* name;
+    std::vector<size_t> cuts;
+  } rows[] = {{"one payload", {}}, {"header cut after 2 bytes", {8}}, {"cut in the junk", {3}}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Harness h;
+    Lines lines = h.Feed(stream, row.cuts).Report();
+    ExpectTexts(lines, {"Audio Frame #1", "Frame Size: 417 (incl. header)"});
+    EXPECT_EQ(MessageLines(lines).size(), 1u);
+    EXPECT_TRUE(HasText(lines, "No Audio Frame Header found"));
+    EXPECT_EQ(h.parser.chunks, 1u);
+  }
+}
+
+TEST(CMPGESAudioParserTest, FrameSplitAcrossPayloadsIsJoined) {
+  const Bytes stream = Concat({Frame(kMpeg1Layer3, 417), Frame(kMpeg1Layer3, 417)});
+  struct Row {
+    const char* name;
+    std::vector<size_t> cuts;
+    bool packetized;
+    Lines present, absent;
+  } rows[] = {
+      {"two packets",
+       {100},
+       true,
+       {"Frame Size (remaining): 417 (100 present) (incl. header)", "Buffered (317)"},
+       {"Buffering"}},
+      {"three packets", {100, 200}, true, {"Buffering (100)", "Buffered (217)"}, {}},
+      {"file blocks", {100, 200}, false, {"Frame Size: 417"}, {"Buffer", "remaining"}},
+      {"cut in the header", {2}, true, {"Audio Frame #2"}, {"Buffer", "Skipping"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Harness h;
+    Lines lines = h.Feed(stream, row.cuts, row.packetized).Report();
+    ExpectTexts(lines, row.present, row.absent);
+    EXPECT_TRUE(MessageLines(lines).empty());
+    EXPECT_EQ(h.parser.chunks, 2u);
+    EXPECT_EQ(h.parser.packets, row.cuts.size() + 1);
+  }
+}
+
+TEST(CMPGESAudioParserTest, XingHeaderIsReadInsideItsFrameOnly) {
+  Bytes toc(100);
+  for (size_t i = 0; i < toc.size(); ++i) toc[i] = uint8_t(i);
+  const Bytes fields = Concat({Be32(0x0F), Be32(1234), Be32(56789), toc, Be32(57)});
+  auto tagged = [&](uint32_t header, size_t length, size_t at, const char* tag) {
+    Bytes frame = Frame(header, at);
+    frame.insert(frame.end(), tag, tag + 4);
+    frame.insert(frame.end(), fields.begin(), fields.end());
+    frame.resize(length);
+    if (length > 6) frame[4] = 0xBE, frame[5] = 0xEF;
+    return frame;
+  };
+  struct Row {
+    const char* name;
+    Bytes frame;
+    Lines present, absent;
+  } rows[] = {
+      {"MPEG-1 stereo",
+       tagged(kMpeg1Layer3, 417, 36, "Xing"),
+       {"Xing Flags: 0x0000000f", "Xing Frames: 1234", "Xing Bytes: 56789",
+        "Xing TOC:", "QualityIndicator: 57"},
+       {"CRC:", "Error"}},
+      {"MPEG-2 mono with CRC, Info",
+       tagged(0xFFF280C0, 208, 15, "Info"),
+       {"CRC: 0xbeef", "Xing Frames: 1234", "QualityIndicator: 57"},
+       {}},
+      {"cut by a short frame",
+       tagged(0xFFFB1400, 96, 36, "Xing"),
+       {"Xing Bytes: 56789", "Error: Xing header runs past the end of its frame!"},
+       {"Xing TOC:", "QualityIndicator:"}},
+      {"not after the side information", tagged(kMpeg1Layer3, 417, 35, "Xing"), {}, {"Xing"}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Harness h;
+    ExpectTexts(h.Feed(row.frame, {50}).Report(), row.present, row.absent);
+  }
+}
+
+TEST(CMPGESAudioParserTest, Id3v1TagIsSkippedWithoutWarning) {
+  Bytes tag = testsupport::TextBytes("TAG");
+  tag.resize(128, 0xFF);
+  const Bytes stream = Concat({Frame(kMpeg1Layer3, 417), tag, Frame(kMpeg1Layer3, 417)});
+  for (size_t cut : {size_t(0), size_t(417 + 60)}) {
+    SCOPED_TRACE(cut);
+    Harness h;
+    Lines lines = h.Feed(stream, cut ? std::vector<size_t>{cut} : std::vector<size_t>{}).Report();
+    ExpectTexts(lines, {"'TAG ' (128): ID3v1-Tag", "Audio Frame #2"});
+    EXPECT_TRUE(MessageLines(lines).empty());
+    EXPECT_EQ(h.parser.chunks, 2u);
+  }
+}
+
+TEST(CMPGESAudioParserTest, FramesPastTheTraceLimitAreSkippedWithoutWarnings) {
+  Bytes stream;
+  for (int i = 0; i < 4; ++i) stream = Concat({stream, Frame(kMpeg1Layer3, 417)});
+  Harness h(1);
+  Lines lines = h.Feed(stream, {500}).Report();
+  ExpectTexts(lines, {"Audio Frame #1", "Skipping (83)", "Skipping (1168)"}, {"Audio Frame #2"});
+  EXPECT_TRUE(MessageLines(lines).empty());
+  EXPECT_EQ(h.parser.chunks, 3u);  // the traced frame and one per payload after it
+}
+
+TEST(CMPGESAudioParserTest, HostilePayloadsEndWithoutFault) {
+  uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1664525u + 1013904223u; };
+  for (int round = 0; round < 200; ++round) {
+    Bytes bytes(1 + next() % 3000);
+    for (uint8_t& b : bytes)
+      b = (next() >> 24) % 3 ? uint8_t(0xE0 | next() >> 27) : uint8_t(next());
+    Harness h;
+    h.Feed(bytes, {bytes.size() / 3, bytes.size() / 2}, round % 2 == 0);
+    EXPECT_EQ(h.parser.packets, 3u);
+  }
+}
+
+// Frames of real encoders; the file's ID3v2 tag is left out as the owner does.
+TEST(CMPGESAudioParserTest, EncodedStreamsCountEveryFrame) {
+  if (!testsupport::Installed("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  struct Row {
+    const char* name;
+    const char* arguments;
+    uint32_t xingFrames;
+    const char* field;
+  } rows[] = {
+      {"a.mp2", "-c:a mp2 -b:a 192k", 0, "Layer Description: Layer II"},
+      {"a.mp3", "-c:a libmp3lame", 1, "Audio Version: Version 1"},
+      {"b.mp3", "-ar 8000 -c:a libmp3lame", 1, "Audio Version: Version 2.5"},
+  };
+  testsupport::ScratchDir dir;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::string path = dir.File(row.name);
+    testsupport::RunCommand("ffmpeg -v error -f lavfi -i sine=frequency=440:duration=3 " +
+                            std::string(row.arguments) + " " + path);
+    const uint32_t packets = uint32_t(std::stoul(testsupport::RunCommand(
+        "ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 " +
+        path)));
+    Bytes file = testsupport::ReadFile(path);
+    if (file.size() > 10 && testsupport::TokenAt(file, 0).substr(0, 3) == "ID3") {
+      size_t tag = 10 + (file[6] << 21 | file[7] << 14 | file[8] << 7 | file[9]);
+      file.erase(file.begin(), file.begin() + std::ptrdiff_t(tag));
+    }
+    // One block of the file, blocks that cut frames, and small packets.
+    for (size_t piece : {size_t(1) << 20, size_t(4000), size_t(184)}) {
+      std::vector<size_t> cuts;
+      for (size_t at = piece; at < file.size(); at += piece) cuts.push_back(at);
+      Harness h(100000);
+      Lines lines = h.Feed(file, cuts, piece == 184).Report();
+      EXPECT_EQ(h.parser.chunks, packets + row.xingFrames);
+      EXPECT_TRUE(MessageLines(lines).empty());
+      ExpectTexts(lines, {row.field});
+      EXPECT_EQ(HasText(lines, "Xing Flags:"), row.xingFrames > 0);
+    }
+  }
+}
+
+}  // namespace
