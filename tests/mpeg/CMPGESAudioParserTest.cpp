@@ -28,10 +28,12 @@ struct Harness {
   CMPGParser owner;
   CMPGParser::CMPGESAudioParser parser{owner};
 
-  explicit Harness(uint32_t traceLimit = 1000) : owner(Options(traceLimit), output) {}
-  static RunOptions Options(uint32_t traceLimit) {
+  explicit Harness(uint32_t traceLimit = 1000, uint32_t verbosity = 2)
+      : owner(Options(traceLimit, verbosity), output) {}
+  static RunOptions Options(uint32_t traceLimit, uint32_t verbosity) {
     RunOptions options;
     options.report.moviTraceLimit = traceLimit;
+    options.report.verbosity = verbosity;
     return options;
   }
   // `bytes` handed in as pieces that end at `cuts` and at the end.
@@ -143,6 +145,14 @@ TEST(CMPGESAudioParserTest, BytesThatAreNoFrameAreSkipped) {
     }
     EXPECT_EQ(h.parser.chunks, row.chunks);
   }
+}
+
+// Bytes kept from one payload keep their own file position.
+TEST(CMPGESAudioParserTest, HeaderCutInJunkIsShownAtItsPositions) {
+  Harness h(1000, 3);
+  const Bytes stream = Concat({Bytes{1, 2, 0xFF, 0xFF, 3, 4}, Frame(kMpeg1Layer3, 417)});
+  ExpectTexts(h.Feed(stream, {8}).Report(), {"Skipping (S:5, P:1000)", "Skipping (S:1, P:1005)",
+                                             "(S:417, P:1006): Audio Frame #1"});
 }
 
 TEST(CMPGESAudioParserTest, FrameSplitAcrossPayloadsIsJoined) {
