@@ -62,7 +62,7 @@ std::string HexText(uint32_t value, int digits) {
   return text;
 }
 
-std::string Number(uint64_t value) { return std::to_string(value); }
+std::string Decimal(uint64_t value) { return std::to_string(value); }
 
 bool IsId3v1Tag(const uint8_t* bytes, size_t available) {
   return available >= 3 && std::memcmp(bytes, "TAG", 3) == 0;
@@ -141,6 +141,18 @@ bool CMPGParser::CMPGESAudioParser::Parse(const uint8_t* data, size_t size, uint
   return true;
 }
 
+void CMPGParser::CMPGESAudioParser::Finish(int depth) {
+  if (frameLength_ > 0) {
+    owner_.Warning("Audio Frame #" + Decimal(chunks) + " ends with the stream after " +
+                       Decimal(pending_.size()) + " of its " + Decimal(frameLength_) + " bytes",
+                   depth);
+  } else if (!pending_.empty()) {
+    owner_.ChunkHeaderLine("Skipping", "", pending_.size(), pendingPosition_, "", depth);
+  }
+  pending_.clear();
+  frameLength_ = 0;
+}
+
 size_t CMPGParser::CMPGESAudioParser::FinishPendingFrame(const Walk& walk) {
   size_t missing = frameLength_ - pending_.size();
   size_t taken = std::min(missing, walk.size);
@@ -185,9 +197,9 @@ size_t CMPGParser::CMPGESAudioParser::ParseFrame(const Walk& walk, size_t offset
   FrameHeader header = DecodeHeader(bytes);
   size_t length = FrameLength(header);
   ++chunks;
-  int depth =
-      owner_.ChunkHeaderLine("0xfff#", "", length > 0 ? length : Report::kNoSize,
-                             walk.PositionOf(offset), "Audio Frame #" + Number(chunks), walk.depth);
+  int depth = owner_.ChunkHeaderLine("0xfff#", "", length > 0 ? length : Report::kNoSize,
+                                     walk.PositionOf(offset), "Audio Frame #" + Decimal(chunks),
+                                     walk.depth);
   owner_.Tick();
   PrintHeader(header, depth);
   // Without a length the next frame cannot be found by counting: look for it.
@@ -199,9 +211,9 @@ size_t CMPGParser::CMPGESAudioParser::ParseFrame(const Walk& walk, size_t offset
     // The rest comes with the next payload.
     if (walk.packetized) {
       owner_.Field("Frame Size (remaining):",
-                   Number(length) + " (" + Number(available) + " present) (incl. header)", depth);
+                   Decimal(length) + " (" + Decimal(available) + " present) (incl. header)", depth);
     } else {
-      owner_.Field("Frame Size:", Number(length) + " (incl. header)", depth);
+      owner_.Field("Frame Size:", Decimal(length) + " (incl. header)", depth);
     }
     pending_.assign(bytes, bytes + available);
     pendingPosition_ = walk.PositionOf(offset);
@@ -209,7 +221,7 @@ size_t CMPGParser::CMPGESAudioParser::ParseFrame(const Walk& walk, size_t offset
     frameLength_ = length;
     return walk.size;
   }
-  owner_.Field("Frame Size:", Number(length) + " (incl. header)", depth);
+  owner_.Field("Frame Size:", Decimal(length) + " (incl. header)", depth);
   ParseBody(bytes, length, header, depth);
   return offset + length;
 }
@@ -276,39 +288,39 @@ void CMPGParser::CMPGESAudioParser::Carry(const Walk& walk, size_t offset) {
 
 void CMPGParser::CMPGESAudioParser::PrintHeader(const FrameHeader& header, int depth) {
   const char* version = kVersionNames[header.version];
-  owner_.Field("Audio Version:", version ? version : "token " + Number(header.version), depth);
+  owner_.Field("Audio Version:", version ? version : "token " + Decimal(header.version), depth);
   if (!version) owner_.Warning("Unexpected Audio Version Token!", depth);
 
   const char* layer = kLayerNames[header.layer];
-  owner_.Field("Layer Description:", layer ? layer : "token " + Number(header.layer), depth);
+  owner_.Field("Layer Description:", layer ? layer : "token " + Decimal(header.layer), depth);
   if (!layer) owner_.Warning("Unexpected Audio Layer Token!", depth);
 
   unsigned bitRate = BitRate(header);
   owner_.Field(
-      "Bitrate:", bitRate ? Number(bitRate) + " kbit/s" : "index " + Number(header.bitRateIndex),
+      "Bitrate:", bitRate ? Decimal(bitRate) + " kbit/s" : "index " + Decimal(header.bitRateIndex),
       depth);
   if (header.bitRateIndex == 0 || header.bitRateIndex == 15) {
     owner_.Warning("Unexpected Audio Bitrate Token!", depth);
   }
 
   unsigned sampleRate = SampleRate(header);
-  owner_.Field("Sample Rate:",
-               sampleRate ? Number(sampleRate) + " Hz" : "index " + Number(header.sampleRateIndex),
-               depth);
+  owner_.Field(
+      "Sample Rate:",
+      sampleRate ? Decimal(sampleRate) + " Hz" : "index " + Decimal(header.sampleRateIndex), depth);
   if (header.sampleRateIndex == 3) owner_.Warning("Unexpected Audio Samplerate Token!", depth);
 
   // A Layer I padding slot is 4 bytes long.
   unsigned slot = header.layer == kLayer1 ? 4 : 1;
-  owner_.Field("Padding (Bytes):", Number(header.padding * slot), depth);
-  owner_.Field("Channel Mode:", Number(header.channelMode) + kChannelModes[header.channelMode],
+  owner_.Field("Padding (Bytes):", Decimal(header.padding * slot), depth);
+  owner_.Field("Channel Mode:", Decimal(header.channelMode) + kChannelModes[header.channelMode],
                depth);
-  owner_.Field("Emphasis:", Number(header.emphasis), depth);
-  owner_.Field("Mode Extensions:", Number(header.modeExtension), depth);
-  owner_.Field("Original:", Number(header.original), depth);
-  owner_.Field("Copyright:", Number(header.copyright), depth);
-  owner_.Field("Private Bit:", Number(header.privateBit), depth);
+  owner_.Field("Emphasis:", Decimal(header.emphasis), depth);
+  owner_.Field("Mode Extensions:", Decimal(header.modeExtension), depth);
+  owner_.Field("Original:", Decimal(header.original), depth);
+  owner_.Field("Copyright:", Decimal(header.copyright), depth);
+  owner_.Field("Private Bit:", Decimal(header.privateBit), depth);
   owner_.Field("Protection Bit:",
-               Number(header.protection) + (header.protection ? " (no CRC)" : " (16 Bit CRC)"),
+               Decimal(header.protection) + (header.protection ? " (no CRC)" : " (16 Bit CRC)"),
                depth);
 }
 
@@ -336,17 +348,17 @@ void CMPGParser::CMPGESAudioParser::ParseXing(const uint8_t* frame, size_t lengt
   if (flags & 1) {
     uint32_t frames = static_cast<uint32_t>(reader.Bits(32));
     if (reader.Overrun()) return owner_.Error(kCut, depth);
-    owner_.Field("Xing Frames:", Number(frames), depth);
+    owner_.Field("Xing Frames:", Decimal(frames), depth);
   }
   if (flags & 2) {
     uint32_t bytes = static_cast<uint32_t>(reader.Bits(32));
     if (reader.Overrun()) return owner_.Error(kCut, depth);
-    owner_.Field("Xing Bytes:", Number(bytes), depth);
+    owner_.Field("Xing Bytes:", Decimal(bytes), depth);
   }
   if (flags & 4) {
     constexpr size_t kTocBytes = 100;
     if (reader.BytesLeft() < kTocBytes) return owner_.Error(kCut, depth);
-    owner_.Field("Xing TOC:", "(" + Number(kTocBytes) + " bytes)", depth);
+    owner_.Field("Xing TOC:", "(" + Decimal(kTocBytes) + " bytes)", depth);
     if (owner_.Verbosity() >= 1) {
       owner_.Reporter().HexDump(reader.Current(), kTocBytes, depth + 1, owner_.Verbosity());
     }
@@ -355,6 +367,6 @@ void CMPGParser::CMPGESAudioParser::ParseXing(const uint8_t* frame, size_t lengt
   if (flags & 8) {
     uint32_t quality = static_cast<uint32_t>(reader.Bits(32));
     if (reader.Overrun()) return owner_.Error(kCut, depth);
-    owner_.Field("QualityIndicator:", Number(quality), depth);
+    owner_.Field("QualityIndicator:", Decimal(quality), depth);
   }
 }

@@ -16,6 +16,9 @@ class CMPGParser::CMPGESAudioParser : public CMPGParser::CMPGESParser {
   using CMPGESParser::CMPGESParser;
   bool Parse(const uint8_t* data, size_t size, uint64_t position, bool packetized,
              int depth) override;
+  // The end of the stream: a frame still waiting for its rest is cut, bytes
+  // kept for the next payload are none.
+  void Finish(int depth) override;
 
   // The 32 bits of a frame header, split into their fields.
   struct FrameHeader {

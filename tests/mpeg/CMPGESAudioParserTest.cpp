@@ -183,6 +183,27 @@ TEST(CMPGESAudioParserTest, FrameSplitAcrossPayloadsIsJoined) {
   }
 }
 
+TEST(CMPGESAudioParserTest, StreamEndTellsWhatStillWaits) {
+  const Bytes frame = Frame(kMpeg1Layer3, 417);
+  struct Row {
+    const char* name;
+    Bytes stream;
+    const char* text;
+  } rows[] = {
+      {"a cut frame", Concat({frame, Bytes(frame.begin(), frame.begin() + 100)}),
+       "Warning: Audio Frame #2 ends with the stream after 100 of its 417 bytes"},
+      {"a cut header", Concat({frame, Bytes{0xFF, 0xFB}}), "Skipping (2)"},
+      {"a cut ID3v1 tag", Concat({frame, testsupport::TextBytes("TAG title")}), "Skipping (9)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Harness h;
+    h.Feed(row.stream);
+    h.parser.Finish(1);
+    ExpectTexts(h.Report(), {row.text});
+  }
+}
+
 TEST(CMPGESAudioParserTest, XingHeaderIsReadInsideItsFrameOnly) {
   Bytes toc(100);
   for (size_t i = 0; i < toc.size(); ++i) toc[i] = uint8_t(i);
