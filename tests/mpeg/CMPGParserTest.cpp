@@ -437,7 +437,7 @@ TEST(CMPGParserTest, FilesOfRealProducersWalkCleanly) {
        "mpeg1video "
        "-c:a mp2 -f mpeg $OUT.src && mencoder -really-quiet -of mpeg -ovc lavc -lavcopts "
        "vcodec=mpeg1video -oac mp3lame $OUT.src -o $OUT 2>/dev/null",
-       "MPEG-1 Program Stream", Lines{}, 0xE0, 0, 0},
+       "MPEG-2 Program Stream", Lines{}, 0xE0, 0, 0},
   };
   testsupport::ScratchDir dir;
   int made = 0;
