@@ -14,16 +14,7 @@ file="$WORK/big.asf"
   -f lavfi -i sine=sample_rate=44100 -t "$SECONDS_OF_VIDEO" -vf noise=alls=60:allf=t \
   -c:v wmv2 -q:v 2 -c:a wmav2 -b:a 128k "$file"
 
-best() {  # best wall time in ms of RUNS runs, and the peak memory of the last one
-  b=
-  for _ in $(seq "$RUNS"); do
-    s=$(date +%s%N)
-    /usr/bin/time -f %M -o "$WORK/mem" "$@" >/dev/null 2>&1 || true
-    e=$(date +%s%N)
-    t=$(((e - s) / 1000000)); [ -z "$b" ] || [ "$t" -lt "$b" ] && b=$t
-  done
-  echo "$b ms, $(($(cat "$WORK/mem") / 1024)) MB"
-}
+. "$(dirname "$0")/timing.sh"
 
 packets=$(ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 \
   "$file" | paste -sd+ | bc)

@@ -15,17 +15,7 @@ file="$WORK/big.ts"
   -f lavfi -i sine=sample_rate=48000 -t "$SECONDS_OF_VIDEO" -vf noise=alls=40:allf=t \
   -c:v mpeg2video -q:v 2 -c:a mp2 -f mpegts "$file"
 
-best() {  # best wall time in ms of RUNS runs, and the peak memory of the last one
-  b=
-  for _ in $(seq "$RUNS"); do
-    rm -f "$WORK/out"
-    s=$(date +%s%N)
-    /usr/bin/time -f %M -o "$WORK/mem" "$@" >/dev/null 2>&1 || true
-    e=$(date +%s%N)
-    t=$(((e - s) / 1000000)); [ -z "$b" ] || [ "$t" -lt "$b" ] && b=$t
-  done
-  echo "$b ms, $(($(cat "$WORK/mem") / 1024)) MB"
-}
+. "$(dirname "$0")/timing.sh"
 
 packets=$(($(stat -c %s "$file") / 188))
 echo "big.ts: $(($(stat -c %s "$file") / 1000000)) MB, $packets transport packets"

@@ -25,17 +25,10 @@ truncate -s $((data + 44)) "$WORK/big.wav"
   printf SSND; be32 $((data + 8)); be32 0; be32 0; } > "$WORK/big.aiff"
 truncate -s $((data + 54)) "$WORK/big.aiff"
 
-best() {  # best wall time in ms of RUNS runs of the command
-  b=
-  for _ in $(seq "$RUNS"); do
-    s=$(date +%s%N); "$@" >/dev/null 2>&1 || true; e=$(date +%s%N)
-    t=$(((e - s) / 1000000)); [ -z "$b" ] || [ "$t" -lt "$b" ] && b=$t
-  done
-  echo "$b"
-}
+. "$(dirname "$0")/timing.sh"
 
 for f in big.wav big.aiff; do
-  echo "$f ($GIB GiB): clipsmith $(best "$CLIPSMITH" -v3 "$WORK/$f") ms," \
-    "ffprobe -show_streams $(best ffprobe -v error -show_streams "$WORK/$f") ms"
+  echo "$f ($GIB GiB): clipsmith $(best "$CLIPSMITH" -v3 "$WORK/$f")," \
+    "ffprobe -show_streams $(best ffprobe -v error -show_streams "$WORK/$f")"
 done
 [ -n "${KEEP:-}" ] || rm -f "$WORK/big.wav" "$WORK/big.aiff"
