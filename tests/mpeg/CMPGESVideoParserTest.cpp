@@ -162,7 +162,7 @@ TEST(CMPGESVideoParserTest, FieldLinesCarryTheirTablesAndLevels) {
              "*** Error: Unknown Marker in ES Packet"},
        Lines{"0xba"}},
       {"damage", 3,
-       Concat({SequenceHeader(2, 3, 0), Gop(0), CodingExtension(false, 4), CodingExtension(true, 1),
+       Concat({SequenceHeader(2, 3, 0), Gop(0), CodingExtension(false, 1), CodingExtension(true, 1),
                Unit(0xB5, {{0x60, 8}}), Bytes{0, 0, 1, 0xB3, 0x2D, 0x02}}),
        Lines{"*** Warning: Wrong marker, expected 1", "*** Warning: Wrong marker, expected 1",
              "*** Warning: Wrong marker, expected 000000", "*** Warning: Wrong marker, expected 00",
