@@ -10,6 +10,7 @@
 #include "core/FourCC.h"
 #include "core/PlatformFile.h"
 #include "core/Report.h"
+#include "mov/CMOVParser.h"
 #include "mpeg/CMPGParser.h"
 #include "riff/CAVIParser.h"
 #include "riff/CRIFFParser.h"
@@ -43,7 +44,7 @@ struct ParserRow {
 
 const ParserRow kParserRows[] = {
     {ProbeRow::kAvi, MakeAvi, true},
-    {ProbeRow::kQuickTime, nullptr, false},  // CMOVParser
+    {ProbeRow::kQuickTime, Make<CMOVParser>, false},
     {ProbeRow::kRealMedia, nullptr, false},  // CRMFParser
     {ProbeRow::kAsf, Make<CASFParser>, false},
     {ProbeRow::kRiffForm, Make<CRIFFFormsParser>, false},
