@@ -23,12 +23,9 @@ constexpr uint64_t kMaxDescriptorBody = 1u << 16;
 // (shown up to the index trace limit). Its entry count is the track's sample
 // count.
 const FieldDesc kSampleSizeFields[] = {
-    {FieldType::Byte, 0, 3, "Version"},
-    {FieldType::Word24, kHexFormat, 3, "Flags"},
-    {FieldType::DWord, 0, 2, "SampleSize"},
-    {FieldType::DWord, 0, 1, "NumberOfEntries"},
-    {FieldType::PlainArray, -1, 3, "Entries"},
-    {FieldType::DWord, 0, 3, "Size"},
+    {FieldType::Byte, 0, 3, "Version"},        {FieldType::Word24, kHexFormat, 3, "Flags"},
+    {FieldType::DWord, 0, 2, "SampleSize"},    {FieldType::DWord, 0, 1, "NumberOfEntries"},
+    {FieldType::PlainArray, -1, 3, "Entries"}, {FieldType::DWord, 0, 3, "Size"},
 };
 const StructDesc kSampleSize("Sample Size", "'stsz'", 12, 0, kSampleSizeFields);
 
@@ -42,6 +39,7 @@ enum class How {
   kFileType,    // 'ftyp'
   kDescriptor,  // 'iods'
   kNullMedia,   // 'nmhd': an MP4 file; skipped
+  kEdit,        // 'edts': its edit list in version 0 or 1
 };
 
 struct Row {
@@ -62,7 +60,9 @@ const Row kFileRows[] = {
     {FourCC("skip"), "Atom", How::kSkip},
     {FourCC("pnot"), "Atom", How::kSkip},
     {FourCC("udta"), "Atom User Data", How::kWalk, Container::kUserData},
-    {FourCC("uuid"), "Atom User Data", How::kWalk, Container::kUserData},
+    // A uuid atom's body is its owner's: a 16-byte extended type, then data
+    // of any layout (walked as atoms, it would read as damage).
+    {FourCC("uuid"), "Atom User Data", How::kSkip},
     {FourCC("meta"), "MP4 MPEG-7 Atom", How::kSkip},
     {FourCC("xml "), "MP4 MPEG-7 Atom", How::kSkip},
     {FourCC("bxml"), "MP4 MPEG-7 Atom", How::kSkip},
@@ -92,7 +92,7 @@ const Row kMovieRows[] = {
 const Row kTrackRows[] = {
     {FourCC("tkhd"), "Track Header", How::kVersioned, Container::kFile, &mov::kTrackHeader0,
      &mov::kTrackHeader1},
-    {FourCC("edts"), "Edit", How::kRequired, Container::kFile, &mov::kEdit},
+    {FourCC("edts"), "Edit", How::kEdit, Container::kFile, &mov::kEdit, &mov::kEdit1},
     {FourCC("mdia"), "Media", How::kWalk, Container::kMedia},
     {FourCC("udta"), "User Data", How::kWalk, Container::kUserData},
     {FourCC("imap"), "Input Map", How::kWalk, Container::kInputMap},
@@ -274,8 +274,9 @@ bool CMOVParser::Parse(const std::string& sourcePath, const std::string& outputP
   bool ok = false;
   RunParse(sourcePath, outputPath, [this, &ok](int depth) {
     const int inner = OpeningLine(depth);
-    ok = Walk(Container::kFile, FileSize(), inner);
-    verdict_ = !ok ? "This might not be a valid Apple Quicktime file."
+    // A file that ends inside an atom is cut, however well the rest reads.
+    ok = Walk(Container::kFile, FileSize(), inner) && !truncated_;
+    verdict_ = !ok    ? "This might not be a valid Apple Quicktime file."
                : mp4_ ? "This is a Apple Quicktime MPEG-4 file."
                       : "This is a Apple Quicktime file.";
   });
@@ -349,6 +350,7 @@ bool CMOVParser::ReadAtom(Atom& atom, uint64_t remaining, int depth) {
   const uint64_t toEnd = FileSize() - std::min(FileSize(), atom.start);
   if (size > toEnd) {
     report_.Message("Chunk size greater File size, File may be truncated!", depth, kError);
+    truncated_ = true;
   }
   if (size > remaining) {
     report_.Message("Token Size greater Chunk Size!", depth, kError);
@@ -389,6 +391,12 @@ bool CMOVParser::Handle(Container container, const Atom& atom, int depth) {
       return FileType(atom, depth);
     case How::kDescriptor:
       return ObjectDescriptor(atom, depth);
+    case How::kEdit: {
+      // The edit list's version byte follows its own 8-byte header.
+      uint8_t version = 0;
+      ReadAt(CurrentPosition() + 8, &version, 1);
+      return Dump(atom, version == 1 ? *row->desc1 : *row->desc, depth);
+    }
     case How::kNullMedia:
       mp4_ = true;
       return Skip(atom, row->name, depth);
@@ -419,13 +427,13 @@ bool CMOVParser::Dump(const Atom& atom, const StructDesc& desc, int depth) {
     return SkipChecked(atom.Body(), 0);
   }
   const uint32_t consumed = StructureDumper::DumpStructure(
-      *this, depth, atom.header, static_cast<uint32_t>(atom.size),
-      static_cast<uint32_t>(atom.size), desc, options_.report.indxTraceLimit);
+      *this, depth, atom.header, static_cast<uint32_t>(atom.size), static_cast<uint32_t>(atom.size),
+      desc, options_.report.indxTraceLimit);
   return consumed == atom.Body();
 }
 
-bool CMOVParser::Versioned(const Atom& atom, const StructDesc& version0,
-                           const StructDesc& version1, int depth) {
+bool CMOVParser::Versioned(const Atom& atom, const StructDesc& version0, const StructDesc& version1,
+                           int depth) {
   uint8_t version = 0xFF;
   // An atom of nothing but its header has no version to read.
   if (atom.Body() > 0) ReadAt(CurrentPosition(), &version, 1);

@@ -57,5 +57,6 @@ class CMOVParser : public CRIFFParser {
   bool InternationalText(const Atom& atom, int depth);
 
   bool mp4_ = false;
+  bool truncated_ = false;
   uint32_t nesting_ = 0;
 };

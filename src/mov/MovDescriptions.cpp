@@ -151,6 +151,18 @@ const FieldDesc kEditFields[] = {
     {T::DWord, 0, 4, "MediaTime"},
     {T::Fixed16, 0, 3, "MediaRate"},
 };
+// Version 1 of the edit list: 64-bit duration and media time.
+const FieldDesc kEdit1Fields[] = {
+    {T::DWord, 0, 3, "Size"},
+    {T::FourCC, 0, 3, "Type"},
+    {T::Byte, 0, 3, "Version"},
+    {T::Word24, kHex, 3, "Flags"},
+    {T::DWord, 0, 3, "NumberOfEntries"},
+    {T::ItemArray, -1, 3, "EditList"},
+    {T::QWord, 0, 3, "TrackDuration"},
+    {T::QWord, 0, 4, "MediaTime"},
+    {T::Fixed16, 0, 3, "MediaRate"},
+};
 
 // ---------------------------------------------------------------------------
 // Media information headers.
@@ -294,6 +306,7 @@ const StructDesc kTrackHeader1("Track Header", "'tkhd'", 96, 96, kTrackHeader1Fi
 const StructDesc kMediaHeader0("Media Header", "'mdhd'", 24, 24, kMediaHeader0Fields);
 const StructDesc kMediaHeader1("Media Header", "'mdhd'", 36, 36, kMediaHeader1Fields);
 const StructDesc kEdit("Edit", "'edts'", 16, 0, kEditFields);
+const StructDesc kEdit1("Edit", "'edts'", 16, 0, kEdit1Fields);
 const StructDesc kVideoMediaHeader("Video Media Information Header", "'vmhd'", 12, 12,
                                    kVideoMediaHeaderFields);
 const StructDesc kSoundMediaHeader("Sound Media Information Header", "'smhd'", 8, 8,

@@ -15,7 +15,10 @@ extern const StructDesc kTrackHeader0;
 extern const StructDesc kTrackHeader1;
 extern const StructDesc kMediaHeader0;
 extern const StructDesc kMediaHeader1;
+// The edit list inside 'edts': version 0 (32-bit times) and version 1
+// (64-bit times).
 extern const StructDesc kEdit;
+extern const StructDesc kEdit1;
 // Media information.
 extern const StructDesc kVideoMediaHeader;
 extern const StructDesc kSoundMediaHeader;
