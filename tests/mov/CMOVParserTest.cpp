@@ -204,6 +204,11 @@ TEST(CMOVParserTest, FilesOfRealProducersWalkCleanly) {
       {mjpeg + "-c:v mjpeg -c:a pcm_s16le -metadata title=Clip -f mov $OUT", kQuickTime,
        Lines{"(Quicktime Movie)", "'mdat'"}, 1},
       {h264 + "-f mp4 $OUT", kMp4, Lines{"(ISO 14496-1 Base Media)"}, 9},
+      // An initial object descriptor, and a media header of version 1 (a
+      // duration beyond 32 bits at this time scale).
+      {"ffmpeg -v error -f lavfi -i testsrc=d=45:s=160x120:r=2 -c:v libx264 -skip_iods 0 "
+       "-video_track_timescale 100000000 -f mp4 $OUT",
+       kMp4, Lines{"MP4 Initial Object Descriptor", "Media Header (44) 'mdhd'"}, 9},
       {h264 + "-movflags +faststart -f mp4 $OUT", kMp4, Lines{}, 9},
       {h264 + "-movflags frag_keyframe+empty_moov -f mp4 $OUT", kMp4,
        Lines{"Movie Fragment", "Track Fragment Run"}, 0},
