@@ -64,6 +64,8 @@ std::string FieldFormat::ClockText(uint64_t secondsOfDay) {
 
 std::string FieldFormat::DateTimeText(int64_t daysSince1970, uint64_t secondsOfDay) {
   CivilDate date = CivilFromDays(daysSince1970);
+  // A date past year 9999 is a damaged field, not a date.
+  if (date.year > 9999) return std::string();
   return std::to_string(date.year) + "-" + TwoDigits(date.month) + "-" + TwoDigits(date.day) +
          " " + ClockText(secondsOfDay);
 }

@@ -23,7 +23,8 @@ class FieldFormat {
   static std::string FileTimeText(uint64_t fileTime);
   // 100 ns units as hh:mm:ss.mmm on a 24-hour clock (whole days drop out).
   static std::string DurationText(uint64_t units);
-  // Seconds since 1904-01-01 00:00:00 UTC as YYYY-MM-DD hh:mm:ss.
+  // Seconds since 1904-01-01 00:00:00 UTC as YYYY-MM-DD hh:mm:ss. A date
+  // past year 9999 (of either form) gives an empty text.
   static std::string MacDateText(uint64_t seconds);
 
   // A floating-point number in the stream's default form ("1", "0.5").

@@ -427,7 +427,7 @@ Reading Interpreter::ReadValue(const FieldDesc& field, uint64_t at) const {
   };
   auto dated = [&](uint64_t width, uint64_t raw, const std::string& when) {
     r.width = width;
-    r.shown = std::to_string(raw) + "  (" + when + ")";
+    r.shown = std::to_string(raw) + (when.empty() ? std::string() : "  (" + when + ")");
   };
   switch (field.type) {
     case FieldType::Byte:

@@ -47,8 +47,8 @@ Bytes FileType(const char (&brand)[5]) {
 
 // Movie header version 0 (100 bytes) or 1 (112 bytes): times, scale, duration,
 // rate 1.0, volume 1.0, the matrix and the next track id.
-Bytes MovieHeader(int version) {
-  const Bytes times = version == 1 ? Concat({Be64(1), Be64(2), Be32(600), Be64(1200)})
+Bytes MovieHeader(int version, uint64_t created = 1) {
+  const Bytes times = version == 1 ? Concat({Be64(created), Be64(2), Be32(600), Be64(1200)})
                                    : Concat({Be32(1), Be32(2), Be32(600), Be32(1200)});
   return Atom("mvhd", Concat({{uint8_t(version), 0, 0, 0},
                               times,
@@ -83,12 +83,16 @@ TEST(CMOVParserTest, AtomsOfEverySizeForm) {
     const char* verdict;
     Lines messages;
     Lines texts = {};
+    Lines absent = {};
   } rows[] = {
       {"an MP4 brand", Concat({FileType("isom"), moov}), kMp4, Lines{},
        Lines{"(ISO 14496-1 Base Media)", "Movie Header (S:108, P:28)"}},
       {"QuickTime's brand", Concat({FileType("qt  "), moov}), kQuickTime, Lines{}},
       {"a movie header of version 1", Atom("moov", MovieHeader(1)), kQuickTime, Lines{},
        Lines{"Movie Header (S:120"}},
+      {"a date past any calendar", Atom("moov", MovieHeader(1, ~0ull)), kQuickTime, Lines{},
+       Lines{"04 CreationTime: 18446744073709551615", "(1904-01-01 00:00:02)"},
+       Lines{"18446744073709551615  ("}},
       {"a movie header of version 2 is skipped", Atom("moov", Atom("mvhd", {2, 0, 0, 0, 1, 2, 3})),
        kQuickTime, Lines{}, Lines{"Movie Header"}},
       {"media data to the end of the file", Concat({moov, SizedAtom("mdat", 0, Bytes(100, 7))}),
@@ -130,7 +134,7 @@ TEST(CMOVParserTest, AtomsOfEverySizeForm) {
     SCOPED_TRACE(row.name);
     const ParseRun run = RunMov(row.file);
     ExpectRun(run, row.verdict, row.messages);
-    ExpectTexts(run.lines, row.texts);
+    ExpectTexts(run.lines, row.texts, row.absent);
   }
 }
 
