@@ -22,6 +22,10 @@ Bytes TextBytes(const std::string& text) { return Bytes(text.begin(), text.end()
 
 Bytes Le16(uint16_t value) { return BodyBuilder().U16(value).data; }
 Bytes Le32(uint32_t value) { return BodyBuilder().U32(value).data; }
+Bytes Le64(uint64_t value) { return Concat({Le32(uint32_t(value)), Le32(uint32_t(value >> 32))}); }
+Bytes Be16(uint16_t value) { return {uint8_t(value >> 8), uint8_t(value)}; }
+Bytes Be32(uint32_t value) { return Concat({Be16(uint16_t(value >> 16)), Be16(uint16_t(value))}); }
+Bytes Be64(uint64_t value) { return Concat({Be32(uint32_t(value >> 32)), Be32(uint32_t(value))}); }
 
 bool Installed(const std::string& tool) {
   return ::access(("/usr/bin/" + tool).c_str(), X_OK) == 0;
@@ -173,6 +177,15 @@ void ExpectInOrder(const std::vector<std::string>& lines, const std::vector<std:
       return;
     }
     ++line;
+  }
+}
+
+void ExpectMessages(const std::vector<std::string>& lines,
+                    const std::vector<std::string>& expected) {
+  const std::vector<std::string> messages = MessageLines(lines);
+  ASSERT_EQ(expected.size(), messages.size()) << ::testing::PrintToString(messages);
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_NE(std::string::npos, messages[i].find(expected[i])) << messages[i];
   }
 }
 

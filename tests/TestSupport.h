@@ -21,6 +21,10 @@ Bytes Concat(const std::vector<Bytes>& parts);
 Bytes TextBytes(const std::string& text);
 Bytes Le16(uint16_t value);
 Bytes Le32(uint32_t value);
+Bytes Le64(uint64_t value);
+Bytes Be16(uint16_t value);
+Bytes Be32(uint32_t value);
+Bytes Be64(uint64_t value);
 
 // Little-endian bytes of a chunk body, built field by field.
 struct BodyBuilder {
@@ -103,6 +107,10 @@ void ExpectTexts(const std::vector<std::string>& lines, const std::vector<std::s
 void ExpectInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& texts);
 // The report lines that carry a message ("*** ...").
 std::vector<std::string> MessageLines(const std::vector<std::string>& lines);
+// Expects as many message lines as `expected` texts, each holding the text
+// of the same place.
+void ExpectMessages(const std::vector<std::string>& lines,
+                    const std::vector<std::string>& expected);
 bool Installed(const std::string& tool);  // tests of real producers skip without it
 // What a shell command prints on standard output and standard error.
 std::string RunCommand(const std::string& command);

@@ -25,7 +25,7 @@ using testsupport::ExpectTexts;
 using testsupport::HasText;
 using testsupport::Le16;
 using testsupport::Le32;
-using testsupport::MessageLines;
+using testsupport::Le64;
 using testsupport::ParseRun;
 using Lines = std::vector<std::string>;
 
@@ -39,7 +39,6 @@ const char kValid[] = "This is a Windows Media file.";
 const char kInvalid[] = "This might not be a valid Windows Media file.";
 constexpr size_t kPacket = 64;
 
-Bytes Le64(uint64_t v) { return Concat({Le32(uint32_t(v)), Le32(uint32_t(v >> 32))}); }
 Bytes Zeros(size_t n) { return Bytes(n, 0); }
 
 // A GUID in file order: its first three groups little-endian, the rest as written.
@@ -136,13 +135,8 @@ ParseRun RunAsf(const Bytes& file, const RunOptions& options = Verbosity(2)) {
   return testsupport::RunParserOnBytes<CASFParser>(file, options, nullptr, "sample.asf");
 }
 
-// Every message line holds the row's message of the same place.
 void ExpectMessages(const ParseRun& run, const Lines& expected) {
-  const Lines messages = MessageLines(run.lines);
-  ASSERT_EQ(expected.size(), messages.size()) << ::testing::PrintToString(messages);
-  for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_NE(std::string::npos, messages[i].find(expected[i])) << messages[i];
-  }
+  testsupport::ExpectMessages(run.lines, expected);
 }
 
 TEST(CASFParserTest, PacketsAreWalkedFieldByFieldAndStayInStep) {

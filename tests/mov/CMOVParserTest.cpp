@@ -16,10 +16,11 @@
 
 namespace {
 
+using testsupport::Be32;
+using testsupport::Be64;
 using testsupport::Bytes;
 using testsupport::Concat;
 using testsupport::ExpectTexts;
-using testsupport::MessageLines;
 using testsupport::ParseRun;
 using Lines = std::vector<std::string>;
 
@@ -27,8 +28,6 @@ const char kQuickTime[] = "This is a Apple Quicktime file.";
 const char kMp4[] = "This is a Apple Quicktime MPEG-4 file.";
 const char kInvalid[] = "This might not be a valid Apple Quicktime file.";
 
-Bytes Be32(uint64_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
-Bytes Be64(uint64_t v) { return Concat({Be32(v >> 32), Be32(v)}); }
 Bytes Type(const char (&type)[5]) { return Bytes(type, type + 4); }
 
 Bytes Atom(const char (&type)[5], const Bytes& body) {
@@ -67,11 +66,7 @@ ParseRun RunMov(const Bytes& file, uint32_t verbosity = 3) {
 }
 
 void ExpectRun(const ParseRun& run, const char* verdict, const Lines& messages) {
-  const Lines shown = MessageLines(run.lines);
-  ASSERT_EQ(messages.size(), shown.size()) << ::testing::PrintToString(shown);
-  for (size_t i = 0; i < messages.size(); ++i) {
-    EXPECT_NE(std::string::npos, shown[i].find(messages[i])) << shown[i];
-  }
+  testsupport::ExpectMessages(run.lines, messages);
   EXPECT_EQ(verdict, testsupport::Trimmed(run.lines.back()));
 }
 

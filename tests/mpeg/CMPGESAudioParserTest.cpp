@@ -13,6 +13,7 @@
 
 namespace {
 
+using testsupport::Be32;
 using testsupport::Bytes;
 using testsupport::Concat;
 using Lines = std::vector<std::string>;
@@ -60,7 +61,6 @@ void Check(const Case& c) {
   EXPECT_EQ(owner.GetFileType(), CMPGParser::kMpegAudio);
 }
 
-Bytes Be32(uint32_t v) { return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}; }
 
 // A frame of `length` bytes: the header, then zeros.
 Bytes Frame(uint32_t header, size_t length) { return Concat({Be32(header), Bytes(length - 4)}); }

@@ -17,10 +17,10 @@
 
 namespace {
 
+using testsupport::Be16;
 using testsupport::Bytes;
 using testsupport::Concat;
 using testsupport::ExpectTexts;
-using testsupport::MessageLines;
 using testsupport::ParseRun;
 using Lines = std::vector<std::string>;
 
@@ -49,7 +49,6 @@ struct BitWriter {
 };
 
 Bytes Code(uint8_t id) { return {0, 0, 1, id}; }
-Bytes Be16(size_t v) { return {uint8_t(v >> 8), uint8_t(v)}; }
 
 Bytes Mpeg2Pack(uint64_t scr, uint32_t muxRate = 2000) {
   BitWriter w;
@@ -114,11 +113,7 @@ ParseRun RunMpeg(const Bytes& file, const RunOptions& options = Options(),
 // The verdict line and the type line that follows it, and the messages.
 void ExpectEnding(const ParseRun& run, const char* verdict, const std::string& type,
                   const Lines& messages) {
-  const Lines shown = MessageLines(run.lines);
-  ASSERT_EQ(messages.size(), shown.size()) << ::testing::PrintToString(shown);
-  for (size_t i = 0; i < messages.size(); ++i) {
-    EXPECT_NE(std::string::npos, shown[i].find(messages[i])) << shown[i];
-  }
+  testsupport::ExpectMessages(run.lines, messages);
   auto at = std::find_if(run.lines.begin(), run.lines.end(), [&](const std::string& line) {
     return testsupport::Trimmed(line) == verdict;
   });

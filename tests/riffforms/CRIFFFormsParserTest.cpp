@@ -14,6 +14,8 @@
 
 namespace {
 
+using testsupport::Be16;
+using testsupport::Be32;
 using testsupport::BodyBuilder;
 using testsupport::Bytes;
 using testsupport::ChunkBuilder;
@@ -27,10 +29,6 @@ const ChunkBuilder kRiff(ChunkBuilder::Layout::Riff);
 // IFF pads its chunks as RIFX does, and is big-endian throughout.
 const ChunkBuilder kIff(ChunkBuilder::Layout::Rifx);
 
-Bytes Be16(uint16_t v) { return {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)}; }
-Bytes Be32(uint32_t v) {
-  return Concat({Be16(static_cast<uint16_t>(v >> 16)), Be16(static_cast<uint16_t>(v))});
-}
 
 // PCM, 2 channels, 8000 Hz, 16 bits, in the layout's byte order.
 Bytes PcmFormat(const ChunkBuilder& layout, bool bigEndian) {
