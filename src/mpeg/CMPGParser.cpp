@@ -488,20 +488,21 @@ bool CMPGParser::PesPacket(uint8_t id, uint64_t here, int depth) {
   // longer than a block); the stream's parser joins what the blocks cut.
   CMPGESParser& stream = StreamParser(id);
   std::vector<uint8_t> bytes;
-  size_t header = 0;
-  for (uint64_t done = 0, position = here + kPesFixed; done < size || done == 0;) {
-    const bool whole = ReadBytes(bytes, std::min<uint64_t>(size - done, kEsBlock), inner);
-    if (done == 0 && kind.header) header = PesHeader(bytes.data(), bytes.size(), inner);
+  uint64_t position = here + kPesFixed;
+  uint64_t left = size;
+  bool first = true;
+  do {
+    const bool whole = ReadBytes(bytes, std::min<uint64_t>(left, kEsBlock), inner);
+    const size_t header = first && kind.header ? PesHeader(bytes.data(), bytes.size(), inner) : 0;
     if (!stream.Parse(bytes.data() + header, bytes.size() - header, position + header, true,
                       inner) ||
         !whole) {
       return false;
     }
-    done += bytes.size();
     position += bytes.size();
-    header = 0;
-    if (bytes.empty()) break;
-  }
+    left -= bytes.size();
+    first = false;
+  } while (left > 0 && !bytes.empty());
   return true;
 }
 
