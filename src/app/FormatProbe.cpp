@@ -12,6 +12,7 @@
 #include "core/Report.h"
 #include "mov/CMOVParser.h"
 #include "mpeg/CMPGParser.h"
+#include "realmedia/CRMFParser.h"
 #include "riff/CAVIParser.h"
 #include "riff/CRIFFParser.h"
 #include "riffforms/CRIFFFormsParser.h"
@@ -33,9 +34,8 @@ std::unique_ptr<CParser> MakeAvi(const RunOptions& options, ReportOutput& report
 }
 
 // Which parser each row creates, and whether it receives the job's output
-// path (only the AVI and MPEG parsers write). A row without a maker has no
-// parser built in and reports the file as unrecognised; wiring a parser is
-// naming Make<ItsClass> in its row.
+// path (only the AVI and MPEG parsers write). A file no row takes is
+// reported as unrecognised.
 struct ParserRow {
   ProbeRow row;
   ParserMaker make;
@@ -45,7 +45,7 @@ struct ParserRow {
 const ParserRow kParserRows[] = {
     {ProbeRow::kAvi, MakeAvi, true},
     {ProbeRow::kQuickTime, Make<CMOVParser>, false},
-    {ProbeRow::kRealMedia, nullptr, false},  // CRMFParser
+    {ProbeRow::kRealMedia, Make<CRMFParser>, false},
     {ProbeRow::kAsf, Make<CASFParser>, false},
     {ProbeRow::kRiffForm, Make<CRIFFFormsParser>, false},
     {ProbeRow::kForcedRiff, Make<CRIFFParser>, false},
@@ -55,7 +55,7 @@ const ParserRow kParserRows[] = {
 
 const ParserRow* FindParserRow(ProbeRow row) {
   for (const ParserRow& entry : kParserRows) {
-    if (entry.row == row) return entry.make ? &entry : nullptr;
+    if (entry.row == row) return &entry;
   }
   return nullptr;
 }
