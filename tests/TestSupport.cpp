@@ -189,6 +189,13 @@ void ExpectMessages(const std::vector<std::string>& lines,
   }
 }
 
+void ExpectVerdict(const ParseRun& run, const std::string& verdict,
+                   const std::vector<std::string>& expected) {
+  ExpectMessages(run.lines, expected);
+  ASSERT_FALSE(run.lines.empty());
+  EXPECT_EQ(verdict, Trimmed(run.lines.back()));
+}
+
 std::string RunCommand(const std::string& command) {
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen((command + " 2>&1").c_str(), "r"), ::pclose);
   std::string text;

@@ -137,6 +137,11 @@ struct ParseRun {
   }
 };
 
+// Expects the messages of `expected` (as ExpectMessages) and `verdict` as
+// the run's last line.
+void ExpectVerdict(const ParseRun& run, const std::string& verdict,
+                   const std::vector<std::string>& expected);
+
 // Runs `Parser` over `path`; `inspect` sees the parser after the parse.
 template <typename Parser>
 ParseRun RunParserOnFile(const std::string& path, const RunOptions& options = RunOptions(),

@@ -365,14 +365,6 @@ uint32_t CASFParser::DumpSubObject(const std::string& tag, uint32_t size, const 
   return 0;
 }
 
-// The span that places a structure's line at `position` (its bytes have all
-// been read: the current position lies at or beyond it).
-uint32_t CASFParser::SpanTo(uint64_t position) const {
-  const uint64_t here = CurrentPosition();
-  return static_cast<uint32_t>(here > position ? std::min<uint64_t>(here - position, 0xFFFFFFFFu)
-                                               : 0);
-}
-
 // Video streams carry a small header and a bitmap header, audio streams a
 // wave format; other types are shown as bytes.
 uint32_t CASFParser::DumpTypeSpecificData(const std::string& streamType, const uint8_t* data,

@@ -62,7 +62,6 @@ class CASFParser : public CParser {
                                 uint64_t position, int indent);
   uint32_t DumpEmbeddedStreamProperties(const uint8_t* data, uint32_t size, uint64_t position,
                                         int indent);
-  uint32_t SpanTo(uint64_t position) const;
   // A metadata value of data type `type` and `length` bytes.
   uint32_t DumpTypedValue(uint32_t type, uint32_t length, const uint8_t* data, uint32_t size,
                           int indent);

@@ -66,6 +66,12 @@ int CParser::OpeningLine(int depth) {
   return report_.PlainLine(text, depth);
 }
 
+uint32_t CParser::SpanTo(uint64_t position) const {
+  const uint64_t here = CurrentPosition();
+  return static_cast<uint32_t>(here > position ? std::min<uint64_t>(here - position, 0xFFFFFFFFu)
+                                               : 0);
+}
+
 int CParser::ChunkHeaderLine(const std::string& id, const std::string& second, uint64_t size,
                              uint64_t position, const std::string& description, int depth) {
   return report_.ItemLine(id, second, description, size, position, depth,

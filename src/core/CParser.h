@@ -63,6 +63,9 @@ class CParser : public CIOService {
   bool RunParse(const std::string& sourcePath, const std::string& outputPath,
                 const std::function<void(int depth)>& walk);
   int OpeningLine(int depth);
+  // The span that places a structure printed from memory at `position`: the
+  // bytes from there to the current position (its bytes have been read).
+  uint32_t SpanTo(uint64_t position) const;
   void MarkJobFailed() { jobFailed_ = true; }
 
   std::string sourcePath_;

@@ -315,9 +315,3 @@ void CRMFParser::ReportSizeBelowHeader(const char* what, uint64_t size, uint32_t
                       "-byte header!",
                   depth, kError);
 }
-
-uint32_t CRMFParser::SpanTo(uint64_t position) const {
-  const uint64_t here = CurrentPosition();
-  return static_cast<uint32_t>(here > position ? std::min<uint64_t>(here - position, 0xFFFFFFFFu)
-                                               : 0);
-}

@@ -46,6 +46,4 @@ class CRMFParser : public CRIFFParser {
                                 uint64_t position, int indent);
   // Reports a size that cannot hold the header of what it sizes.
   void ReportSizeBelowHeader(const char* what, uint64_t size, uint32_t header, int depth);
-  // The span that places a structure's line at `position`, already read.
-  uint32_t SpanTo(uint64_t position) const;
 };

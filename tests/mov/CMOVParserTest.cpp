@@ -65,11 +65,6 @@ ParseRun RunMov(const Bytes& file, uint32_t verbosity = 3) {
   return testsupport::RunParserOnBytes<CMOVParser>(file, options, nullptr, "sample.mov");
 }
 
-void ExpectRun(const ParseRun& run, const char* verdict, const Lines& messages) {
-  testsupport::ExpectMessages(run.lines, messages);
-  EXPECT_EQ(verdict, testsupport::Trimmed(run.lines.back()));
-}
-
 TEST(CMOVParserTest, AtomsOfEverySizeForm) {
   const Bytes moov = Atom("moov", MovieHeader(0));
   struct Row {
@@ -128,7 +123,7 @@ TEST(CMOVParserTest, AtomsOfEverySizeForm) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const ParseRun run = RunMov(row.file);
-    ExpectRun(run, row.verdict, row.messages);
+    testsupport::ExpectVerdict(run, row.verdict, row.messages);
     ExpectTexts(run.lines, row.texts, row.absent);
   }
 }
@@ -240,7 +235,7 @@ TEST(CMOVParserTest, FilesOfRealProducersWalkCleanly) {
     RunOptions options;
     options.report.verbosity = 2;
     const ParseRun run = testsupport::RunParserOnFile<CMOVParser>(path, options);
-    ExpectRun(run, row.verdict, {});
+    testsupport::ExpectVerdict(run, row.verdict, {});
     ExpectTexts(run.lines, row.texts);
     if (row.counted == 0) continue;
     std::istringstream probed(testsupport::RunCommand(

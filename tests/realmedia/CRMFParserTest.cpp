@@ -108,11 +108,6 @@ ParseRun RunRmf(const Bytes& bytes, uint32_t traceLimit = 15, bool enforce = fal
   return testsupport::RunParserOnBytes<CRMFParser>(bytes, options, nullptr, "sample.rm");
 }
 
-void ExpectRun(const ParseRun& run, const char* verdict, const Lines& messages) {
-  testsupport::ExpectMessages(run.lines, messages);
-  EXPECT_EQ(verdict, testsupport::Trimmed(run.lines.back()));
-}
-
 TEST(CRMFParserTest, HandBuiltFiles) {
   const Bytes head = Concat({FileHeader(), Properties()});
   const Bytes packets =
@@ -193,7 +188,7 @@ TEST(CRMFParserTest, HandBuiltFiles) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const ParseRun run = RunRmf(row.file, row.traceLimit, row.enforce);
-    ExpectRun(run, row.verdict, row.messages);
+    testsupport::ExpectVerdict(run, row.verdict, row.messages);
     ExpectTexts(run.lines, row.texts, row.absent);
   }
 }
