@@ -23,6 +23,22 @@ const char kEntryNoted[] = "mismatch";
 
 std::string Num(uint64_t value) { return Report::NumberText(value); }
 
+// A standard index names the chunks of one stream by the single id of its
+// header; in a video stream that covers the frames and the palette changes
+// alike ('##dc', '##db', '##pc'). 'idx1' names each chunk by its own id.
+bool IsVideoPayloadId(uint32_t id) {
+  const char first = static_cast<char>(FourCCByte(id, 2));
+  const char second = static_cast<char>(FourCCByte(id, 3));
+  return (first == 'd' && (second == 'c' || second == 'b')) || (first == 'p' && second == 'c');
+}
+
+bool EntryTypeMatches(const IndexEntry& entry, uint32_t entryId, uint32_t chunkId) {
+  if (entryId == chunkId) return true;
+  return entry.standard && FourCCByte(entryId, 0) == FourCCByte(chunkId, 0) &&
+         FourCCByte(entryId, 1) == FourCCByte(chunkId, 1) && IsVideoPayloadId(entryId) &&
+         IsVideoPayloadId(chunkId);
+}
+
 uint64_t ReachKey(uint16_t segment, uint64_t position) {
   return static_cast<uint64_t>(segment) << kReachSegmentShift |
          std::min(position, kReachPositionMask);
@@ -159,7 +175,7 @@ void AviIndexMatcher::MatchIndexEntry(AssignPass& pass, size_t index, IndexEntry
       if (m.trust == ChunkTrust::kDoubtful && e.offset == m.offset + 8 && e.size == m.size) {
         m.trust = ChunkTrust::kConfirmed;
       }
-      if (m.chunkId != pass.chunkId) {
+      if (!EntryTypeMatches(e, pass.chunkId, m.chunkId)) {
         AddIndexNote(pass, index, e,
                      "Entry Type (" + CParser::FourCCText(pass.chunkId) +
                          ") mismatches 'movi' Type (" + CParser::FourCCText(m.chunkId) + ")!");

@@ -39,6 +39,7 @@ struct MoviEntry {
 // One entry of an 'idx1' or OpenDML standard index.
 struct IndexEntry {
   uint16_t segment = 1;
+  bool standard = false;          // from an OpenDML standard index ('ix##'), not 'idx1'
   uint32_t size = 0;
   uint32_t flags = 0;             // 0x10 key frame
   uint32_t assignments = 0;       // how often it was matched to a 'movi' chunk

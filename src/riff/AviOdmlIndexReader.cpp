@@ -255,6 +255,7 @@ void AviOdmlIndexReader::RecordStandardIndexEntries(const OdmlIndexHeader& heade
     // of the file): the entry belongs to the list that holds the position.
     const uint64_t position = header.baseOffset + offset;
     IndexEntry entry;
+    entry.standard = true;
     if (const AviMoviExtent* holder = findings_.MoviListAt(position)) {
       entry.segment = holder->segment;
       entry.offset = position - holder->typePos;

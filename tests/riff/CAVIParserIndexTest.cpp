@@ -330,6 +330,20 @@ std::vector<Row> Rows() {
        }(),
        kSwitchXi, Lines{"*** Error: Super Index Entries repeating a Standard Index ignored (2)!"},
        Flags{0x10, 0, 0x10, 0}},
+      // A video stream's standard index names its palette changes by the id of
+      // its frames; 'idx1' names every chunk by its own id.
+      {"palette change in a standard index", Built([](Layout& l) {
+         l.standardIndexes = l.odmlHeader = true;
+         l.chunks.insert(l.chunks.begin() + 2, {"00pc", 68, false});
+       }),
+       kVerbose, Lines{}, Flags{0x10, 0x10, 0, 0, 0x10, 0x10, 0x10, 0, 0x10}, Lines{"*** Error"}},
+      {"palette change named a frame in idx1", Built([](Layout& l) {
+         l.chunks.insert(l.chunks.begin() + 2, {"00pc", 68, false});
+         l.editIdx1 = [](std::vector<Idx1Row>& rows) { rows[2].id = "00dc"; };
+       }),
+       kVerbose,
+       Lines{"*** Error: Not all Index Entries matched a 'movi' Entry ('00dc')!",
+             "Entry Type ('00dc') mismatches 'movi' Type ('00pc')!"}},
       // Standard indexes in another segment than their chunks.
       {"indexes at the end", IndexesAtTheEnd(), kVerbose, Lines{}, Flags(20, 0x10),
        Lines{"Index Sequence out of order", "Not all Index Entries matched", "Entry not assigned"}},

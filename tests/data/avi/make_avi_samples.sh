@@ -49,3 +49,10 @@ $FF -f lavfi -i testsrc=size=64x48:rate=10:duration=0.5 \
 $FF -f lavfi -i testsrc=size=160x120:rate=15:duration=0.5 \
   -f lavfi -i sine=frequency=440:sample_rate=22050:duration=0.5 \
   -c:v msmpeg4v2 -q:v 12 -c:a adpcm_ms -ac 1 $EXACT msmpeg4v2_adpcm.avi
+
+# 8-bit palette video 32x32 at 5 fps, 5 frames, a palette of its own for
+# each frame (so a palette change chunk '00pc' before every frame but the
+# first), no audio.
+$FF -f lavfi -i testsrc=size=32x32:rate=5 -frames:v 5 \
+  -filter_complex "split[a][b];[a]palettegen=stats_mode=single[p];[b][p]paletteuse=new=1" \
+  -c:v rawvideo -pix_fmt pal8 -an $EXACT pal8.avi
