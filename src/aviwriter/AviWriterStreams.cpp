@@ -20,8 +20,6 @@ using avi::kVidsType;
 constexpr uint32_t kInterleavedType = FourCC("iavs");
 constexpr uint32_t kFourBlanks = 0x20202020;
 constexpr uint16_t kPcmFormatTag = 1;
-constexpr uint16_t kIeeeFloatFormatTag = 3;
-constexpr uint16_t kExtensibleFormatTag = 0xFFFE;
 
 // Offsets of the fields used here in the bitmap info header and the wave
 // format.
@@ -31,10 +29,6 @@ constexpr size_t kBitmapInfoSize = 40;
 constexpr size_t kWaveFormatTag = 0, kWaveSamplesPerSec = 4, kWaveAvgBytesPerSec = 8,
                  kWaveBlockAlign = 12, kWaveCbSize = 16;
 constexpr size_t kWaveFormatExSize = 18;
-// WAVEFORMATEXTENSIBLE names its coding by a GUID behind the extension's
-// valid bits and channel mask.
-constexpr size_t kWaveSubFormat = 24;
-constexpr size_t kGuidSize = 16;
 constexpr size_t kDvInfoSize = 32;
 // A format this long holds a bitmap info header followed by a whole DV info
 // structure; a shorter one gets a new structure.
@@ -62,23 +56,6 @@ void SetField(std::vector<uint8_t>& format, size_t at, unsigned width, uint32_t 
     const unsigned shift = 8 * (bigEndian ? width - 1 - i : i);
     format[at + i] = static_cast<uint8_t>(value >> shift);
   }
-}
-
-// Audio stored as whole blocks, each one sample of every channel: PCM and
-// IEEE float, plain or as the sub-format of WAVE_FORMAT_EXTENSIBLE. The
-// sub-format GUIDs of those two are {0000000t-0000-0010-8000-00aa00389b71}
-// with the plain format tag t.
-bool IsBlockAudio(const std::vector<uint8_t>& format, bool bigEndian) {
-  const uint32_t tag = GetField(format, kWaveFormatTag, 2, bigEndian);
-  if (tag == kPcmFormatTag || tag == kIeeeFloatFormatTag) return true;
-  if (tag != kExtensibleFormatTag || format.size() < kWaveSubFormat + kGuidSize) return false;
-  static constexpr uint8_t kGuidTail[8] = {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
-  const uint32_t subTag = GetField(format, kWaveSubFormat, 4, bigEndian);
-  return (subTag == kPcmFormatTag || subTag == kIeeeFloatFormatTag) &&
-         GetField(format, kWaveSubFormat + 4, 2, bigEndian) == 0 &&
-         GetField(format, kWaveSubFormat + 6, 2, bigEndian) == 0x0010 &&
-         std::equal(std::begin(kGuidTail), std::end(kGuidTail),
-                    format.begin() + static_cast<std::ptrdiff_t>(kWaveSubFormat + 8));
 }
 
 void SetLe32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
@@ -362,7 +339,7 @@ bool AviWriter::FinishBlockAudioHeader(size_t stream, AviStreamHeader& header,
   // a length counted in those units is twice the real one. And a byte rate
   // measured from a rounded duration is a little off where the format's
   // product is exact.
-  if (!IsBlockAudio(format, formatsBigEndian_)) return false;
+  if (!AviModel::IsBlockAudio(format, formatsBigEndian_)) return false;
   const uint32_t blockAlign = GetField(format, kWaveBlockAlign, 2, formatsBigEndian_);
   const uint32_t samplesPerSec = GetField(format, kWaveSamplesPerSec, 4, formatsBigEndian_);
   const uint64_t byteRate = uint64_t{samplesPerSec} * blockAlign;

@@ -1,5 +1,8 @@
 #include "riff/AviModel.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "core/ByteReader.h"
 #include "core/FourCC.h"
 
@@ -15,7 +18,40 @@ void PutU16(uint8_t* at, uint16_t value) {
   at[1] = static_cast<uint8_t>(value >> 8);
 }
 
+// The wave format fields looked at here. WAVEFORMATEXTENSIBLE names its
+// coding by a GUID behind the extension's valid bits and channel mask; the
+// sub-format GUIDs of PCM and IEEE float are
+// {0000000t-0000-0010-8000-00aa00389b71} with the plain format tag t.
+constexpr size_t kWaveFormatTag = 0, kWaveBlockAlign = 12, kWaveSubFormat = 24;
+constexpr size_t kGuidSize = 16;
+constexpr uint16_t kPcmFormatTag = 1, kIeeeFloatFormatTag = 3, kExtensibleFormatTag = 0xFFFE;
+constexpr uint8_t kSubFormatGuidTail[8] = {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// A field of a format; one the format is too short for reads as 0.
+uint32_t FormatField(const std::vector<uint8_t>& format, size_t at, unsigned width,
+                     bool bigEndian) {
+  if (at > format.size() || format.size() - at < width) return 0;
+  ByteReader reader(format.data() + at, width, bigEndian);
+  return width == 2 ? reader.U16() : reader.U32();
+}
+
 }  // namespace
+
+bool AviModel::IsBlockAudio(const std::vector<uint8_t>& format, bool bigEndian) {
+  const uint32_t tag = FormatField(format, kWaveFormatTag, 2, bigEndian);
+  if (tag == kPcmFormatTag || tag == kIeeeFloatFormatTag) return true;
+  if (tag != kExtensibleFormatTag || format.size() < kWaveSubFormat + kGuidSize) return false;
+  const uint32_t subTag = FormatField(format, kWaveSubFormat, 4, bigEndian);
+  return (subTag == kPcmFormatTag || subTag == kIeeeFloatFormatTag) &&
+         FormatField(format, kWaveSubFormat + 4, 2, bigEndian) == 0 &&
+         FormatField(format, kWaveSubFormat + 6, 2, bigEndian) == 0x0010 &&
+         std::equal(std::begin(kSubFormatGuidTail), std::end(kSubFormatGuidTail),
+                    format.begin() + static_cast<std::ptrdiff_t>(kWaveSubFormat + 8));
+}
+
+uint32_t AviModel::BlockAlign(const std::vector<uint8_t>& format, bool bigEndian) {
+  return FormatField(format, kWaveBlockAlign, 2, bigEndian);
+}
 
 AviMainHeader AviModel::DecodeMainHeader(const uint8_t* body, bool bigEndian) {
   ByteReader in(body, 56, bigEndian);

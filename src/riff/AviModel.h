@@ -125,6 +125,13 @@ struct AviModel {
   static void EncodeMainHeader(const AviMainHeader& header, uint8_t* body);
   static void EncodeStreamHeader(const AviStreamHeader& header, uint8_t* body);
 
+  // Whether a wave format stores its audio as whole blocks, each one sample
+  // of every channel (PCM and IEEE float, plain or as the sub-format of
+  // WAVE_FORMAT_EXTENSIBLE), and its block size (nBlockAlign, 0 when the
+  // format is too short to hold it).
+  static bool IsBlockAudio(const std::vector<uint8_t>& format, bool bigEndian);
+  static uint32_t BlockAlign(const std::vector<uint8_t>& format, bool bigEndian);
+
   // The stream a chunk id belongs to: '##xx' ids carry the number in their
   // first two characters, 'ix##' ids (and any id whose first two characters
   // are not digits) in their last two. -1 when neither pair is two decimal

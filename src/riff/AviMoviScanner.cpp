@@ -429,6 +429,15 @@ int AviMoviScanner::HandleMoviChunk(MoviScan& scan, uint32_t token) {
     ShowMoviItem(scan, scan.item);
   }
   const uint64_t payloadStart = headerPos + 8;
+  // A cut frame is garbage, but the whole blocks of cut PCM audio are good
+  // samples that players play: they stay, the chunk cut down to them.
+  const uint32_t kept = WholeBlocksOfCutAudio(scan, payloadStart, size);
+  if (kept > 0) {
+    report_.Message("Partial audio chunk kept: " + Report::NumberText(kept) + " of " +
+                        Report::NumberText(size) + " bytes",
+                    ShowMoviItem(scan, scan.item), kWarning);
+    size = kept;
+  }
   int result = CheckMoviChunkBounds(scan, payloadStart, size);
   if (result == kHandled) {
     const int stream = model_.StreamNumber(token);
@@ -437,7 +446,30 @@ int AviMoviScanner::HandleMoviChunk(MoviScan& scan, uint32_t token) {
   }
   scan.lastEntry = scan.item;
   if (result != kHandled) return result;
+  // What is left of a cut chunk is less than a block: the file ends there.
+  if (kept > 0) return reader_.Seek(reader_.FileSize()) ? kHandled : kStop;
   return FinishMoviChunk(scan, payloadStart, size);
+}
+
+uint32_t AviMoviScanner::WholeBlocksOfCutAudio(const MoviScan& scan, uint64_t payloadStart,
+                                               uint32_t size) const {
+  const uint64_t fileSize = reader_.FileSize();
+  if (payloadStart > fileSize || payloadStart + size <= fileSize) return 0;
+  const int stream = model_.StreamNumber(scan.item.token);
+  if (stream < 0 || scan.kinds[static_cast<size_t>(stream)] != StreamKind::kAudio ||
+      TypeCode(scan.item.token) != kAudioCode) {
+    return 0;
+  }
+  const AviStream& data = model_.streams[static_cast<size_t>(stream)];
+  const uint32_t block = AviModel::BlockAlign(data.strf, model_.bigEndian);
+  if (block == 0 || !AviModel::IsBlockAudio(data.strf, model_.bigEndian)) return 0;
+  // A chunk cut by the end of the file declares whole blocks and a size
+  // like the stream's other chunks; any other size is garbage, and the scan
+  // resynchronises on it as on any other.
+  const uint64_t usual = std::max<uint64_t>(
+      data.largestChunk, model_.StreamHeader(static_cast<size_t>(stream)).suggestedBufferSize);
+  if (size % block != 0 || size > 2 * usual) return 0;
+  return static_cast<uint32_t>((fileSize - payloadStart) / block * block);
 }
 
 int AviMoviScanner::CheckMoviChunkBounds(MoviScan& scan, uint64_t payloadStart, uint32_t size) {

@@ -62,6 +62,9 @@ class AviMoviScanner {
   // Checks a chunk against the file and the list; kHandled when it is to be
   // processed, kResync-like codes otherwise.
   int CheckMoviChunkBounds(MoviScan& scan, uint64_t payloadStart, uint32_t size);
+  // The bytes kept of a block-audio (PCM) chunk the file ends inside: the
+  // whole blocks present; 0 for a chunk that is whole or not such audio.
+  uint32_t WholeBlocksOfCutAudio(const MoviScan& scan, uint64_t payloadStart, uint32_t size) const;
   // Moves behind the chunk and its pad byte.
   int FinishMoviChunk(MoviScan& scan, uint64_t payloadStart, uint32_t size);
   // A chunk whose digits name no stream of the headers: reported (within
