@@ -29,6 +29,7 @@ constexpr uint64_t kMebi = 1048576;
 constexpr uint64_t kMinSplitSize = kMebi;
 constexpr uint64_t kMinMoviChunk = kMebi;
 constexpr uint64_t kMaxMoviChunk = 8489266296ull;
+constexpr uint32_t kMaxParallelJobs = 64;
 constexpr double kMinFps = 1.0;
 constexpr double kMaxFps = 100.0;
 
@@ -62,6 +63,8 @@ const UsageLine kUsage[] = {
     {" -mr     Force parsing with Intel byte ordering, -mx with Network Byte Ordering (Apple)",
      false},
     {" -n      Handle Chunk Size Errors differently (Subchunk enforces parent size)", false},
+    {" -e      Write the Report as one JSON Document (off)", false},
+    {" -j####  Process #### Files at once, Reports in the given order (1)", false},
     {" -h      Show extended help", false},
     {"You can also convert a partially downloaded *.part file (name from *.part.met)", true},
 };
@@ -196,8 +199,19 @@ void CommandLine::ScanSwitch(const std::string& arg, RunOptions& options) {
     case 'd':
       options.writer.verifyOutput = true;
       break;
+    case 'e':
+      options.batch.json = true;
+      break;
     case 'f': ScanFrameRate(arg, third, options); break;
     case 'h': result_.status = kShowExtendedUsage; break;
+    case 'j':
+      // A batch runs at most this many files at once.
+      if (value < 1 || value > kMaxParallelJobs) {
+        result_.status = kShowExtendedUsage;
+      } else {
+        options.batch.jobs = value;
+      }
+      break;
     case 'k':
       options.writer.tightAvi = true;
       break;

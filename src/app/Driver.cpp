@@ -3,9 +3,9 @@
 #include <cmath>
 #include <sstream>
 
+#include "app/BatchRunner.h"
 #include "app/CommandLine.h"
-#include "app/FormatProbe.h"
-#include "core/MonotonicClock.h"
+#include "core/JsonReport.h"
 #include "core/RunOptions.h"
 
 namespace {
@@ -16,12 +16,6 @@ constexpr int kExitSplitName = 3;
 constexpr int kExitMessage = 4;
 
 constexpr uint64_t kMebi = 1048576;
-
-struct RunTotals {
-  uint32_t files = 0;
-  uint64_t size = 0;
-  double seconds = 0.0;
-};
 
 }  // namespace
 
@@ -35,8 +29,9 @@ std::string Driver::TotalsLine(uint32_t files, uint64_t totalSize, double elapse
   return text.str();
 }
 
-void Driver::PrintBanner(ReportOutput& output) {
-  output.Error(std::string(kBanner) + "\n");
+void Driver::PrintBanner(ReportOutput& output) { output.Error(std::string(kBanner) + "\n"); }
+
+void Driver::PrintBannerLine(ReportOutput& output) {
   // A redirected report carries the banner too, so the file names its maker.
   if (!output.Console().stdoutIsConsole) output.Line(kBanner);
 }
@@ -56,6 +51,7 @@ int Driver::Run(const std::vector<std::string>& args, ReportOutput& output,
                 const std::function<void()>& waitForEnter) {
   PrintBanner(output);
   if (args.size() <= 1) {
+    PrintBannerLine(output);
     PrintUsage(output, false);
     return kExitUsage;
   }
@@ -64,6 +60,8 @@ int Driver::Run(const std::vector<std::string>& args, ReportOutput& output,
   std::vector<Job> jobs;
   ParseResult result;
   CommandLine(output).Parse(args, options, jobs, result);
+  // A JSON document is nothing but the document.
+  if (result.status != kRunJobs || !options.batch.json) PrintBannerLine(output);
   switch (result.status) {
     case kRunJobs: break;
     case kShowMessage: output.Line(result.message); return kExitMessage;
@@ -76,28 +74,27 @@ int Driver::Run(const std::vector<std::string>& args, ReportOutput& output,
 
 int Driver::RunJobs(const std::vector<Job>& jobs, const RunOptions& options,
                     ReportOutput& output, const std::function<void()>& waitForEnter) {
-  const bool console = output.Console().stdoutIsConsole;
-  const double frequency = static_cast<double>(MonotonicClock::Frequency());
-  RunTotals totals;
-  bool anyFailed = false;
-  for (size_t i = 0; i < jobs.size(); ++i) {
-    const uint64_t start = MonotonicClock::Now();
-    const JobOutcome outcome =
-        FormatProbe::RunFile(jobs[i].source, jobs[i].output, options, output);
-    totals.size += outcome.size;
-    anyFailed = anyFailed || outcome.failed;
-    ++totals.files;
-    const uint64_t end = MonotonicClock::Now();
-    if (frequency > 0) totals.seconds += static_cast<double>(end - start) / frequency;
-    if (i + 1 < jobs.size() && console) Prompt(output, "Next File... [ENTER]", waitForEnter);
+  const bool json = options.batch.json;
+  // The pauses are for a reader of the text report on a console.
+  const bool console = output.Console().stdoutIsConsole && !json;
+  std::function<void()> between;
+  if (console) between = [&] { Prompt(output, "Next File... [ENTER]", waitForEnter); };
+  if (json) {
+    output.Document(JsonReport::DocumentStart(kProgramName, CLIPSMITH_VERSION));
+    output.SetJsonMode(true);
   }
-
-  output.Line("");
-  output.Line(TotalsLine(totals.files, totals.size, totals.seconds));
+  const BatchRunner::Totals totals = BatchRunner(options, output).Run(jobs, between);
+  if (json) {
+    output.SetJsonMode(false);
+    output.Document(JsonReport::DocumentEnd(totals.files, totals.size, totals.seconds));
+  } else {
+    output.Line("");
+    output.Line(TotalsLine(totals.files, totals.size, totals.seconds));
+  }
   if (console) {
     Prompt(output, "End... [ENTER]", waitForEnter);
   } else {
     output.Error("\n");
   }
-  return anyFailed ? kExitJobFailed : kExitOk;
+  return totals.anyFailed ? kExitJobFailed : kExitOk;
 }

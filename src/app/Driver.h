@@ -34,7 +34,9 @@ class Driver {
   static std::string TotalsLine(uint32_t files, uint64_t totalSize, double elapsedSeconds);
 
  private:
+  // The banner on standard error, and as the report's first line.
   static void PrintBanner(ReportOutput& output);
+  static void PrintBannerLine(ReportOutput& output);
   static void PrintUsage(ReportOutput& output, bool extended);
   static void Prompt(ReportOutput& output, const std::string& text,
                      const std::function<void()>& waitForEnter);

@@ -40,17 +40,18 @@ struct ParserRow {
   ProbeRow row;
   ParserMaker make;
   bool takesOutput;
+  const char* format;  // as a machine-readable report names it
 };
 
 const ParserRow kParserRows[] = {
-    {ProbeRow::kAvi, MakeAvi, true},
-    {ProbeRow::kQuickTime, Make<CMOVParser>, false},
-    {ProbeRow::kRealMedia, Make<CRMFParser>, false},
-    {ProbeRow::kAsf, Make<CASFParser>, false},
-    {ProbeRow::kRiffForm, Make<CRIFFFormsParser>, false},
-    {ProbeRow::kForcedRiff, Make<CRIFFParser>, false},
-    {ProbeRow::kRiff, Make<CRIFFParser>, false},
-    {ProbeRow::kMpeg, Make<CMPGParser>, true},
+    {ProbeRow::kAvi, MakeAvi, true, "AVI"},
+    {ProbeRow::kQuickTime, Make<CMOVParser>, false, "QuickTime"},
+    {ProbeRow::kRealMedia, Make<CRMFParser>, false, "RealMedia"},
+    {ProbeRow::kAsf, Make<CASFParser>, false, "ASF"},
+    {ProbeRow::kRiffForm, Make<CRIFFFormsParser>, false, "RIFF form"},
+    {ProbeRow::kForcedRiff, Make<CRIFFParser>, false, "RIFF"},
+    {ProbeRow::kRiff, Make<CRIFFParser>, false, "RIFF"},
+    {ProbeRow::kMpeg, Make<CMPGParser>, true, "MPEG"},
 };
 
 const ParserRow* FindParserRow(ProbeRow row) {
@@ -179,15 +180,15 @@ JobOutcome FormatProbe::RunFile(const std::string& source, const std::string& ou
     if (!PlatformFile().OpenForReading(source, error)) {
       Report(report).TopLine(source);
       io.ReportSystemError(false, error);
-      return JobOutcome{0, true};
+      return JobOutcome{0, true, nullptr};
     }
     FileRecord record;
-    if (!io.OpenForReading(record, source)) return JobOutcome{0, true};
+    if (!io.OpenForReading(record, source)) return JobOutcome{0, true, nullptr};
     outcome.size = io.FileSize(record);
     probeLength = outcome.size < kProbeSize ? static_cast<size_t>(outcome.size) : kProbeSize;
     const bool read = io.Read(record, probe, probeLength);
     io.Close(record);
-    if (!read) return JobOutcome{0, true};
+    if (!read) return JobOutcome{0, true, nullptr};
   }
 
   const ParserRow* row = FindParserRow(ChooseRow(probe, options));
@@ -195,6 +196,7 @@ JobOutcome FormatProbe::RunFile(const std::string& source, const std::string& ou
     ReportUnrecognised(source, probe, probeLength, options, report);
     return outcome;
   }
+  outcome.parser = row->format;
   std::unique_ptr<CParser> parser = row->make(options, report);
   parser->Parse(source, row->takesOutput ? output : std::string());
   outcome.failed = parser->JobFailed();
@@ -217,5 +219,5 @@ void FormatProbe::ReportUnrecognised(const std::string& source,
       break;
     }
   }
-  reporter.PlainLine(verdict, 1);
+  reporter.Verdict(verdict, 1);
 }

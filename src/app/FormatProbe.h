@@ -26,6 +26,7 @@ enum class ProbeRow {
 struct JobOutcome {
   uint64_t size = 0;    // of the source; 0 when it cannot be opened or read
   bool failed = false;  // the source could not be read or the output not written
+  const char* parser = nullptr;  // the format whose parser read it; null for none
 };
 
 class FormatProbe {

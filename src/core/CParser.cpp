@@ -51,7 +51,7 @@ bool CParser::RunParse(const std::string& sourcePath, const std::string& outputP
   } else {
     MarkJobFailed();
   }
-  report_.PlainLine(verdict_, depth);
+  report_.Verdict(verdict_, depth);
   return true;
 }
 

@@ -1,6 +1,7 @@
 #include "core/Report.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -9,6 +10,23 @@ namespace {
 
 // The blanks that indent a line of depth `depth`.
 size_t Blanks(int depth) { return 2 * static_cast<size_t>(std::max(depth, 0)); }
+
+const char* LevelName(int level) {
+  switch (level) {
+    case kInfo:
+      return "Info";
+    case kWarning:
+      return "Warning";
+    case kError:
+      return "Error";
+    case kFatal:
+      return "Fatal";
+    default:
+      return "none";
+  }
+}
+
+using Members = std::vector<JsonReport::Member>;
 
 const char* LevelWord(int level) {
   switch (level) {
@@ -66,6 +84,10 @@ std::string Report::NumberText(uint64_t value) { return std::to_string(value); }
 std::string Report::IndentText(int count) { return std::string(count > 0 ? count : 0, ' '); }
 
 int Report::Message(const std::string& text, int depth, int level) const {
+  if (out_.JsonMode()) {
+    out_.JsonMessage(depth, LevelName(level), text);
+    return depth + 1;
+  }
   const char* word = LevelWord(level);
   out_.Line(Blanks(depth), "*** " + (word ? std::string(word) + text : std::string()));
   return depth + 1;
@@ -74,6 +96,17 @@ int Report::Message(const std::string& text, int depth, int level) const {
 int Report::ItemLine(const std::string& name, const std::string& suffix, const std::string& value,
                      uint64_t size, uint64_t position, int depth, uint32_t verbosity) const {
   if (verbosity == 0) return depth;
+  if (out_.JsonMode()) {
+    Members members = {{"id", JsonReport::Text(name)}};
+    if (!suffix.empty()) members.push_back({"type", JsonReport::Text(suffix)});
+    if (size != kNoSize) {
+      members.push_back({"size", JsonReport::Number(size)});
+      members.push_back({"position", JsonReport::Number(position)});
+    }
+    if (!value.empty()) members.push_back({"description", JsonReport::Text(value)});
+    out_.JsonNode(depth, "chunk", members);
+    return depth + 1;
+  }
   std::string text = name;
   bool withPosition = verbosity >= 3;
   if (!suffix.empty()) {
@@ -101,17 +134,65 @@ int Report::PlainLine(std::string_view text, int depth) const {
 
 int Report::FieldLine(const std::string& label, const std::string& value, const std::string& note,
                       int depth) const {
+  if (out_.JsonMode()) {
+    // Labels of described structures start with the last two digits of the
+    // field's offset.
+    Members members;
+    std::string_view name = label;
+    if (name.size() > 3 && std::isdigit(static_cast<unsigned char>(name[0])) &&
+        std::isdigit(static_cast<unsigned char>(name[1])) && name[2] == ' ') {
+      members.push_back({"offset", JsonReport::Number(std::stoul(label.substr(0, 2)))});
+      name.remove_prefix(3);
+    }
+    members.push_back({"label", JsonReport::Text(name)});
+    members.push_back({"value", JsonReport::Text(value)});
+    if (!note.empty()) members.push_back({"note", JsonReport::Text(note)});
+    out_.JsonNode(depth, "field", members);
+    return depth + 1;
+  }
   out_.Line(Blanks(depth), label + ": " + value + note);
   return depth + 1;
 }
 
+int Report::Verdict(const std::string& text, int depth) const {
+  if (JsonReport* json = out_.Json()) {
+    if (!out_.Suppressed()) json->Verdict(text);
+    return depth + 1;
+  }
+  return PlainLine(text, depth);
+}
+
+int Report::ChunkCounts(const JsonReport::ChunkCounts& c, int depth) const {
+  if (JsonReport* json = out_.Json()) {
+    if (out_.Suppressed()) return depth + 1;
+    json->Counts(c);
+    out_.JsonNode(depth, "counts",
+                  {{"id", JsonReport::Text(c.id)},
+                   {"movi", JsonReport::Number(c.movi)},
+                   {"dropped", JsonReport::Number(c.dropped)},
+                   {"idx1", JsonReport::Number(c.idx1)},
+                   {"key", JsonReport::Number(c.keyFrames)},
+                   {"odml", JsonReport::Number(c.odml)}});
+    return depth + 1;
+  }
+  return PlainLine(c.id + ": " + NumberText(c.movi) + " (Dropped: " + NumberText(c.dropped) +
+                       "), 'Idx1': " + NumberText(c.idx1) + " (Key: " + NumberText(c.keyFrames) +
+                       "), ODML: " + NumberText(c.odml) + "!",
+                   depth);
+}
+
 int Report::TopLine(const std::string& text) const {
+  // The path heads the file's JSON object.
+  if (out_.JsonMode()) return 1;
   out_.Line(text);
   return 1;
 }
 
 int Report::MarkLine(bool success, const std::string& text, int depth, uint32_t verbosity) const {
-  if (success || verbosity >= 3) {
+  if ((success || verbosity >= 3) && out_.JsonMode()) {
+    out_.JsonNode(depth, "flag",
+                  {{"set", JsonReport::Bool(success)}, {"name", JsonReport::Text(text)}});
+  } else if (success || verbosity >= 3) {
     out_.Line(Blanks(depth), (success ? "+ " : "- ") + text);
   }
   return depth + 1;
@@ -119,7 +200,11 @@ int Report::MarkLine(bool success, const std::string& text, int depth, uint32_t 
 
 int Report::ChunkSizeLine(uint64_t size, int depth, uint32_t verbosity) const {
   if (verbosity == 0) return depth;
-  if (verbosity >= 2) out_.Line(Blanks(depth), "-> Chunk Size: " + NumberText(size));
+  if (verbosity >= 2 && out_.JsonMode()) {
+    out_.JsonNode(depth, "chunkSize", {{"size", JsonReport::Number(size)}});
+  } else if (verbosity >= 2) {
+    out_.Line(Blanks(depth), "-> Chunk Size: " + NumberText(size));
+  }
   return depth + 1;
 }
 
@@ -144,9 +229,18 @@ int Report::HexDump(const uint8_t* bytes, size_t length, int depth, uint32_t ver
     hexForm += kHex[c & 15];
     hexForm += ' ';
   }
+  const bool showText = wordBytes >= 3 || length <= 4;
+  const bool showHex = verbosity >= 4 || length <= 4;
+  if (out_.JsonMode()) {
+    Members members;
+    if (showText) members.push_back({"text", JsonReport::Text(textForm)});
+    if (showHex) members.push_back({"hex", JsonReport::Text(hexForm)});
+    if (!members.empty()) out_.JsonNode(depth, "bytes", members);
+    return 1;
+  }
   std::string indent = IndentText(2 * depth);
-  if (wordBytes >= 3 || length <= 4) out_.Line(indent + '"' + textForm + '"');
-  if (verbosity >= 4 || length <= 4) out_.Line(indent + '"' + hexForm + '"');
+  if (showText) out_.Line(indent + '"' + textForm + '"');
+  if (showHex) out_.Line(indent + '"' + hexForm + '"');
   return 1;
 }
 

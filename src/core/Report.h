@@ -32,6 +32,11 @@ class Report {
   int FieldLine(const std::string& label, const std::string& value, const std::string& note,
                 int depth) const;
   int TopLine(const std::string& text) const;
+  // The verdict that ends a file's report.
+  int Verdict(const std::string& text, int depth) const;
+  // A line of the AVI chunk table: the chunks of one id (`counts.id`, as
+  // printed) of one stream, found and indexed.
+  int ChunkCounts(const JsonReport::ChunkCounts& counts, int depth) const;
   int MarkLine(bool success, const std::string& text, int depth, uint32_t verbosity) const;
   int ChunkSizeLine(uint64_t size, int depth, uint32_t verbosity) const;
   int HexDump(const uint8_t* bytes, size_t length, int depth, uint32_t verbosity) const;

@@ -5,6 +5,12 @@
 
 void ReportOutput::Line(size_t blanks, std::string_view text) {
   if (suppressed_) return;
+  if (json_) {
+    if (!text.empty()) {
+      JsonNode(static_cast<int>(blanks / 2), "text", {{"text", JsonReport::Text(text)}});
+    }
+    return;
+  }
   static constexpr std::string_view kBlanks = "                                ";
   // Straight into the stream's buffer: the stream's own insertion costs a
   // sentry per piece. A short write marks the stream failed, as an insertion
@@ -26,7 +32,40 @@ void ReportOutput::Line(size_t blanks, std::string_view text) {
 
 void ReportOutput::Raw(const std::string& text) {
   if (suppressed_) return;
+  if (json_) {
+    // A system's error text, under the line it explains.
+    std::string_view line = text;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    JsonNode(json_->Depth() + 1, "system", {{"text", JsonReport::Text(line)}});
+    return;
+  }
   out_ << text;
+  if (console_.stdoutIsConsole) out_.flush();
+  NoteWriteFailure();
+}
+
+void ReportOutput::Document(std::string_view text) {
+  out_.write(text.data(), static_cast<std::streamsize>(text.size()));
+  if (console_.stdoutIsConsole) out_.flush();
+  NoteWriteFailure();
+}
+
+void ReportOutput::SetJsonMode(bool on) {
+  if (on && !json_) json_ = std::make_unique<JsonReport>(out_);
+  if (!on) json_.reset();
+}
+
+void ReportOutput::JsonNode(int depth, const char* kind,
+                            const std::vector<JsonReport::Member>& members) {
+  if (suppressed_ || !json_) return;
+  json_->Node(depth, kind, members);
+  if (console_.stdoutIsConsole) out_.flush();
+  NoteWriteFailure();
+}
+
+void ReportOutput::JsonMessage(int depth, const char* level, const std::string& text) {
+  if (suppressed_ || !json_) return;
+  json_->Message(depth, level, text);
   if (console_.stdoutIsConsole) out_.flush();
   NoteWriteFailure();
 }

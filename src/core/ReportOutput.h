@@ -4,9 +4,13 @@
 // otherwise before anything is written to standard error (so the two never
 // interleave out of order), before a prompt, and at exit.
 
+#include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "core/JsonReport.h"
 
 struct ConsoleState {
   bool stdoutIsConsole = false;
@@ -29,6 +33,9 @@ class ReportOutput {
   void Line(size_t blanks, std::string_view text);
   // Text written as it is (system error texts carry their own line break).
   void Raw(const std::string& text);
+  // Text written as it is in either mode: the frame of a JSON document, a
+  // report spooled aside.
+  void Document(std::string_view text);
   // Text for standard error; the report written so far is flushed first.
   void Error(const std::string& text);
   void Flush();
@@ -40,6 +47,17 @@ class ReportOutput {
 
   const ConsoleState& Console() const { return console_; }
 
+  // JSON mode: the report is one JSON object per file instead of text (see
+  // JsonReport); the report layer hands its lines over as nodes, and lines
+  // written here directly become text nodes.
+  void SetJsonMode(bool on);
+  bool JsonMode() const { return json_ != nullptr; }
+  // The file object being written; null in text mode.
+  JsonReport* Json() const { return json_.get(); }
+  // A node or message of the file's tree (dropped while suppressed).
+  void JsonNode(int depth, const char* kind, const std::vector<JsonReport::Member>& members);
+  void JsonMessage(int depth, const char* level, const std::string& text);
+
   // The host's error code of the first report write that failed (a full
   // disk, a closed pipe), 0 while every write has succeeded.
   int WriteError() const { return writeError_; }
@@ -50,6 +68,7 @@ class ReportOutput {
   ConsoleState console_;
   bool suppressed_ = false;
   int writeError_ = 0;
+  std::unique_ptr<JsonReport> json_;
 
   void NoteWriteFailure();
 };

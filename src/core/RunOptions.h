@@ -49,7 +49,14 @@ struct WriterOptions {
   std::set<uint16_t> strippedStreams;    // -rs
 };
 
+// How a batch of files is run.
+struct BatchOptions {
+  bool json = false;  // -e: the report as one JSON document
+  uint32_t jobs = 1;  // -j: files processed at once
+};
+
 struct RunOptions {
+  BatchOptions batch;
   ReportOptions report;
   ScanOptions scan;
   WriterOptions writer;

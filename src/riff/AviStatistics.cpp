@@ -385,10 +385,9 @@ void AviStatistics::ReportChunkTable(size_t stream, int depth) {
         findings_.idx1ZeroLength.find(static_cast<uint64_t>(stream) << 32 | counted.first);
     const uint32_t inIndex = listed == findings_.idx1ZeroLength.end() ? 0 : listed->second;
     const uint32_t dropped = std::max(c.zeroSize - std::min(c.zeroSize, inIndex), inIndex);
-    report_.PlainLine(CParser::FourCCText(counted.first) + ": " + Num(c.moviChunks) +
-                          " (Dropped: " + Num(dropped) + "), 'Idx1': " + Num(c.idx1Entries) +
-                          " (Key: " + Num(c.idx1KeyFrames) + "), ODML: " + Num(c.odmlEntries) + "!",
-                      inner);
+    report_.ChunkCounts({static_cast<uint32_t>(stream), CParser::FourCCText(counted.first),
+                         c.moviChunks, dropped, c.idx1Entries, c.idx1KeyFrames, c.odmlEntries},
+                        inner);
   }
 }
 

@@ -28,15 +28,15 @@ Parsed Parse(std::vector<std::string> args) {
 
 uint32_t StatusOf(std::vector<std::string> args) { return Parse(std::move(args)).result.status; }
 
-// The extended text with its defaults; the short text is 11 of its lines.
+// The extended text with its defaults; the short text is 13 of its lines.
 TEST(CommandLineUsage, ExtendedTextAndTheShortTextWithinIt) {
   const std::vector<std::string> extended = CommandLine::UsageText(true);
-  ASSERT_EQ(extended.size(), 25u);
+  ASSERT_EQ(extended.size(), 27u);
   EXPECT_EQ(extended[0], "Clipsmith: Usage: clipsmith -opt1 -opt2 ... filespec*.avi [out.avi]");
   EXPECT_EQ(extended[17], " -sf#### Write out.avi, Split File Size [M/G/m/g] (0)");
   EXPECT_EQ(extended[18], " -sm#### Write out.avi, 'movi'-Chunk Size [M/G/m/g] (1G)");
   const std::vector<std::string> brief = CommandLine::UsageText(false);
-  ASSERT_EQ(brief.size(), 11u);
+  ASSERT_EQ(brief.size(), 13u);
   EXPECT_EQ(brief.back(), " -h      Show extended help");
   auto next = extended.begin();
   for (const std::string& line : brief) {
@@ -50,7 +50,7 @@ TEST(CommandLineSwitches, MalformedSwitchesShowTheExtendedUsage) {
   for (const std::string& arg :
        testsupport::Words("-t -tq5 -tmx -fv0.5 -fv100 -fv -fvx -f -fq -sfM -sm8G -sx5M "
                           "-sm8489266297 -sm1048575 -sf-5M -sf1000000 -sf1048575 -sm1e300G -rs "
-                          "-rsx -rq -mR -mrx -mI -mix -m -q -q3 -xs -xz -h -z -")) {
+                          "-rsx -rq -mR -mrx -mI -mix -m -q -q3 -xs -xz -h -z - -j -j0 -j65")) {
     EXPECT_EQ(StatusOf({arg}), kShowExtendedUsage) << arg;
   }
   EXPECT_EQ(StatusOf({"a", "b", "c"}), kShowExtendedUsage);
@@ -98,6 +98,8 @@ TEST(CommandLineSwitches, ValuesReachTheirOptions) {
                       flags.writer.fixAudioScale, flags.writer.writeIdx1,
                       !flags.writer.writeOpenDml, flags.writer.ignoreIdx1Order};
   for (size_t i = 0; i < std::size(set); ++i) EXPECT_TRUE(set[i]) << "flag " << i;
+  EXPECT_EQ(Parse({"-j2", "-e"}).options.batch.jobs, 2u);
+  EXPECT_TRUE(Parse({"-j2", "-e"}).options.batch.json);
   EXPECT_EQ(flags.writer.firstFrame, 10u);
   EXPECT_EQ(flags.writer.lastFrame, 20u);
 }
