@@ -6,8 +6,9 @@ COVERAGE_BUILD ?= build-coverage
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 60
 SAMPLE     ?= examples/sample.avi
+PREFIX     ?= /usr/local
 
-.PHONY: all build run test test-plain test-asan fuzz coverage clean
+.PHONY: all build run install test test-plain test-asan fuzz coverage clean
 
 all: build
 
@@ -17,6 +18,10 @@ build:
 
 run: build
 	./$(BUILD)/clipsmith $(SAMPLE)
+
+# The executable to $(PREFIX)/bin, the manual page to $(PREFIX)/share/man/man1.
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 test: test-plain test-asan
 
