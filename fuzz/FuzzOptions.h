@@ -37,6 +37,8 @@ inline FuzzJob FuzzJobFor(const uint8_t* data, size_t size) {
   }
   // Long walks: every MPEG unit and packet, every ASF data packet.
   if ((level & 0x80) != 0) options.report.moviTraceLimit = 100000;
+  // The report as a JSON document.
+  if ((level & 0x40) != 0) options.batch.json = true;
   // The writer's own choices: DV conversions, cuts, a new rate, stripped
   // streams, split files.
   if ((write & 1) != 0) options.writer.switchQ1 = true;

@@ -44,7 +44,7 @@ BatchRunner::Totals BatchRunner::RunInOrder(const std::vector<Job>& jobs,
     if (i > 0 && between) between();
     Separate(i);
     const uint64_t start = MonotonicClock::Now();
-    Add(totals, RunJob(jobs[i], output_));
+    Add(totals, RunJob(jobs[i], options_, output_));
     totals.seconds += Seconds(start, MonotonicClock::Now());
   }
   return totals;
@@ -77,7 +77,7 @@ BatchRunner::Totals BatchRunner::RunAtOnce(const std::vector<Job>& jobs, uint32_
       {
         ReportOutput output(spool->Stream(), quiet, ConsoleState{});
         output.SetJsonMode(output_.JsonMode());
-        outcome = RunJob(jobs[index], output);
+        outcome = RunJob(jobs[index], options_, output);
         output.Flush();
         // A report that could not be kept is a job that did not do its work.
         if (output.WriteError() != 0) outcome.failed = true;
@@ -115,10 +115,10 @@ BatchRunner::Totals BatchRunner::RunAtOnce(const std::vector<Job>& jobs, uint32_
   return totals;
 }
 
-JobOutcome BatchRunner::RunJob(const Job& job, ReportOutput& output) const {
+JobOutcome BatchRunner::RunJob(const Job& job, const RunOptions& options, ReportOutput& output) {
   JsonReport* json = output.Json();
   if (json) json->BeginFile(job.source);
-  const JobOutcome outcome = FormatProbe::RunFile(job.source, job.output, options_, output);
+  const JobOutcome outcome = FormatProbe::RunFile(job.source, job.output, options, output);
   if (json) json->EndFile({outcome.parser, outcome.size, outcome.failed});
   return outcome;
 }

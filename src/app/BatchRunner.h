@@ -30,11 +30,12 @@ class BatchRunner {
   // pause) when the jobs run one after another.
   Totals Run(const std::vector<Job>& jobs, const std::function<void()>& between);
 
+  // One job, its report on `output` (in JSON mode, the file's object).
+  static JobOutcome RunJob(const Job& job, const RunOptions& options, ReportOutput& output);
+
  private:
   Totals RunInOrder(const std::vector<Job>& jobs, const std::function<void()>& between);
   Totals RunAtOnce(const std::vector<Job>& jobs, uint32_t workers);
-  // One job, its report on `output`.
-  JobOutcome RunJob(const Job& job, ReportOutput& output) const;
   // Ahead of every report but the first: the comma between file objects.
   void Separate(size_t index);
   static void Add(Totals& totals, const JobOutcome& outcome);

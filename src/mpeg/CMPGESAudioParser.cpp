@@ -23,7 +23,6 @@ const char* const kLayerNames[4] = {nullptr, "Layer III", "Layer II", "Layer I"}
 const char* const kChannelModes[4] = {" (Stereo)", " (Joint Stereo)", " (Dual Channel)",
                                       " (Single Channel)"};
 constexpr unsigned kMpeg1 = 3;
-constexpr unsigned kMpeg2 = 2;
 constexpr unsigned kLayer3 = 1;
 constexpr unsigned kLayer1 = 3;
 

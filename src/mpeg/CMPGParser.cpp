@@ -122,7 +122,7 @@ bool CMPGParser::Parse(const std::string& sourcePath, const std::string& outputP
     if (writing && !CloseOutput()) MarkJobFailed();
   }
   CloseInput();
-  report_.PlainLine(ok ? "This is a MPEG file." : "This might not be a valid MPEG file.", depth);
+  report_.Verdict(ok ? "This is a MPEG file." : "This might not be a valid MPEG file.", depth);
   report_.PlainLine(std::string("This MPEG file is of type ") + kTypeNames[fileType_], depth);
   Summary(depth);
   return ok;

@@ -37,7 +37,6 @@ bool IsLetter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z
 AviChunkReader::AviChunkReader(AviParseContext& context)
     : reader_(context.reader),
       report_(context.report),
-      options_(context.options),
       model_(context.model),
       progress_(context.progress) {}
 

@@ -95,7 +95,6 @@ class AviChunkReader {
  private:
   CRIFFParser& reader_;
   const Report& report_;
-  const RunOptions& options_;
   const AviModel& model_;
   uint32_t& progress_;
 };

@@ -7,14 +7,15 @@
 #include <filesystem>
 
 #include "AppTestSupport.h"
-#include "app/FormatProbe.h"
+#include "app/BatchRunner.h"
 #include "fuzz/FuzzOptions.h"
 
 namespace {
 
 JobOutcome Replay(const std::string& path, const std::string& output, const RunOptions& options) {
   apptest::CapturedOutput captured;
-  return FormatProbe::RunFile(path, output, options, captured.output);
+  captured.output.SetJsonMode(options.batch.json);
+  return BatchRunner::RunJob({path, output}, options, captured.output);
 }
 
 TEST(FuzzRegressionTest, EveryKeptInputRunsToTheEnd) {
