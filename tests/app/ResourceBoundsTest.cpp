@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -175,7 +177,37 @@ TEST(ResourceBoundsTest, HostileMegabyteFilesStayWithinTimeAndMemory) {
     EXPECT_LT(run.seconds, kSecondsAllowed);
     EXPECT_TRUE(kSanitized || run.peakKiB < kPeakKiBAllowed) << run.peakKiB;
     EXPECT_NE(run.out.find("Total Files processed: 1,"), std::string::npos);
+    // The same file traced whole as a JSON report: as fast, as small, and a
+    // document a JSON reader accepts.
+    args.insert(args.begin() + 1, {"-e", "-t1000000"});
+    const apptest::ChildOutcome json = apptest::ChildProcess::Run(args, 5 * kSecondsAllowed);
+    EXPECT_EQ(json.exitStatus, 0);
+    EXPECT_LT(json.seconds, kSecondsAllowed);
+    EXPECT_TRUE(kSanitized || json.peakKiB < kPeakKiBAllowed) << json.peakKiB;
+    std::ofstream(dir.File("report.json"), std::ios::binary) << json.out;
+    EXPECT_EQ(testsupport::RunCommand(
+                  "python3 -c 'import json, sys; json.load(open(sys.argv[1]))' '" +
+                  dir.File("report.json") + "' && echo valid"),
+              "valid\n");
   }
+}
+
+// A million chunks traced whole: the JSON report streams, so it takes no more
+// memory than the text report, which holds one record per chunk.
+TEST(ResourceBoundsTest, AMillionChunksTracedAsJsonStayWithinTheTextReportsMemory) {
+  ScratchDir dir;
+  avitest::Layout layout = EmptyChunks(1000000);
+  layout.idx1 = avitest::Idx1Kind::kNone;
+  const std::string path = dir.Write("million.avi", avitest::Build(layout).bytes);
+  long peak[2] = {};
+  for (int json = 0; json < 2; ++json) {
+    const std::string text = testsupport::RunCommand(
+        std::string("/usr/bin/time -f 'peak %M' ") + CLIPSMITH_BINARY + (json ? " -e" : "") +
+        " -t2000000 '" + path + "' 2>&1 >/dev/null | grep '^peak'");
+    peak[json] = std::atol(text.c_str() + 5);
+    ASSERT_GT(peak[json], 0) << text;
+  }
+  EXPECT_LT(peak[1], peak[0] + 16 * 1024);
 }
 
 // A small OpenDML AVI with idx1, two streams, standard and super indexes.
