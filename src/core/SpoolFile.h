@@ -1,22 +1,22 @@
 #pragma once
 // A report kept aside while other reports are printed: the report of a file
 // processed beside others is written here and copied out when its turn in
-// the given order comes. It lives in an anonymous temporary file, removed by
-// the system when it is closed, so that a long report costs disk and not
-// memory; where no temporary file can be made it is held in memory.
+// the given order comes. A short report stays in memory; a long one moves to
+// an anonymous temporary file (removed by the system when it is closed), so
+// that it costs disk and not memory. Where no temporary file can be made it
+// stays in memory.
 
+#include <cstddef>
 #include <cstdio>
 #include <functional>
-#include <memory>
 #include <ostream>
-#include <sstream>
 #include <streambuf>
+#include <string>
 #include <string_view>
 
 class SpoolFile {
  public:
-  SpoolFile();
-  ~SpoolFile();
+  SpoolFile() : stream_(&buffer_) {}
   SpoolFile(const SpoolFile&) = delete;
   SpoolFile& operator=(const SpoolFile&) = delete;
 
@@ -26,21 +26,24 @@ class SpoolFile {
   bool CopyTo(const std::function<void(std::string_view)>& sink);
 
  private:
-  // Writes into the temporary file.
-  class FileBuffer : public std::streambuf {
+  class Buffer : public std::streambuf {
    public:
-    explicit FileBuffer(std::FILE* file) : file_(file) {}
+    Buffer();
+    ~Buffer() override;
+    bool CopyTo(const std::function<void(std::string_view)>& sink);
 
    protected:
     int overflow(int c) override;
-    std::streamsize xsputn(const char* data, std::streamsize count) override;
+    int sync() override;
 
    private:
-    std::FILE* file_;
+    // Reports up to this size are kept in memory.
+    static constexpr size_t kMemoryLimit = 1 << 20;
+    std::string memory_;
+    std::FILE* file_ = nullptr;
+    char block_[16384];
   };
 
-  std::FILE* file_ = nullptr;
-  std::unique_ptr<FileBuffer> fileBuffer_;
-  std::stringbuf memory_;
+  Buffer buffer_;
   std::ostream stream_;
 };
