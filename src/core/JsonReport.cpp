@@ -95,7 +95,9 @@ void JsonReport::Node(int depth, const char* kind, const std::vector<Member>& me
   std::string label;
   for (const Member& member : members) {
     out_ << ",\"" << member.key << "\":" << member.json;
-    if (label.empty()) label = member.json;
+    // A node is named in paths by its first text member (a field by its
+    // label, not its offset).
+    if (label.empty() && !member.json.empty() && member.json[0] == '"') label = member.json;
   }
   open_.push_back({depth, false, std::move(label)});
 }

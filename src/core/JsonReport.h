@@ -66,7 +66,7 @@ class JsonReport {
   struct Open {
     int depth;
     bool hasChildren;
-    std::string label;  // what a message's path names it by
+    std::string label;  // what a message's path names it by (JSON text)
   };
 
   void CloseTo(int depth);

@@ -38,7 +38,8 @@ TEST(JsonReportTest, LinesNestByTheirDepth) {
   const Report report(output);
   output.Json()->BeginFile("clip.avi");
   const int list = report.ItemLine("'LIST'", "'hdrl'", "", 12, 4, 1, 2);
-  report.FieldLine("04 Flags", "0x10", " (Has Index)", list);
+  report.Message("Unknown flag!", report.FieldLine("04 Flags", "0x10", " (Has Index)", list),
+                 kWarning);
   report.Message("Wrong size!", report.ItemLine("'avih'", "", "", 56, 24, list, 2), kError);
   output.SetSuppressed(true);
   report.PlainLine("hidden", 1);
@@ -52,14 +53,16 @@ TEST(JsonReportTest, LinesNestByTheirDepth) {
             "{\"kind\":\"chunk\",\"id\":\"'LIST'\",\"type\":\"'hdrl'\",\"size\":12,\"position\":4,"
             "\"children\":["
             "{\"kind\":\"field\",\"offset\":4,\"label\":\"Flags\",\"value\":\"0x10\","
-            "\"note\":\" (Has Index)\"},"
+            "\"note\":\" (Has Index)\",\"children\":["
+            "{\"kind\":\"message\",\"level\":\"Warning\",\"text\":\"Unknown flag!\","
+            "\"path\":[\"'LIST'\",\"Flags\"]}]},"
             "{\"kind\":\"chunk\",\"id\":\"'avih'\",\"size\":56,\"position\":24,\"children\":["
             "{\"kind\":\"message\",\"level\":\"Error\",\"text\":\"Wrong size!\","
             "\"path\":[\"'LIST'\",\"'avih'\"]}]}]},"
             "{\"kind\":\"counts\",\"id\":\"'00dc'\",\"movi\":5,\"dropped\":1,\"idx1\":5,\"key\":5,"
             "\"odml\":0}],"
             "\"parser\":\"AVI\",\"verdict\":\"Fine.\",\"size\":100,\"failed\":false,"
-            "\"messages\":{\"Info\":0,\"Warning\":0,\"Error\":1,\"Fatal\":0},"
+            "\"messages\":{\"Info\":0,\"Warning\":1,\"Error\":1,\"Fatal\":0},"
             "\"statistics\":[{\"stream\":0,\"id\":\"'00dc'\",\"movi\":5,\"dropped\":1,\"idx1\":5,"
             "\"key\":5,\"odml\":0}]}");
 }
