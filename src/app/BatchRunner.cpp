@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "core/MonotonicClock.h"
@@ -89,7 +90,15 @@ BatchRunner::Totals BatchRunner::RunAtOnce(const std::vector<Job>& jobs, uint32_
   };
   const uint64_t start = MonotonicClock::Now();
   std::vector<std::thread> threads;
-  for (uint32_t i = 0; i < workers; ++i) threads.emplace_back(work);
+  for (uint32_t i = 0; i < workers; ++i) {
+    // A system out of threads runs the batch on those it gave, or in order.
+    try {
+      threads.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;
+    }
+  }
+  if (threads.empty()) return RunInOrder(jobs, nullptr);
   Totals totals;
   for (size_t i = 0; i < jobs.size(); ++i) {
     std::unique_ptr<SpoolFile> spool;
