@@ -225,10 +225,8 @@ bool CASFParser::DumpObject(const ObjectHeader& object, const StructDesc& desc, 
 bool CASFParser::DumpFields(const ObjectHeader& object, const StructDesc& desc, uint64_t length,
                             bool itemLimit, int depth) {
   const uint64_t here = CurrentPosition();
-  const uint64_t inFile = here < FileSize() ? FileSize() - here : 0;
-  // One byte more than the file holds lets the checked read report the end.
-  std::vector<uint8_t> payload(static_cast<size_t>(std::min(length, inFile + 1)));
-  if (!ReadChecked(payload.data(), payload.size(), depth, true)) return false;
+  std::vector<uint8_t> payload;
+  if (!ReadPayload(payload, length, depth)) return false;
   payloadPosition_ = here;
   StructureDumper::InterpretStructure(
       *this, depth, static_cast<uint32_t>(CurrentPosition() - object.start), payload.data(),

@@ -105,6 +105,13 @@ bool CParser::ReadChecked(void* dest, uint64_t count, int depth, bool countBytes
   return false;
 }
 
+bool CParser::ReadPayload(std::vector<uint8_t>& bytes, uint64_t length, int depth) {
+  const uint64_t here = CurrentPosition();
+  const uint64_t inFile = here < FileSize() ? FileSize() - here : 0;
+  bytes.resize(static_cast<size_t>(std::min(length, inFile + 1)));
+  return bytes.empty() || ReadChecked(bytes.data(), bytes.size(), depth, true);
+}
+
 bool CParser::ReadThenSkip(void* dest, uint64_t count, uint64_t total, int depth) {
   if (!ReadChecked(dest, count, depth, true)) return false;
   if (total > count) return SkipChecked(total - count, depth);

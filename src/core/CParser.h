@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "core/CIOService.h"
 #include "core/FieldValues.h"
@@ -52,6 +53,10 @@ class CParser : public CIOService {
   int ChunkHeaderLine(uint32_t id, uint32_t second, uint32_t size, uint64_t position,
                       const std::string& description, int depth);
   bool ReadChecked(void* dest, uint64_t count, int depth, bool countBytes);
+  // Reads `length` bytes into `bytes` with the checked read. The buffer never
+  // outgrows what the file still holds by more than the one byte that makes
+  // the read report the shortfall, whatever length a header claimed.
+  bool ReadPayload(std::vector<uint8_t>& bytes, uint64_t length, int depth);
   bool ReadThenSkip(void* dest, uint64_t count, uint64_t total, int depth);
   bool SkipChecked(uint64_t count, int depth);
   bool ReadAndDump(uint64_t count, int depth);

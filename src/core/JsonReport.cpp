@@ -102,7 +102,7 @@ void JsonReport::Node(int depth, const char* kind, const std::vector<Member>& me
   open_.push_back({depth, false, std::move(label)});
 }
 
-void JsonReport::Message(int depth, const char* level, const std::string& text) {
+void JsonReport::Message(int depth, int level, const std::string& text) {
   CloseTo(depth);
   std::string path = "[";
   for (const Open& node : open_) {
@@ -110,12 +110,10 @@ void JsonReport::Message(int depth, const char* level, const std::string& text) 
     path += node.label.empty() ? "\"\"" : node.label;
   }
   path += ']';
-  size_t index = 0;
-  for (size_t i = 1; i < 5; ++i) {
-    if (std::string_view(level) == kLevelNames[i]) index = i;
-  }
+  const size_t index = level >= 1 && level <= 4 ? static_cast<size_t>(level) : 0;
   ++messages_[index];
-  Node(depth, "message", {{"level", Text(level)}, {"text", Text(text)}, {"path", path}});
+  Node(depth, "message",
+       {{"level", Text(kLevelNames[index])}, {"text", Text(text)}, {"path", path}});
 }
 
 void JsonReport::EndFile(const FileSummary& summary) {

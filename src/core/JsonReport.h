@@ -44,7 +44,8 @@ class JsonReport {
   void BeginFile(const std::string& path);
   // A node at `depth` (1 for the lines right under the file) of `kind`.
   void Node(int depth, const char* kind, const std::vector<Member>& members);
-  void Message(int depth, const char* level, const std::string& text);
+  // `level` is the report's message level (0 none, 1 Info ... 4 Fatal).
+  void Message(int depth, int level, const std::string& text);
   void Verdict(const std::string& text) { verdict_ = text; }
   void Counts(const ChunkCounts& counts) { counts_.push_back(counts); }
   // Closes the tree and writes the verdict, the outcome, the message counts

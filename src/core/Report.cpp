@@ -11,21 +11,6 @@ namespace {
 // The blanks that indent a line of depth `depth`.
 size_t Blanks(int depth) { return 2 * static_cast<size_t>(std::max(depth, 0)); }
 
-const char* LevelName(int level) {
-  switch (level) {
-    case kInfo:
-      return "Info";
-    case kWarning:
-      return "Warning";
-    case kError:
-      return "Error";
-    case kFatal:
-      return "Fatal";
-    default:
-      return "none";
-  }
-}
-
 using Members = std::vector<JsonReport::Member>;
 
 const char* LevelWord(int level) {
@@ -85,7 +70,7 @@ std::string Report::IndentText(int count) { return std::string(count > 0 ? count
 
 int Report::Message(const std::string& text, int depth, int level) const {
   if (out_.JsonMode()) {
-    out_.JsonMessage(depth, LevelName(level), text);
+    out_.JsonMessage(depth, level, text);
     return depth + 1;
   }
   const char* word = LevelWord(level);

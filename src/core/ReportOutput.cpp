@@ -26,8 +26,7 @@ void ReportOutput::Line(size_t blanks, std::string_view text) {
   written = written && buffer->sputn(text.data(), length) == length &&
             buffer->sputc('\n') != std::char_traits<char>::eof();
   if (!written) out_.setstate(std::ios::badbit);
-  if (console_.stdoutIsConsole) out_.flush();
-  NoteWriteFailure();
+  Wrote();
 }
 
 void ReportOutput::Raw(const std::string& text) {
@@ -40,14 +39,12 @@ void ReportOutput::Raw(const std::string& text) {
     return;
   }
   out_ << text;
-  if (console_.stdoutIsConsole) out_.flush();
-  NoteWriteFailure();
+  Wrote();
 }
 
 void ReportOutput::Document(std::string_view text) {
   out_.write(text.data(), static_cast<std::streamsize>(text.size()));
-  if (console_.stdoutIsConsole) out_.flush();
-  NoteWriteFailure();
+  Wrote();
 }
 
 void ReportOutput::SetJsonMode(bool on) {
@@ -59,13 +56,16 @@ void ReportOutput::JsonNode(int depth, const char* kind,
                             const std::vector<JsonReport::Member>& members) {
   if (suppressed_ || !json_) return;
   json_->Node(depth, kind, members);
-  if (console_.stdoutIsConsole) out_.flush();
-  NoteWriteFailure();
+  Wrote();
 }
 
-void ReportOutput::JsonMessage(int depth, const char* level, const std::string& text) {
+void ReportOutput::JsonMessage(int depth, int level, const std::string& text) {
   if (suppressed_ || !json_) return;
   json_->Message(depth, level, text);
+  Wrote();
+}
+
+void ReportOutput::Wrote() {
   if (console_.stdoutIsConsole) out_.flush();
   NoteWriteFailure();
 }

@@ -56,7 +56,7 @@ class ReportOutput {
   JsonReport* Json() const { return json_.get(); }
   // A node or message of the file's tree (dropped while suppressed).
   void JsonNode(int depth, const char* kind, const std::vector<JsonReport::Member>& members);
-  void JsonMessage(int depth, const char* level, const std::string& text);
+  void JsonMessage(int depth, int level, const std::string& text);
 
   // The host's error code of the first report write that failed (a full
   // disk, a closed pipe), 0 while every write has succeeded.
@@ -71,4 +71,6 @@ class ReportOutput {
   std::unique_ptr<JsonReport> json_;
 
   void NoteWriteFailure();
+  // After every write: a console sees it at once, a failure is noted.
+  void Wrote();
 };

@@ -710,17 +710,11 @@ uint32_t StructureDumper::DumpStructure(CParser& parser, int indent, uint32_t he
     shown64 += shown64 & 1;
   }
   const uint64_t wanted = span64 > headerSize ? span64 - headerSize : 0;
-  const uint64_t here = parser.CurrentPosition();
-  const uint64_t fileSize = parser.FileSize();
-  const uint64_t inFile = here < fileSize ? fileSize - here : 0;
-  // Asking for one byte more than the file holds lets the checked read report
-  // the premature end without a buffer of the claimed size.
-  const uint64_t length = std::min<uint64_t>({wanted, inFile + 1, 0xFFFFFFFFu});
-  std::vector<uint8_t> payload(static_cast<size_t>(length));
-  if (length > 0 && !parser.ReadChecked(payload.data(), length, indent, true)) return 0;
+  std::vector<uint8_t> payload;
+  if (!parser.ReadPayload(payload, std::min<uint64_t>(wanted, 0xFFFFFFFFu), indent)) return 0;
   if (desc.fieldCount > 0 && !desc.fields) return 0;
-  Interpreter interpreter(parser, desc, payload.data(), static_cast<uint32_t>(length), itemLimit,
-                          nullptr);
+  Interpreter interpreter(parser, desc, payload.data(), static_cast<uint32_t>(payload.size()),
+                          itemLimit, nullptr);
   // The payload takes the pad byte of an odd-sized chunk along; the size
   // limits are those of the chunk itself.
   interpreter.SetDeclaredSize(span > headerSize ? span - headerSize : 0);

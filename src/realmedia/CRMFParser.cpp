@@ -35,7 +35,7 @@ uint32_t MinimumSize(uint32_t id) {
   return kChunkHeaderSize;
 }
 
-std::string Number(uint64_t value) { return std::to_string(value); }
+std::string Number(uint64_t value) { return Report::NumberText(value); }
 
 }  // namespace
 
@@ -138,9 +138,7 @@ bool CRMFParser::DumpChunk(const Chunk& chunk, const StructDesc& desc, int depth
   if (body > kMaxDumpedBody) {
     const int inner = ChunkHeaderLine(chunk.id, 0, static_cast<uint32_t>(chunk.size), chunk.start,
                                       desc.name, depth);
-    report_.Message("Chunk too large to show (" + Number(body) + " bytes), skipped!", inner,
-                    kWarning);
-    return SkipChecked(body, 0);
+    return SkipTooLarge(body, inner);
   }
   const auto size = static_cast<uint32_t>(chunk.size);
   return StructureDumper::DumpStructure(*this, depth, kChunkHeaderSize, size, size, desc,
@@ -223,13 +221,11 @@ bool CRMFParser::WalkMetadata(const Chunk& chunk, int depth) {
   }
   const uint64_t body = chunk.size - kMetadataHeaderSize;
   if (body > kMaxDumpedBody) {
-    report_.Message("Chunk too large to show (" + Number(body) + " bytes), skipped!", depth + 1,
-                    kWarning);
-    return SkipChecked(body, 0);
+    return SkipTooLarge(body, depth + 1);
   }
   if (body == 0) return true;
-  std::vector<uint8_t> bytes(static_cast<size_t>(std::min(body, RemainingInFile() + 1)));
-  if (!ReadChecked(bytes.data(), bytes.size(), depth + 1, true)) return false;
+  std::vector<uint8_t> bytes;
+  if (!ReadPayload(bytes, body, depth + 1)) return false;
   uint64_t size = 0;
   return WalkProperty(bytes, 0, body, chunk.start + kMetadataHeaderSize, 0, depth + 1, size);
 }
@@ -307,6 +303,12 @@ uint32_t CRMFParser::DumpTypeSpecificData(const std::string& mimeType, const uin
   if (consumed < fixed) return consumed;
   if (size > fixed) report_.HexDump(data + fixed, size - fixed, indent + 1, Verbosity());
   return size;
+}
+
+bool CRMFParser::SkipTooLarge(uint64_t body, int depth) {
+  report_.Message("Chunk too large to show (" + Number(body) + " bytes), skipped!", depth,
+                  kWarning);
+  return SkipChecked(body, 0);
 }
 
 void CRMFParser::ReportSizeBelowHeader(const char* what, uint64_t size, uint32_t header,

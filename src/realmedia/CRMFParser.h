@@ -44,6 +44,8 @@ class CRMFParser : public CRIFFParser {
                     uint64_t position, uint32_t nesting, int depth, uint64_t& size);
   uint32_t DumpTypeSpecificData(const std::string& mimeType, const uint8_t* data, uint32_t size,
                                 uint64_t position, int indent);
+  // A body too large to be read into memory: reported and skipped.
+  bool SkipTooLarge(uint64_t body, int depth);
   // Reports a size that cannot hold the header of what it sizes.
   void ReportSizeBelowHeader(const char* what, uint64_t size, uint32_t header, int depth);
 };
